@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Configures and builds both trees: build/native (host compiler, sanitizers, platform-free
+# code and velm-publish) and build/win (MinGW-w64: everything, VelmLauncher.exe included).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=${VELM_JOBS:-$(nproc)}
+
+configure() { # build dir, extra cmake arguments...
+  local dir=$1; shift
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  fi
+}
+configure "$root/build/native"
+configure "$root/build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake"
+echo "build: native"
+cmake --build "$root/build/native" -j "$jobs"
+echo "build: win"
+cmake --build "$root/build/win" -j "$jobs"

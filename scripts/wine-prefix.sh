@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Creates the Wine prefix the tests and the demo run in (once per build tree) and links a
+# CJK font for the dialog fonts, so that the Chinese texts of the launcher are readable.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+export WINEPREFIX="${VELM_WINEPREFIX:-$root/build/wineprefix}"
+export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+[ -f "$WINEPREFIX/.velm-ready" ] && exit 0
+mkdir -p "$(dirname "$WINEPREFIX")"
+echo "setup: creating Wine prefix $WINEPREFIX"
+wineboot -i >/dev/null 2>&1 || true
+font=/usr/share/fonts/truetype/wqy/wqy-microhei.ttc
+cp -f "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+reg=$(mktemp --suffix=.reg)
+cat > "$reg" <<'REG'
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink]
+"Tahoma"=hex(7):77,00,71,00,79,00,2d,00,6d,00,69,00,63,00,72,00,6f,00,68,00,65,00,69,00,2e,00,74,00,74,00,63,00,2c,00,57,00,65,00,6e,00,51,00,75,00,61,00,6e,00,59,00,69,00,20,00,4d,00,69,00,63,00,72,00,6f,00,20,00,48,00,65,00,69,00,00,00,00,00
+"MS Shell Dlg"=hex(7):77,00,71,00,79,00,2d,00,6d,00,69,00,63,00,72,00,6f,00,68,00,65,00,69,00,2e,00,74,00,74,00,63,00,2c,00,57,00,65,00,6e,00,51,00,75,00,61,00,6e,00,59,00,69,00,20,00,4d,00,69,00,63,00,72,00,6f,00,20,00,48,00,65,00,69,00,00,00,00,00
+"Microsoft Sans Serif"=hex(7):77,00,71,00,79,00,2d,00,6d,00,69,00,63,00,72,00,6f,00,68,00,65,00,69,00,2e,00,74,00,74,00,63,00,2c,00,57,00,65,00,6e,00,51,00,75,00,61,00,6e,00,59,00,69,00,20,00,4d,00,69,00,63,00,72,00,6f,00,20,00,48,00,65,00,69,00,00,00,00,00
+REG
+wine regedit "$reg" >/dev/null 2>&1
+rm -f "$reg"
+wineserver -w
+touch "$WINEPREFIX/.velm-ready"

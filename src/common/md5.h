@@ -1,0 +1,39 @@
+#pragma once
+// MD5 (RFC 1321): the digest of every client file, diff result, file list and resume block.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace velm {
+
+using Md5Digest = std::array<uint8_t, 16>;
+
+// Incremental MD5. Not thread-safe; one object per stream.
+class Md5 {
+public:
+    Md5();
+    void Update(const void* data, size_t size);
+    Md5Digest Finish();
+
+private:
+    void Transform(const uint8_t* block);
+
+    uint32_t state_[4];
+    uint64_t length_ = 0;
+    uint8_t buffer_[64];
+    size_t buffered_ = 0;
+};
+
+Md5Digest Md5Bytes(const void* data, size_t size);
+
+// 32 upper-case hexadecimal digits, the form every stored and published hash uses.
+std::wstring Md5ToHex(const Md5Digest& digest);
+
+// Digest of a whole file; false when it cannot be opened or read.
+bool Md5File(const std::wstring& path, Md5Digest& digest);
+
+// Published hashes are compared without regard to letter case.
+bool HashTextEquals(const std::wstring& a, const std::wstring& b);
+
+}  // namespace velm

@@ -1,0 +1,127 @@
+#include "download/thread_win32.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "download/sync_win32.h"
+
+namespace velm {
+namespace {
+
+class CountingThread : public Thread {
+public:
+    ~CountingThread() override { Stop(1000); }
+    std::atomic<int> runs{0};
+    int steps_until_done = -1;  // -1: loop until stopped
+    bool ignore_stop = false;
+    std::atomic<bool> terminated_hook{false};
+
+protected:
+    int Run(uintptr_t) override {
+        ++runs;
+        if (ignore_stop) {
+            for (;;) Sleep(10);
+        }
+        Sleep(5);
+        return runs == steps_until_done ? 0 : 1;
+    }
+    void OnTerminate() override { terminated_hook = true; }
+};
+
+TEST(Thread, StopOfANeverStartedThreadReturnsZero) {
+    CountingThread thread;
+    EXPECT_EQ(thread.Stop(100), 0);
+    EXPECT_EQ(thread.Join(0), 0);
+    EXPECT_EQ(thread.runs, 0);
+}
+
+TEST(Thread, RunsUntilFinishedAndCanBeStartedAgain) {
+    CountingThread thread;
+    thread.steps_until_done = 3;
+    ASSERT_TRUE(thread.Start(0));
+    EXPECT_EQ(thread.Join(5000), 0);
+    EXPECT_EQ(thread.runs, 3);
+    // The object is idle again: a second run starts afresh.
+    thread.steps_until_done = 5;
+    ASSERT_TRUE(thread.Start(0));
+    EXPECT_EQ(thread.Join(5000), 0);
+    EXPECT_EQ(thread.runs, 5);
+    EXPECT_EQ(thread.Stop(100), 0);  // already ended by itself
+}
+
+TEST(Thread, StopEndsALoopingThreadInTime) {
+    CountingThread thread;
+    ASSERT_TRUE(thread.Start(0));
+    Sleep(50);
+    EXPECT_EQ(thread.Stop(2000), 1);
+    EXPECT_GT(thread.runs, 0);
+    EXPECT_FALSE(thread.terminated_hook);
+}
+
+TEST(Thread, AThreadIgnoringTheStopIsTerminatedAfterTheTimeout) {
+    CountingThread thread;
+    thread.ignore_stop = true;
+    ASSERT_TRUE(thread.Start(0));
+    Sleep(50);
+    DWORD before = GetTickCount();
+    EXPECT_EQ(thread.Stop(300), 0);
+    DWORD waited = GetTickCount() - before;
+    EXPECT_GE(waited, 250u);
+    EXPECT_TRUE(thread.terminated_hook);
+    EXPECT_EQ(thread.Join(0), 0);
+}
+
+TEST(Thread, SuspendedStartRunsOnlyAfterResume) {
+    CountingThread thread;
+    thread.steps_until_done = 1;
+    ASSERT_TRUE(thread.Start(0, Thread::kSuspended));
+    Sleep(100);
+    EXPECT_EQ(thread.runs, 0);
+    EXPECT_TRUE(thread.Resume());
+    EXPECT_EQ(thread.Join(5000), 0);
+    EXPECT_EQ(thread.runs, 1);
+}
+
+TEST(Thread, StopOfASuspendedThreadEndsIt) {
+    CountingThread thread;
+    ASSERT_TRUE(thread.Start(0, Thread::kSuspended));
+    EXPECT_EQ(thread.Stop(2000), 1);
+    EXPECT_EQ(thread.runs, 0);
+}
+
+TEST(Semaphore, WaitTakesAUnitOnlyWhenOneIsAvailable) {
+    Semaphore semaphore;
+    EXPECT_EQ(semaphore.Wait(10), 0);  // no handle yet
+    ASSERT_TRUE(semaphore.Create(0, 1));
+    EXPECT_EQ(semaphore.Wait(10), 0);
+    semaphore.Release();
+    EXPECT_EQ(semaphore.Wait(10), 1);
+    EXPECT_EQ(semaphore.Wait(10), 0);
+}
+
+TEST(Event, WaitResults) {
+    Event event;
+    EXPECT_EQ(event.Wait(0), Event::kNoHandle);
+    ASSERT_TRUE(event.Create(true, false));
+    EXPECT_EQ(event.Wait(10), Event::kTimeout);
+    event.Set();
+    EXPECT_EQ(event.Wait(10), Event::kSignalled);
+    event.Reset();
+    PostThreadMessageW(GetCurrentThreadId(), WM_USER, 0, 0);
+    EXPECT_EQ(event.WaitWithMessages(1000), Event::kMessage);
+}
+
+TEST(CriticalSection, InitialisedFlagFollowsInitAndDelete) {
+    CriticalSection section;
+    EXPECT_EQ(section.IsInitialised(), 0);
+    section.Init(L"unused name");
+    EXPECT_EQ(section.IsInitialised(), 1);
+    { ScopedLock lock(section); }
+    section.Delete();
+    EXPECT_EQ(section.IsInitialised(), 0);
+    section.Delete();
+}
+
+}  // namespace
+}  // namespace velm
