@@ -1,0 +1,44 @@
+#pragma once
+// Resource ids of the built-in configuration texts (type "CONFIG_TEXT") and of the
+// string-table texts of the shell and the online services.
+
+namespace velm {
+
+enum ConfigTextId : int {
+    kConfigGameExecutable = 141,
+    kConfigGameArguments = 142,
+    kConfigFileListUrl = 143,
+    kConfigServerListUrl = 205,
+    kConfigNewsPageUrl = 209,
+    kConfigAcceptedVersions = 232,
+    kConfigReportChannel = 233,
+    kConfigInstallReportUrl = 242,
+    kConfigInstallRegistryKey = 253,
+    kConfigStartupClickUrl = 255,
+    kConfigCreateAccountUrl = 256,
+    // Endpoints that are fixed in the program; kept with the others so that one
+    // deployment file and velm-retarget reach every address the launcher talks to.
+    kConfigReportUrl = 900,
+    kConfigRegistrationPageUrl = 901,
+    kConfigHomePageUrl = 902,
+    kConfigPatchPageUrl = 903,
+};
+
+enum StringId : int {
+    kStringGameCode = 144,
+    kStringGameName = 145,
+    kStringClientNotFound = 146,
+    kStringChooseInstallFolder = 149,
+    kStringGameStartFailed = 153,
+    kStringAlreadyRunning = 160,
+    kStringChooseServer = 162,
+    kStringServerUnavailable = 163,
+    kStringCannotUpgradeVersion = 171,
+    kStringNoClientVersion = 244,
+};
+
+// The 8-byte package marker resource.
+inline constexpr const wchar_t* kPackageMarkerType = L"UPDATE";
+inline constexpr int kPackageMarkerId = 211;
+
+}  // namespace velm

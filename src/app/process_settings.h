@@ -1,0 +1,32 @@
+#pragma once
+// Process-wide settings: written by start-up before any other thread exists, read-only
+// afterwards (so readers on any thread need no lock).
+#include <cstdint>
+#include <string>
+
+namespace velm {
+
+struct ProcessSettings {
+    int debug_console = 0;
+    void* console_output = nullptr;
+    int self_update = 1;
+    int package_mode = 0;
+    int64_t package_marker = 0;
+    std::wstring file_list_url_override;
+    std::wstring url_root_replacement;
+    std::wstring url_root_original;
+    // The main window while it exists; owner of message boxes.
+    void* main_window = nullptr;
+};
+
+const ProcessSettings& Settings();
+// Start-up only (and tests).
+ProcessSettings& MutableSettings();
+
+// Steps 3 to 6 of the start-up: the switches of the entry point's command line.
+void ApplySwitches(const std::wstring& command_line, ProcessSettings& settings);
+
+// The package marker: a marker above 0 selects package mode and turns self-update off.
+void ApplyPackageMarker(int64_t marker, ProcessSettings& settings);
+
+}  // namespace velm

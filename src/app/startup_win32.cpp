@@ -1,0 +1,129 @@
+// Winsock 2 must come before <windows.h>, which would otherwise bring the old header.
+#include <winsock2.h>
+
+#include "app/startup_win32.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "app/config_ids.h"
+#include "app/config_text_win32.h"
+#include "app/game_folder_win32.h"
+#include "app/install_code.h"
+#include "app/command_line.h"
+#include "app/process_settings.h"
+#include "app/show_message_win32.h"
+#include "app/startup_window_win32.h"
+#include "common/handle_win32.h"
+#include "common/file_io.h"
+#include "common/log.h"
+#include "services/report_list_win32.h"
+
+namespace velm {
+namespace {
+
+void OpenDebugConsole(ProcessSettings& settings) {
+    AllocConsole();
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (!output || output == INVALID_HANDLE_VALUE) return;
+    SetConsoleScreenBufferSize(output, COORD{160, 4096});
+    settings.console_output = output;
+    LauncherLog::Instance().SetConsole(output);
+}
+
+void SendInstallReport() {
+    std::wstring code = ReadInstallCode();
+    if (code.empty()) return;
+    std::wstring version;
+    ReadGameVersion(L".\\VelmGame\\Config\\DefaultGame.ini", version);
+    PostRequest(LoadConfigText(kConfigInstallReportUrl), L"POST",
+                L"para=" + code + L"&version=qv:" + version);
+    // The code is sent at most once per file, whether or not this post gets through.
+    RemoveFile(L"sn.txt");
+}
+
+std::wstring DescribeStart(const ProcessSettings& settings) {
+    std::wstring text = settings.package_mode ? L"更新包模式" : L"正常模式";
+    text += L"\n\n" + ProgramFolder();
+    std::wstring file_list = settings.file_list_url_override.empty()
+                                 ? LoadConfigText(kConfigFileListUrl)
+                                 : settings.file_list_url_override;
+    text += L"\n" + file_list;
+    return text;
+}
+
+int RunMessageLoop() {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return int(message.wParam);
+}
+
+int StartupProcedure(HINSTANCE instance, const std::wstring& command_line, int show_command) {
+    ProcessSettings& settings = MutableSettings();
+
+    UniqueHandle mutex(CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
+    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+        ShowMessage(LoadResString(kStringAlreadyRunning), nullptr, MB_OK);
+        return 0;
+    }
+
+    if (FindSwitch(command_line, L"-SHOWDEBUG")) {
+        settings.debug_console = 1;
+        OpenDebugConsole(settings);
+    }
+    ApplySwitches(command_line, settings);
+    int64_t marker = 0;
+    if (ReadPackageMarker(marker)) ApplyPackageMarker(marker, settings);
+
+    if (!settings.package_mode) WriteInstallPath(LoadConfigText(kConfigInstallRegistryKey), ProgramFolder());
+
+    InitReports(LoadConfigText(kConfigReportUrl), LoadConfigText(kConfigReportChannel));
+    PostLauncherReport(L"launcher", L"");
+    SendInstallReport();
+    PostRequest(LoadConfigText(kConfigStartupClickUrl), L"GET", L"BtnParam=15&gametype=qv");
+
+    StartupWindow window;
+    std::wstring title = LoadResString(kStringGameName);
+    if (!window.Create(instance, title, DescribeStart(settings))) return 0;
+    settings.main_window = window.Handle();
+    ShowWindow(window.Handle(), show_command);
+    UpdateWindow(window.Handle());
+    int exit_code = RunMessageLoop();
+    settings.main_window = nullptr;
+
+    mutex.Close();
+    WaitForReportThreads();
+    return exit_code;
+}
+
+}  // namespace
+
+int RunLauncher(HINSTANCE instance, const wchar_t* command_line, int show_command) {
+    WSADATA winsock = {};
+    if (WSAStartup(MAKEWORD(1, 1), &winsock) != 0) {
+        LauncherLog::Instance().Write(L"dll not found,WSAStartup failed\n");
+        return -1;
+    }
+    if (LOBYTE(winsock.wVersion) != 1 || HIBYTE(winsock.wVersion) != 1) {
+        LauncherLog::Instance().Write(L"dll version not correct！,WSAStartup failed\n");
+        WSACleanup();
+        return -1;
+    }
+    SetCurrentDirectoryW(ProgramFolder().c_str());
+
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    int result = StartupProcedure(instance, command_line ? command_line : L"", show_command);
+
+    LauncherLog::Instance().DebugWrite(0, 0, L"CommandLine: %ls\r\n", GetCommandLineW());
+    CoUninitialize();
+    WSACleanup();
+    return result;
+}
+
+}  // namespace velm
