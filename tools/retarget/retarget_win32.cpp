@@ -25,7 +25,8 @@ bool RetargetExecutable(const std::wstring& source, const std::wstring& target,
         // the built text instead of adding a second one beside it.
         if (!UpdateResourceW(update, L"CONFIG_TEXT", MAKEINTRESOURCEW(id),
                              MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
-                             const_cast<wchar_t*>(text.data()), DWORD(text.size() * sizeof(wchar_t)))) {
+                             text.empty() ? nullptr : const_cast<wchar_t*>(text.data()),
+                             DWORD(text.size() * sizeof(wchar_t)))) {
             error = FormatText(L"cannot replace text %d: %ls", id, SystemErrorText(GetLastError()).c_str());
             EndUpdateResourceW(update, TRUE);
             return false;

@@ -8,7 +8,7 @@
 namespace velm {
 
 // Copies source to target and replaces (or adds) each CONFIG_TEXT resource of texts in
-// the copy. False with a message when the copy or the resource update fails; the source
+// the copy; an empty text removes the resource, which the launcher reads as an empty text. False with a message when the copy or the resource update fails; the source
 // is never changed.
 bool RetargetExecutable(const std::wstring& source, const std::wstring& target,
                         const std::map<int, std::wstring>& texts, std::wstring& error);
