@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The main job: builds, then runs the launcher under Wine against loopback endpoints.
+# The main job: builds both trees, then runs the launcher under Wine against servers on
+# 127.0.0.1 and shows what it did (scripts/demo.py).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh"
-echo "demo: the full demo arrives with the main window; for now the build is ready in build/win"
+python3 "$root/scripts/demo.py"

@@ -20,5 +20,5 @@ echo "test: native"
 (cd "$root/build/native" && ctest --output-on-failure -j "$(nproc)") || status=1
 echo "test: win (Wine)"
 (cd "$root/build/win" && ctest --output-on-failure -j "$(nproc)") || status=1
-"$root/scripts/wine-run" wineserver -k >/dev/null 2>&1 || true
+WINEPREFIX="${VELM_WINEPREFIX:-$root/build/wineprefix}" wineserver -k >/dev/null 2>&1 || true
 exit $status
