@@ -1,0 +1,38 @@
+#pragma once
+// What the loopback test servers hand to a test program (tests/servers/serve.py), and
+// the launcher log redirected to a file the test can read back.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace velm::test {
+
+// The variable's value, empty when unset.
+std::wstring Env(const wchar_t* name);
+
+// A host path as Wine shows it to Windows programs (Z: is the host's root).
+std::wstring WinePath(const std::wstring& host_path);
+
+// One request the recording server saw.
+struct RecordedRequest {
+    std::string method;
+    std::string path;
+    std::string content_type;
+    std::string body_hex;
+};
+std::vector<RecordedRequest> RecordedRequests();
+std::string Hex(const std::string& bytes);
+
+// Sends the launcher log to a fresh file for one test and reads it back.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    std::wstring Text() const;
+
+private:
+    std::wstring path_;
+};
+
+}  // namespace velm::test
