@@ -173,4 +173,19 @@ std::wstring FormatText(const wchar_t* format, ...) {
     }
 }
 
+int32_t ParseLeadingInt(const std::wstring& text) {
+    auto is_space = [](wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); };
+    size_t i = 0;
+    while (i < text.size() && is_space(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
+    const int64_t limit = negative ? int64_t(1) << 31 : (int64_t(1) << 31) - 1;
+    int64_t value = 0;
+    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+        value = value * 10 + (text[i] - L'0');
+        if (value > limit) value = limit;
+    }
+    return int32_t(negative ? -value : value);
+}
+
 }  // namespace velm

@@ -25,4 +25,8 @@ bool EqualsIgnoreAsciiCase(const std::wstring& a, const std::wstring& b);
 // printf-style formatting into a wide string (wide texts are passed with %ls).
 std::wstring FormatText(const wchar_t* format, ...);
 
+// The leading decimal integer of a text as the C library reads it (optional blanks and
+// sign, then digits; 0 without digits), held at the 32-bit limits instead of overflowing.
+int32_t ParseLeadingInt(const std::wstring& text);
+
 }  // namespace velm
