@@ -18,7 +18,8 @@ if(NOT EXISTS ${PUGIXML_DIR}/pugixml.cpp)
 endif()
 add_library(pugixml STATIC ${PUGIXML_DIR}/pugixml.cpp)
 target_include_directories(pugixml SYSTEM PUBLIC ${PUGIXML_DIR})
-target_compile_definitions(pugixml PUBLIC PUGIXML_WCHAR_MODE=0)
+# Wide-character mode: the documents' texts are wide strings everywhere else in the code.
+target_compile_definitions(pugixml PUBLIC PUGIXML_WCHAR_MODE)
 target_compile_options(pugixml PRIVATE -w)
 
 set(DIVSUFSORT_DIR ${VELM_DEPS_DIR}/libdivsufsort-2.0.1)
