@@ -1,51 +1,20 @@
 #include "common/lzma_decoder.h"
 
-#include <LzmaEnc.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "test_streams.h"
+
 namespace velm {
 namespace {
 
-void* TestAlloc(void*, size_t size) { return size == 0 ? nullptr : std::malloc(size); }
-void TestFree(void*, void* address) { std::free(address); }
-ISzAlloc g_alloc = {TestAlloc, TestFree};
-
-// Half text-like repetition, half noise, so streams hold both literals and long matches.
-std::vector<uint8_t> SampleData(size_t size) {
-    std::vector<uint8_t> data(size);
-    uint32_t seed = 12345;
-    for (size_t i = 0; i < size; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        data[i] = (i / 4096) % 2 == 0 ? uint8_t("velm launcher block "[i % 20]) : uint8_t(seed >> 24);
-    }
-    return data;
-}
-
-enum class SizeField { kStored, kEndMarker, kStoredAndMarker };
-
-// A stand-alone stream as our publisher and `xz --format=lzma` write it.
-std::vector<uint8_t> Encode(const std::vector<uint8_t>& data, SizeField field) {
-    CLzmaEncProps props;
-    LzmaEncProps_Init(&props);
-    props.level = 5;
-    props.dictSize = 1 << 20;
-    bool marker = field != SizeField::kStored;
-    std::vector<uint8_t> out(kLzmaHeaderSize + data.size() + data.size() / 2 + 1024);
-    SizeT dest_len = out.size() - kLzmaHeaderSize;
-    SizeT props_size = 5;
-    SRes res = LzmaEncode(out.data() + kLzmaHeaderSize, &dest_len, data.data(), data.size(), &props,
-                          out.data(), &props_size, marker ? 1 : 0, nullptr, &g_alloc, &g_alloc);
-    EXPECT_EQ(res, SZ_OK);
-    uint64_t size = field == SizeField::kEndMarker ? kLzmaUnknownSize : data.size();
-    for (int i = 0; i < 8; ++i) out[5 + i] = uint8_t(size >> (8 * i));
-    out.resize(kLzmaHeaderSize + dest_len);
-    return out;
-}
+using test::EncodeLzma;
+using test::SampleData;
+using test::SizeField;
 
 void SetDictionary(std::vector<uint8_t>& stream, uint32_t dictionary) {
     for (int i = 0; i < 4; ++i) stream[1 + i] = uint8_t(dictionary >> (8 * i));
@@ -64,7 +33,7 @@ class LzmaRoundTrip : public testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(LzmaRoundTrip, DecodesWhatTheEncoderWrote) {
     std::vector<uint8_t> data = SampleData(GetParam().size);
-    std::vector<uint8_t> stream = Encode(data, GetParam().field);
+    std::vector<uint8_t> stream = EncodeLzma(data, GetParam().field);
     std::vector<uint8_t> out;
     ASSERT_EQ(DecodeLzmaBuffer(stream.data(), stream.size(), out, kLzmaUnbounded), 1);
     EXPECT_TRUE(out == data);
@@ -90,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(LzmaDecoder, CutStreamsFailAtEveryLength) {
     std::vector<uint8_t> data = SampleData(200000);
     for (SizeField field : {SizeField::kStored, SizeField::kEndMarker}) {
-        std::vector<uint8_t> stream = Encode(data, field);
+        std::vector<uint8_t> stream = EncodeLzma(data, field);
         for (size_t keep : {size_t(0), size_t(5), size_t(12), size_t(13), size_t(14),
                             stream.size() / 2, stream.size() - 1}) {
             std::vector<uint8_t> out;
@@ -102,7 +71,7 @@ TEST(LzmaDecoder, CutStreamsFailAtEveryLength) {
 
 TEST(LzmaDecoder, CorruptDataNeverPassesAsTheOriginal) {
     std::vector<uint8_t> data = SampleData(300000);
-    std::vector<uint8_t> stream = Encode(data, SizeField::kEndMarker);
+    std::vector<uint8_t> stream = EncodeLzma(data, SizeField::kEndMarker);
     for (size_t at : {size_t(20), stream.size() / 3, stream.size() / 2, stream.size() - 8}) {
         std::vector<uint8_t> bad = stream;
         for (size_t i = at; i < at + 8 && i < bad.size(); ++i) bad[i] ^= 0x5A;
@@ -134,7 +103,7 @@ TEST(LzmaDecoder, HeaderClaimsAreBoundedBeforeAllocation) {
     };
     std::vector<uint8_t> data = SampleData(1000);
     for (const HeaderCase& c : cases) {
-        std::vector<uint8_t> stream = Encode(
+        std::vector<uint8_t> stream = EncodeLzma(
             data, c.stored_size == kLzmaUnknownSize ? SizeField::kEndMarker : SizeField::kStored);
         stream[0] = c.property_byte;
         SetDictionary(stream, c.dictionary);
@@ -150,7 +119,7 @@ TEST(LzmaDecoder, HeaderClaimsAreBoundedBeforeAllocation) {
 
 TEST(LzmaDecoder, StreamsInTinyPiecesOfInputAndOutput) {
     std::vector<uint8_t> data = SampleData(150000);
-    std::vector<uint8_t> stream = Encode(data, SizeField::kEndMarker);
+    std::vector<uint8_t> stream = EncodeLzma(data, SizeField::kEndMarker);
     LzmaHeader header;
     ASSERT_TRUE(ParseLzmaHeader(stream.data(), stream.size(), header));
     EXPECT_EQ(header.uncompressed_size, kLzmaUnknownSize);
@@ -176,7 +145,7 @@ TEST(LzmaDecoder, StreamsInTinyPiecesOfInputAndOutput) {
 
 TEST(LzmaDecoder, FailedReadOrWriteFailsTheDecode) {
     std::vector<uint8_t> data = SampleData(200000);
-    std::vector<uint8_t> stream = Encode(data, SizeField::kStored);
+    std::vector<uint8_t> stream = EncodeLzma(data, SizeField::kStored);
     size_t offset = 0;
     auto read = [&](uint8_t* buffer, size_t want) -> int64_t {
         if (offset > stream.size() / 2) return -1;

@@ -1,0 +1,117 @@
+#pragma once
+// TDownloadJobBase: one unit of work of an update run (a file to fetch, a script to run),
+// with the counters and state that the manager, the job's threads and the windows share.
+//
+// Ownership: the update run creates jobs, hands them to the manager (which never deletes
+// them on its own) and finally deletes them through the manager's DeleteAllJobs. The
+// job's lock guards result, state, both byte counters and the error text; callers that
+// also hold the manager lock take it first.
+#include <cstdint>
+#include <string>
+
+#include "download/sync_win32.h"
+
+namespace velm {
+
+class CSTDownloadManager;
+
+enum JobState : int32_t { kJobWaiting = 0, kJobRunning = 1, kJobUnpacking = 2, kJobDone = 3 };
+enum JobResult : int32_t { kResultNone = 0, kResultSucceeded = 1, kResultFailed = 2 };
+
+constexpr uint32_t kJobFlagCompressed = 1;  // transfer is a ".cmp" container
+
+// Copy of a job's public state taken under its lock.
+struct JobSnapshot {
+    int32_t result = kResultNone;
+    int32_t job_id = 0;
+    int32_t state = kJobWaiting;
+    int64_t total = 0;
+    int64_t downloaded = 0;
+    std::wstring name;
+    std::wstring key;
+    int32_t weight = 1;
+};
+
+class TDownloadJobBase {
+public:
+    // Reports of a job's threads; called on worker threads, up to two jobs at once.
+    class DownloadFileCallback {
+    public:
+        virtual int32_t OnReserved0(uintptr_t value) = 0;
+        virtual int32_t OnReserved1() = 0;
+        virtual void OnProgress(TDownloadJobBase* job, int64_t delta) = 0;
+        virtual void OnTotalKnown(TDownloadJobBase* job, int64_t total) = 0;
+        virtual void OnJobComplete(TDownloadJobBase* job, int32_t success) = 0;
+        virtual void OnMessage(const std::wstring& text) = 0;
+        virtual void OnAddTotal(int64_t delta) = 0;
+
+    protected:
+        ~DownloadFileCallback() = default;
+    };
+
+    // Shared without copying by the job and both of its threads.
+    struct DownloadRecord {
+        TDownloadJobBase* job = nullptr;
+        DownloadFileCallback* callback = nullptr;
+        std::wstring url;
+        std::wstring transfer_file;  // name, plus ".cmp" for a compressed transfer
+        std::wstring final_file;     // decoded result of a compressed transfer
+    };
+
+    TDownloadJobBase();
+    virtual ~TDownloadJobBase();
+    TDownloadJobBase(const TDownloadJobBase&) = delete;
+    TDownloadJobBase& operator=(const TDownloadJobBase&) = delete;
+
+    virtual int Setup(const std::wstring& url, const std::wstring& name,
+                      DownloadFileCallback* callback, int64_t expected_size, uint32_t flags) = 0;
+    virtual int Execute() = 0;
+    virtual int Abort() = 0;
+    virtual void Destroy() { delete this; }
+
+    int32_t GetState();
+    void SetState(int32_t state);
+    int32_t GetResult();
+    void SetResult(int32_t result);
+    int64_t GetTotal();
+    void SetTotal(int64_t total);
+    void SetDownloaded(int64_t downloaded);
+    void AddDownloaded(int64_t delta);
+    std::wstring GetErrorText();
+    void SetErrorText(const std::wstring& text);
+    JobSnapshot GetSnapshot();
+
+    // Slots the update engine gives meaning to (file name, patch group, full download).
+    std::wstring first_text;
+    int32_t first_counter = -1;
+    int32_t second_counter = 0;
+    std::wstring second_text;
+    // Set by the owner before the scheduler reaches the job: Execute then aborts.
+    int32_t abort_flag = 0;
+    std::wstring key;
+
+    int32_t JobId() const { return job_id_; }
+    const std::wstring& Name() const { return name_; }
+    uint32_t Flags() const { return flags_; }
+    int32_t Weight() const { return weight_; }
+    CSTDownloadManager* Manager() const { return manager_; }
+    DownloadRecord& Record() { return record_; }
+
+protected:
+    friend class CSTDownloadManager;
+
+    CriticalSection lock_;
+    int32_t result_ = kResultNone;
+    int32_t state_ = kJobWaiting;
+    int64_t downloaded_ = 0;
+    int64_t total_ = 0;
+    int32_t job_id_ = 0;
+    std::wstring name_;
+    DownloadRecord record_;
+    uint32_t flags_ = 0;
+    std::wstring error_text_;
+    CSTDownloadManager* manager_ = nullptr;
+    int32_t weight_ = 1;
+};
+
+}  // namespace velm

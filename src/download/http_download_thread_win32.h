@@ -1,0 +1,90 @@
+#pragma once
+// TWinInetDownloadThread: fetches the file of one download job over HTTP with WinINet in
+// asynchronous mode and hands the bytes to the job's file write thread. Each attempt
+// probes the URL (status, last-modified time, length), asks the resume record how much
+// of an earlier partial file still verifies, and transfers the rest, with a ranged
+// request when it resumes. At most four attempts; the write thread completes the job.
+//
+// Threads: Run is this thread. OnInternetStatus runs on WinINet's threads, always under
+// the context table's lock (see inet_context_table_win32.h). The owning job stops this
+// thread through Stop; every wait here polls the stop event.
+#include <windows.h>
+#include <wininet.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "download/download_job_win32.h"
+#include "download/download_timeouts.h"
+#include "download/sync_win32.h"
+#include "download/thread_win32.h"
+
+namespace velm {
+
+class TFileWriteThread;
+
+class TWinInetDownloadThread : public TWorkerThread {
+public:
+    static constexpr int kAttemptLimit = 5;  // compared after the increment: four attempts
+    static constexpr size_t kReadSize = 5120;
+
+    TWinInetDownloadThread(TFileWriteThread& writer, const DownloadTimeouts& timeouts);
+    ~TWinInetDownloadThread() override;
+
+    virtual int PrepareLocalFile(uint64_t last_modified, int64_t& resume_offset);
+    virtual int Deliver(const uint8_t* data, size_t length);
+    virtual void Finish(int status);
+
+    // The number that starts this thread's log lines.
+    int Serial() const { return serial_; }
+    // WinINet status for a request of this thread; runs on a WinINet thread.
+    void OnInternetStatus(DWORD status, void* information, DWORD length);
+
+protected:
+    int Run(uintptr_t argument) override;
+    bool IsFinished(int) override { return true; }
+    void OnTerminate() override;
+
+private:
+    enum Wait { kWaitDone = 1, kWaitTimedOut = 0, kWaitAborted = -1 };
+
+    void DropCurrentJob();
+    int WaitStatus(DWORD status, DWORD timeout_ms);
+    int CheckAborted();
+    void EnsureBound();
+    void CloseRequest();
+    Wait WaitForRequest(const wchar_t* timeout_line);
+    int OpenTransfer(TDownloadJobBase::DownloadRecord* record, int64_t offset);
+    // 0 after the pause, -1 when the job was aborted during it.
+    int PauseAfterFailure();
+    int RestartWriter(TDownloadJobBase::DownloadRecord* record);
+    int DeliverUntilTaken(const uint8_t* data, size_t length);
+    void Report(TDownloadJobBase::DownloadRecord* record, int64_t delta);
+    int RunAttempts(TDownloadJobBase::DownloadRecord* record);
+    int HttpStatus();
+    void SetHttpError(DWORD code, const std::wstring& url);
+
+    TFileWriteThread& writer_;
+    const DownloadTimeouts timeouts_;
+    const int serial_;
+    Event complete_event_;
+    std::atomic<int> complete_count_{0};
+    Event closing_event_;
+    std::atomic<int> closing_count_{0};
+    std::atomic<DWORD> async_error_{0};
+    uint32_t context_id_ = 0;
+    HINTERNET root_ = nullptr;
+    std::atomic<HINTERNET> request_{nullptr};
+    bool retry_ = false;
+    // Bytes of the file that this attempt has on disk or in flight: the resume point and
+    // what the end of data is compared with the total.
+    int64_t bytes_ = 0;
+    // Bytes reported as progress since the last take-back; a new attempt takes back exactly
+    // these, whatever point the previous attempt failed at.
+    int64_t counted_ = 0;
+    // Outlives any read still pending after a stall: WinINet may fill it late.
+    uint8_t read_buffer_[kReadSize];
+};
+
+}  // namespace velm

@@ -1,0 +1,38 @@
+#pragma once
+// TWinInetDownloadJob: the download engine's own job. It fetches one file over HTTP
+// through its download thread and writes it through its file write thread.
+//
+// Execute and Abort are called by the manager with the manager lock held; the threads
+// report through the job's counters and its callback. Destroy (through the manager's
+// DeleteAllJobs) waits a bounded time for both threads before the job is deleted.
+#include <memory>
+#include <string>
+
+#include "download/download_job_win32.h"
+#include "download/download_timeouts.h"
+#include "download/file_write_thread_win32.h"
+#include "download/http_download_thread_win32.h"
+
+namespace velm {
+
+class TWinInetDownloadJob : public TDownloadJobBase {
+public:
+    TWinInetDownloadJob() = default;
+    ~TWinInetDownloadJob() override;
+
+    int Setup(const std::wstring& url, const std::wstring& name, DownloadFileCallback* callback,
+              int64_t expected_size, uint32_t flags) override;
+    int Execute() override;
+    int Abort() override;
+    void Destroy() override;
+
+    // Before Execute only; the product keeps the defaults.
+    void SetTimeouts(const DownloadTimeouts& timeouts) { timeouts_ = timeouts; }
+
+private:
+    DownloadTimeouts timeouts_;
+    std::unique_ptr<TWinInetDownloadThread> download_thread_;
+    TFileWriteThread write_thread_;
+};
+
+}  // namespace velm

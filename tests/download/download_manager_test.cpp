@@ -1,0 +1,257 @@
+// The job manager's scheduling and aborts, with real download jobs against the loopback
+// fault server (slowed down so that overlaps can be seen) and with stand-in jobs where
+// only the scheduling decision matters.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "download/dlg_base_win32.h"
+#include "download/ui_callback_win32.h"
+#include "download_fixture_win32.h"
+#include "test_streams.h"
+
+namespace velm {
+namespace {
+
+using test::MakeJob;
+using test::OutDir;
+using test::PutServedFile;
+using test::RecordingCallback;
+using test::RunUntilDone;
+using test::WinPath;
+
+std::string SlowUrl(const std::string& relative, int bytes_per_second) {
+    return test::Env("VELM_FAULT_URL") + "/" + relative + "?rate=" + std::to_string(bytes_per_second);
+}
+
+// A job whose Execute only marks it Running; the test ends it by hand.
+class StandInJob : public TDownloadJobBase {
+public:
+    explicit StandInJob(int32_t weight) { weight_ = weight; }
+    int Setup(const std::wstring&, const std::wstring&, DownloadFileCallback*, int64_t,
+              uint32_t) override {
+        return 1;
+    }
+    int Execute() override {
+        ++executions;
+        SetState(kJobRunning);
+        return 1;
+    }
+    int Abort() override { return 0; }
+    int executions = 0;
+};
+
+std::vector<int32_t> States(std::deque<StandInJob>& jobs) {
+    std::vector<int32_t> states;
+    for (auto& job : jobs) states.push_back(job.GetState());
+    return states;
+}
+
+TEST(JobManager, WeightDecidesHowManyJobsRun) {
+    CSTDownloadManager manager;
+    std::deque<StandInJob> jobs;
+    for (int32_t weight : {1, 1, 1000, 1, 1}) jobs.emplace_back(weight);
+    for (auto& job : jobs) manager.AddJob(&job);
+    const int W = kJobWaiting, R = kJobRunning, D = kJobDone;
+
+    manager.Schedule();
+    EXPECT_EQ(States(jobs), (std::vector<int32_t>{R, R, W, W, W}));
+    manager.Schedule();
+    EXPECT_EQ(States(jobs), (std::vector<int32_t>{R, R, W, W, W})) << "two weight-1 jobs fill the load";
+
+    jobs[0].SetState(kJobDone);
+    manager.Schedule();
+    EXPECT_EQ(States(jobs), (std::vector<int32_t>{D, R, R, W, W})) << "the heavy job may join one light job";
+
+    jobs[1].SetState(kJobDone);
+    manager.Schedule();
+    EXPECT_EQ(States(jobs), (std::vector<int32_t>{D, D, R, W, W})) << "nothing runs beside the heavy job";
+
+    jobs[2].SetState(kJobUnpacking);
+    manager.Schedule();
+    EXPECT_EQ(States(jobs), (std::vector<int32_t>{D, D, kJobUnpacking, W, W}));
+
+    jobs[2].SetState(kJobDone);
+    manager.Schedule();
+    EXPECT_EQ(States(jobs), (std::vector<int32_t>{D, D, D, R, R}));
+    for (auto& job : jobs) EXPECT_LE(job.executions, 1);
+    EXPECT_EQ(manager.CountActiveJobs(), 2);
+    EXPECT_FALSE(manager.AreAllJobsDone());
+    JobSnapshot unfinished;
+    ASSERT_TRUE(manager.FindUnfinishedJob(unfinished));
+    EXPECT_EQ(unfinished.job_id, jobs[3].JobId());
+}
+
+TEST(JobManager, EmptyListIsDoneAndListOperationsKeepOrder) {
+    CSTDownloadManager manager;
+    EXPECT_TRUE(manager.AreAllJobsDone());
+    manager.Schedule();
+    JobSnapshot snapshot;
+    EXPECT_FALSE(manager.FindUnfinishedJob(snapshot));
+
+    StandInJob a(1), b(1), c(1);
+    a.key = L"a";
+    manager.AddJob(&a);
+    manager.AddJob(nullptr);
+    manager.AddJob(&b);
+    manager.AddJob(&c);
+    EXPECT_EQ(b.JobId(), a.JobId() + 1);
+    EXPECT_EQ(a.Manager(), &manager);
+    manager.RemoveJob(&b);
+    std::vector<JobSnapshot> snapshots;
+    manager.GetJobSnapshots(snapshots);
+    ASSERT_EQ(snapshots.size(), 2u);
+    EXPECT_EQ(snapshots[0].job_id, a.JobId());
+    EXPECT_EQ(snapshots[1].job_id, c.JobId());
+    EXPECT_EQ(snapshots[0].key, L"a");
+}
+
+TEST(JobManager, FiveJobsRunTwoAtATimeInInsertionOrder) {
+    const std::vector<uint8_t> data = test::SampleData(150000, 21);
+    RecordingCallback callback;
+    CSTDownloadManager manager;
+    std::vector<TWinInetDownloadJob*> jobs;
+    for (int i = 0; i < 5; ++i) {
+        const std::string relative = "five/file" + std::to_string(i) + ".bin";
+        PutServedFile(relative, data);
+        const std::wstring local = WinPath(OutDir("five")) + L"\\file" + std::to_wstring(i) + L".bin";
+        jobs.push_back(MakeJob(SlowUrl(relative, 300000), local, &callback));
+        manager.AddJob(jobs.back());
+    }
+    manager.SetRunning(true);
+    std::vector<int> start_order;
+    int most_active = 0;
+    const DWORD begin = GetTickCount();
+    while (!manager.AreAllJobsDone() && GetTickCount() - begin < 60000) {
+        std::vector<JobSnapshot> snapshots;
+        manager.GetJobSnapshots(snapshots);
+        int active = 0;
+        for (size_t i = 0; i < snapshots.size(); ++i) {
+            if (snapshots[i].state == kJobRunning || snapshots[i].state == kJobUnpacking) ++active;
+            if (snapshots[i].state != kJobWaiting &&
+                std::find(start_order.begin(), start_order.end(), int(i)) == start_order.end())
+                start_order.push_back(int(i));
+        }
+        most_active = std::max(most_active, active);
+        Sleep(5);
+    }
+    manager.SetRunning(false);
+    EXPECT_TRUE(manager.AreAllJobsDone());
+    EXPECT_EQ(most_active, 2);
+    // Jobs seen starting in the same sample are listed by position, so order shows either way.
+    EXPECT_EQ(start_order, (std::vector<int>{0, 1, 2, 3, 4}));
+    for (auto* job : jobs) EXPECT_EQ(job->GetResult(), kResultSucceeded);
+    EXPECT_EQ(callback.Completions(), (std::vector<int32_t>{1, 1, 1, 1, 1}));
+    manager.DeleteAllJobs();
+}
+
+TEST(JobManager, AbortingARunningJobEndsItWithinAboutOneSecond) {
+    const std::vector<uint8_t> data = test::SampleData(3000000, 9);
+    PutServedFile("abort/big.bin", data);
+    const std::wstring local = WinPath(OutDir("abort")) + L"\\big.bin";
+    RecordingCallback callback;
+    CSTDownloadManager manager;
+    // The product's own poll interval: the abort must be seen within it.
+    TWinInetDownloadJob* job = MakeJob(SlowUrl("abort/big.bin", 200000), local, &callback, 0, 0,
+                                       DownloadTimeouts());
+    job->key = L"big";
+    manager.AddJob(job);
+    manager.SetRunning(true);
+    const DWORD begin = GetTickCount();
+    while (job->GetSnapshot().downloaded < 100000 && GetTickCount() - begin < 20000) Sleep(10);
+    ASSERT_EQ(job->GetState(), kJobRunning);
+    const DWORD abort_at = GetTickCount();
+    manager.AbortJob(L"big");
+    while (job->GetState() != kJobDone && GetTickCount() - abort_at < 10000) Sleep(10);
+    const DWORD took = GetTickCount() - abort_at;
+    manager.SetRunning(false);
+    EXPECT_EQ(job->GetState(), kJobDone);
+    EXPECT_LT(took, 3000u) << "generous bound around one poll interval";
+    EXPECT_EQ(job->GetResult(), kResultFailed);
+    manager.DeleteAllJobs();
+    EXPECT_EQ(callback.Completions(), std::vector<int32_t>{0});
+}
+
+TEST(JobManager, AbortAfterTheEndReportsTheJobFailedAgain) {
+    const std::vector<uint8_t> data = test::SampleData(50000, 4);
+    PutServedFile("late_abort/file.bin", data);
+    const std::wstring local = WinPath(OutDir("late_abort")) + L"\\file.bin";
+    RecordingCallback callback;
+    CSTDownloadManager manager;
+    TWinInetDownloadJob* job = MakeJob(test::Env("VELM_NGINX_URL") + "/late_abort/file.bin", local, &callback);
+    job->key = L"only";
+    manager.AddJob(job);
+    ASSERT_TRUE(RunUntilDone(manager));
+    EXPECT_EQ(job->GetResult(), kResultSucceeded);
+    manager.AbortJob(L"no such key");
+    EXPECT_EQ(job->GetResult(), kResultSucceeded);
+    EXPECT_EQ(callback.Completions(), std::vector<int32_t>{1});
+    manager.AbortAll();
+    EXPECT_EQ(job->GetResult(), kResultFailed);
+    EXPECT_EQ(callback.Completions(), (std::vector<int32_t>{1, 0}));
+    manager.DeleteAllJobs();
+}
+
+TEST(JobManager, AbortBeforeTheStartFailsTheJobWithoutStartingIt) {
+    RecordingCallback callback;
+    CSTDownloadManager manager;
+    TWinInetDownloadJob* job =
+        MakeJob(test::Env("VELM_NGINX_URL") + "/absent.bin", WinPath(OutDir("early")) + L"\\x.bin", &callback);
+    manager.AddJob(job);
+    manager.AbortAll();
+    EXPECT_EQ(job->GetResult(), kResultFailed);
+    EXPECT_EQ(job->GetState(), kJobWaiting);
+    EXPECT_EQ(callback.Completions(), std::vector<int32_t>{0});
+    manager.DeleteAllJobs();
+}
+
+// Stand-in for the window that runs an update.
+class TestWindow : public CDlgBase, public TJobFinishedHandler {
+public:
+    void Notify(int32_t) override {}
+    CSTDownloadManager* GetDownloadManager() override { return nullptr; }
+    TJobFinishedHandler* GetUpdater() override { return this; }
+    void RefreshProgress() override {}
+    void AddDoneBytes(TDownloadJobBase*, int64_t delta) override { done += delta; }
+    int64_t GetTotalBytes() override { return total; }
+    void SetTotalBytes(int64_t value) override { total = value; }
+    void OnServerListText(int32_t, int32_t, const std::wstring&) override {}
+    void SetStatusText(const std::wstring&) override {}
+    void PostNotify(uint32_t, uintptr_t, intptr_t) override {}
+    int32_t QueryFlag() override { return 0; }
+    void OnJobFinished(TDownloadJobBase*, int32_t success) override { finished.push_back(success); }
+
+    std::atomic<int64_t> done{0};
+    int64_t total = 0;
+    std::vector<int32_t> finished;
+};
+
+TEST(UiCallback, ForwardsReportsToTheWindowAndTheUpdater) {
+    TDownloadFileUICallback callback;
+    StandInJob job(1);
+    // Without a window every report is dropped quietly.
+    callback.OnProgress(&job, 5);
+    callback.OnJobComplete(&job, 1);
+    callback.OnAddTotal(7);
+    TestWindow window;
+    callback.SetSink(&window);
+    callback.OnProgress(&job, 100);
+    callback.OnProgress(&job, -40);
+    callback.OnAddTotal(1000);
+    callback.OnAddTotal(24);
+    callback.OnTotalKnown(&job, 99);
+    callback.OnJobComplete(&job, 0);
+    EXPECT_EQ(window.done.load(), 60);
+    EXPECT_EQ(window.total, 1024);
+    EXPECT_EQ(window.finished, std::vector<int32_t>{0});
+    EXPECT_EQ(callback.OnReserved0(0), 1);
+    EXPECT_EQ(callback.OnReserved1(), 1);
+}
+
+}  // namespace
+}  // namespace velm
