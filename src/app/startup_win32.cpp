@@ -9,6 +9,7 @@
 #include "app/config_ids.h"
 #include "app/config_text_win32.h"
 #include "app/game_folder_win32.h"
+#include "app/game_settings_win32.h"
 #include "app/install_code.h"
 #include "app/command_line.h"
 #include "app/process_settings.h"
@@ -63,6 +64,7 @@ int RunMessageLoop() {
 
 int StartupProcedure(HINSTANCE instance, const std::wstring& command_line, int show_command) {
     ProcessSettings& settings = MutableSettings();
+    LoadGameSettingsModel();
 
     UniqueHandle mutex(CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {

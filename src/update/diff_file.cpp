@@ -1,0 +1,141 @@
+#include "update/diff_file.h"
+
+#include <cstring>
+
+namespace velm {
+namespace {
+
+uint32_t GetU32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void PutU32(std::vector<uint8_t>& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
+}
+
+const char kDiffMagic[4] = {'V', 'D', 'I', 'F'};
+
+// Reads a length-prefixed block at pos, advancing pos; false when it does not fit.
+bool TakeBlock(const uint8_t* data, size_t size, size_t& pos, std::vector<uint8_t>& block) {
+    if (size - pos < 4) return false;
+    uint32_t length = GetU32(data + pos);
+    pos += 4;
+    if (size - pos < length) return false;
+    block.assign(data + pos, data + pos + length);
+    pos += length;
+    return true;
+}
+
+}  // namespace
+
+bool ParseDiffFile(const uint8_t* data, size_t size, DiffFile& diff, std::string& error) {
+    if (size < kDiffHeaderSize) {
+        error = "diff shorter than its header";
+        return false;
+    }
+    diff.old_size = GetU32(data + 4);
+    diff.new_size = int32_t(GetU32(data + 8));
+    std::memcpy(diff.old_md5.data(), data + 12, 16);
+    std::memcpy(diff.new_md5.data(), data + 28, 16);
+    uint32_t count = GetU32(data + 44);
+    if (diff.new_size < 0) {
+        error = "negative new size";
+        return false;
+    }
+    if (count == 0) {
+        error = "diff without control triples";
+        return false;
+    }
+    size_t pos = kDiffHeaderSize;
+    if ((size - pos) / 12 < count) {
+        error = "control triples truncated";
+        return false;
+    }
+    diff.triples.resize(count);
+    for (uint32_t i = 0; i < count; ++i, pos += 12) {
+        diff.triples[i] = {int32_t(GetU32(data + pos)), int32_t(GetU32(data + pos + 4)),
+                           int32_t(GetU32(data + pos + 8))};
+    }
+    if (!TakeBlock(data, size, pos, diff.diff_block)) {
+        error = "diff block truncated";
+        return false;
+    }
+    if (!TakeBlock(data, size, pos, diff.extra_block)) {
+        error = "extra block truncated";
+        return false;
+    }
+    return true;
+}
+
+std::vector<uint8_t> SerializeDiffFile(const DiffFile& diff) {
+    std::vector<uint8_t> out;
+    out.reserve(kDiffHeaderSize + 12 * diff.triples.size() + 8 + diff.diff_block.size() +
+                diff.extra_block.size());
+    for (char c : kDiffMagic) out.push_back(uint8_t(c));
+    PutU32(out, diff.old_size);
+    PutU32(out, uint32_t(diff.new_size));
+    out.insert(out.end(), diff.old_md5.begin(), diff.old_md5.end());
+    out.insert(out.end(), diff.new_md5.begin(), diff.new_md5.end());
+    PutU32(out, uint32_t(diff.triples.size()));
+    for (const ControlTriple& t : diff.triples) {
+        PutU32(out, uint32_t(t.x));
+        PutU32(out, uint32_t(t.y));
+        PutU32(out, uint32_t(t.z));
+    }
+    PutU32(out, uint32_t(diff.diff_block.size()));
+    out.insert(out.end(), diff.diff_block.begin(), diff.diff_block.end());
+    PutU32(out, uint32_t(diff.extra_block.size()));
+    out.insert(out.end(), diff.extra_block.begin(), diff.extra_block.end());
+    return out;
+}
+
+bool ApplyControlTriples(const uint8_t* old_data, size_t old_size, uint8_t* out,
+                         size_t new_size, const ControlTriple* triples, size_t count,
+                         const uint8_t* diff_block, size_t diff_size,
+                         const uint8_t* extra_block, size_t extra_size) {
+    if (new_size == 0) return true;
+    // 64-bit positions: a hostile z may push the old position far outside the file, and
+    // the sum of many 32-bit moves must not wrap.
+    int64_t old_pos = 0;
+    size_t new_pos = 0, diff_pos = 0, extra_pos = 0;
+    const int64_t old_end = int64_t(old_size);
+    for (size_t i = 0; i < count; ++i) {
+        const ControlTriple& t = triples[i];
+        if (t.x < 0 || t.y < 0) return false;
+        size_t x = size_t(t.x), y = size_t(t.y);
+        if (x > new_size - new_pos || x > diff_size - diff_pos) return false;
+        if (x) std::memcpy(out + new_pos, diff_block + diff_pos, x);
+        diff_pos += x;
+        int64_t from = old_pos < 0 ? 0 : old_pos;
+        int64_t to = old_pos + int64_t(x) < old_end ? old_pos + int64_t(x) : old_end;
+        for (int64_t p = from; p < to; ++p) out[new_pos + size_t(p - old_pos)] += old_data[p];
+        new_pos += x;
+        old_pos += int64_t(x);
+        if (y > new_size - new_pos || y > extra_size - extra_pos) return false;
+        if (y) std::memcpy(out + new_pos, extra_block + extra_pos, y);
+        extra_pos += y;
+        new_pos += y;
+        old_pos += t.z;
+        if (new_pos == new_size) return true;
+    }
+    return false;
+}
+
+bool ApplyDiff(const DiffFile& diff, const uint8_t* old_data, size_t old_size,
+               std::vector<uint8_t>& result, std::string& error) {
+    result.assign(size_t(diff.new_size), 0);
+    if (!ApplyControlTriples(old_data, old_size, result.data(), result.size(),
+                             diff.triples.data(), diff.triples.size(), diff.diff_block.data(),
+                             diff.diff_block.size(), diff.extra_block.data(),
+                             diff.extra_block.size())) {
+        error = "control triples do not fit the data";
+        return false;
+    }
+    if (Md5Bytes(result.data(), result.size()) != diff.new_md5) {
+        error = "md5 of the patched result differs";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace velm

@@ -1,0 +1,62 @@
+#pragma once
+// Diff files: the bsdiff-style patch that turns one published version of a client file
+// into the next. Reader, writer and the byte-level patch step in one place; the launcher
+// applies them, the publisher writes them.
+//
+//   0    4  magic "VDIF" (not examined by the reader)
+//   4    4  size of the old file, 32-bit (not examined)
+//   8    4  new size: length of the patched file (signed 32-bit)
+//   12  16  MD5 of the old file (not examined)
+//   28  16  MD5 of the patched file
+//   44   4  N: number of control triples (unsigned 32-bit, 0 is rejected)
+//   48 12N  triples: x, y, z, each signed 32-bit
+//   ..   4  L1, then L1 bytes of diff block
+//   ..   4  L2, then L2 bytes of extra block
+//   ..      anything after the extra block is ignored
+// All integers little-endian.
+#include "common/md5.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velm {
+
+struct ControlTriple {
+    int32_t x;  // bytes made by adding diff-block bytes to old bytes
+    int32_t y;  // bytes copied from the extra block
+    int32_t z;  // move of the old read position after the step (may be negative)
+};
+
+struct DiffFile {
+    uint32_t old_size = 0;
+    Md5Digest old_md5{};
+    int32_t new_size = 0;
+    Md5Digest new_md5{};
+    std::vector<ControlTriple> triples;
+    std::vector<uint8_t> diff_block;
+    std::vector<uint8_t> extra_block;
+};
+
+constexpr size_t kDiffHeaderSize = 48;
+
+// Every count and length is checked against the bytes actually present before anything is
+// allocated. Returns false with a short English reason in error.
+bool ParseDiffFile(const uint8_t* data, size_t size, DiffFile& diff, std::string& error);
+
+std::vector<uint8_t> SerializeDiffFile(const DiffFile& diff);
+
+// Fills out[0..new_size) from old and the blocks. False on any inconsistency: negative x
+// or y, a step past the new size, a read past either block, or triples that run out
+// before the new size is reached. The caller checks the result's MD5.
+bool ApplyControlTriples(const uint8_t* old_data, size_t old_size, uint8_t* out,
+                         size_t new_size, const ControlTriple* triples, size_t count,
+                         const uint8_t* diff_block, size_t diff_size,
+                         const uint8_t* extra_block, size_t extra_size);
+
+// Applies a parsed diff to old and checks the result against the digest in the header.
+bool ApplyDiff(const DiffFile& diff, const uint8_t* old_data, size_t old_size,
+               std::vector<uint8_t>& result, std::string& error);
+
+}  // namespace velm

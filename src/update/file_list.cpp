@@ -1,0 +1,265 @@
+#include "update/file_list.h"
+
+#include "common/text.h"
+
+#include <pugixml.hpp>
+
+
+namespace velm {
+namespace {
+
+bool ParseDecimal(const wchar_t* text, int64_t max, int64_t& value) {
+    if (!*text) return false;
+    value = 0;
+    for (const wchar_t* p = text; *p; ++p) {
+        if (*p < L'0' || *p > L'9') return false;
+        value = value * 10 + (*p - L'0');
+        if (value > max) return false;
+    }
+    return true;
+}
+
+bool IsHashText(const std::wstring& text) {
+    if (text.size() != 32) return false;
+    for (wchar_t c : text) {
+        bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+        if (!hex) return false;
+    }
+    return true;
+}
+
+std::wstring Wide(const pugi::xml_attribute& attribute) { return attribute.value(); }
+
+// Reads a required or optional decimal attribute; false (with error) when it is present
+// but not a number in 0..max.
+bool ReadNumber(const pugi::xml_node& node, const wchar_t* name, int64_t max, int64_t& value,
+                std::string& error) {
+    pugi::xml_attribute attribute = node.attribute(name);
+    if (!attribute) return true;
+    if (!ParseDecimal(attribute.value(), max, value)) {
+        error = "attribute " + WideToUtf8(name) + " is not a number in range: \"" +
+                WideToUtf8(attribute.value()) + "\"";
+        return false;
+    }
+    return true;
+}
+
+bool ReadHistory(const pugi::xml_node& node, FileEntry& entry, std::string& error) {
+    for (pugi::xml_node child : node.children(L"histroy")) {
+        pugi::xml_attribute hash = child.attribute(L"hash");
+        pugi::xml_attribute diff_size = child.attribute(L"diff_size");
+        if (!hash || !diff_size) break;
+        int64_t size = 0;
+        if (!ReadNumber(child, L"diff_size", INT32_MAX, size, error)) return false;
+        HistoryVersion version{Wide(hash), int32_t(size)};
+        if (!IsHashText(version.hash)) {
+            error = "history hash is not 32 hexadecimal digits";
+            return false;
+        }
+        if (entry.history.size() >= kMaxHistory) {
+            error = "history too long";
+            return false;
+        }
+        entry.history.push_back(version);
+    }
+    return true;
+}
+
+bool ReadEntry(const pugi::xml_node& node, const std::wstring& base, FileEntry& entry,
+               std::string& error) {
+    int64_t diff_size = 0, size_compressed = 0, flags = 0;
+    if (!ReadNumber(node, L"diff_size", INT32_MAX, diff_size, error)) return false;
+    entry.name = Wide(node.attribute(L"name"));
+    entry.hash = Wide(node.attribute(L"hash"));
+    if (!node.attribute(L"size_compressed")) {
+        error = "entry without size_compressed";
+        return false;
+    }
+    if (!ReadNumber(node, L"size_compressed", INT32_MAX, size_compressed, error) ||
+        !ReadNumber(node, L"flags", UINT32_MAX, flags, error))
+        return false;
+    if (!IsSafeEntryName(entry.name)) {
+        error = "unsafe or invalid entry name \"" + WideToUtf8(entry.name) + "\"";
+        return false;
+    }
+    if (!entry.hash.empty() && !IsHashText(entry.hash)) {
+        error = "entry hash is not 32 hexadecimal digits: " + WideToUtf8(entry.name);
+        return false;
+    }
+    entry.full_path = base + entry.name;
+    entry.size_compressed = int32_t(size_compressed);
+    entry.flags = uint32_t(flags);
+    entry.diff_size = int32_t(diff_size);
+    entry.history.push_back({entry.hash, entry.diff_size});
+    if (!ReadHistory(node, entry, error)) {
+        error += ": " + WideToUtf8(entry.name);
+        return false;
+    }
+    return true;
+}
+
+void ReadScript(const pugi::xml_node& script, FileListDocument& document) {
+    document.has_script = true;
+    for (pugi::xml_node child : script.children()) {
+        if (child.type() != pugi::node_element) continue;
+        pugi::xml_attribute name = child.attribute(L"name");
+        if (!name) continue;
+        ScriptCommand command{Wide(name), {}};
+        for (size_t i = 0; i < kMaxScriptArgs; ++i) {
+            std::wstring key = L"p" + std::to_wstring(i);
+            pugi::xml_attribute arg = child.attribute(key.c_str());
+            if (!arg) break;
+            command.args.push_back(Wide(arg));
+        }
+        document.script.push_back(command);
+    }
+}
+
+}  // namespace
+
+size_t FullDownloadRootIndex(const FileEntry& entry) {
+    for (size_t i = 0; i < entry.history.size(); ++i) {
+        if (entry.history[i].diff_size > 0) return i;
+    }
+    return entry.history.empty() ? 0 : entry.history.size() - 1;
+}
+
+bool IsSafeEntryName(const std::wstring& name) {
+    if (name.size() < 2 || name.size() > kMaxNameChars || name[0] != L'\\') return false;
+    size_t start = 1;
+    while (start <= name.size()) {
+        size_t end = name.find(L'\\', start);
+        if (end == std::wstring::npos) end = name.size();
+        std::wstring part = name.substr(start, end - start);
+        if (part.empty() || part == L"." || part == L"..") return false;
+        for (wchar_t c : part) {
+            if (c < 0x20 || c == L'/' || c == L':' || c == L'*' || c == L'?' || c == L'"' ||
+                c == L'<' || c == L'>' || c == L'|')
+                return false;
+        }
+        // Windows drops trailing dots and spaces, so "a." would name the file "a".
+        if (part.back() == L'.' || part.back() == L' ') return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+int ParseFileList(const std::string& xml, const std::wstring& base_directory,
+                  FileListDocument& document, std::string& error) {
+    document = FileListDocument();
+    if (xml.size() > kMaxFileListBytes) {
+        error = "file list too large";
+        return 0;
+    }
+    pugi::xml_document doc;
+    pugi::xml_parse_result parsed = doc.load_buffer(xml.data(), xml.size());
+    if (!parsed) {
+        error = "XML error at offset " + std::to_string(parsed.offset) + ": " +
+                parsed.description();
+        return 0;
+    }
+    pugi::xml_node root = doc.child(L"Root");
+    pugi::xml_node store = root.child(L"Store");
+    pugi::xml_node roots = root.child(L"UrlRootList");
+    pugi::xml_node files = root.child(L"FileList");
+    if (!root || !store || !roots || !files) {
+        error = "Root, Store, UrlRootList or FileList missing";
+        return 0;
+    }
+    document.store_url_root = Wide(store.attribute(L"URLRoot"));
+    for (pugi::xml_node child : roots.children()) {
+        pugi::xml_attribute url = child.attribute(L"urlroot");
+        if (child.type() != pugi::node_element || !url) continue;
+        if (document.url_roots.size() >= kMaxUrlRoots) {
+            error = "too many URL roots";
+            return 0;
+        }
+        document.url_roots.push_back(Wide(url));
+    }
+    for (pugi::xml_node child : files.children()) {
+        if (child.type() != pugi::node_element) continue;
+        if (document.entries.size() >= kMaxFileEntries) {
+            error = "too many file entries";
+            return 0;
+        }
+        FileEntry entry;
+        if (!ReadEntry(child, base_directory, entry, error)) return 0;
+        // Every version of the history may be fetched from its own root.
+        if (entry.history.size() > document.url_roots.size()) {
+            error = "entry needs more URL roots than the list carries: " +
+                    WideToUtf8(entry.name);
+            return 0;
+        }
+        document.entries.push_back(std::move(entry));
+    }
+    pugi::xml_node launcher = root.child(L"LauncherCompressed");
+    if (launcher) {
+        int64_t size = 0;
+        if (!ReadNumber(launcher, L"size_compressed", INT32_MAX, size, error)) return 0;
+        document.has_launcher = true;
+        document.launcher = {Wide(launcher.attribute(L"URL")), Wide(launcher.attribute(L"hash")),
+                             int32_t(size)};
+    }
+    if (pugi::xml_node script = root.child(L"Script")) ReadScript(script, document);
+    return 1;
+}
+
+std::string WriteFileList(const FileListDocument& document) {
+    pugi::xml_document doc;
+    pugi::xml_node declaration = doc.append_child(pugi::node_declaration);
+    declaration.append_attribute(L"version") = L"1.0";
+    declaration.append_attribute(L"encoding") = L"utf-8";
+    pugi::xml_node root = doc.append_child(L"Root");
+    root.append_child(L"Store").append_attribute(L"URLRoot") =
+        document.store_url_root.c_str();
+    pugi::xml_node roots = root.append_child(L"UrlRootList");
+    for (const std::wstring& url : document.url_roots)
+        roots.append_child(L"UrlRoot").append_attribute(L"urlroot") = url.c_str();
+    pugi::xml_node files = root.append_child(L"FileList");
+    for (const FileEntry& entry : document.entries) {
+        pugi::xml_node node = files.append_child(L"File");
+        node.append_attribute(L"name") = entry.name.c_str();
+        node.append_attribute(L"hash") = entry.hash.c_str();
+        node.append_attribute(L"size_compressed") = std::to_wstring(entry.size_compressed).c_str();
+        node.append_attribute(L"flags") = std::to_wstring(entry.flags).c_str();
+        node.append_attribute(L"diff_size") = std::to_wstring(entry.diff_size).c_str();
+        for (size_t i = 1; i < entry.history.size(); ++i) {
+            pugi::xml_node version = node.append_child(L"histroy");
+            version.append_attribute(L"hash") = entry.history[i].hash.c_str();
+            version.append_attribute(L"diff_size") =
+                std::to_wstring(entry.history[i].diff_size).c_str();
+        }
+    }
+    if (document.has_launcher) {
+        pugi::xml_node launcher = root.append_child(L"LauncherCompressed");
+        launcher.append_attribute(L"URL") = document.launcher.url.c_str();
+        launcher.append_attribute(L"hash") = document.launcher.hash.c_str();
+        launcher.append_attribute(L"size_compressed") =
+            std::to_wstring(document.launcher.size_compressed).c_str();
+    }
+    if (document.has_script) {
+        pugi::xml_node script = root.append_child(L"Script");
+        for (const ScriptCommand& command : document.script) {
+            pugi::xml_node node = script.append_child(L"Command");
+            node.append_attribute(L"name") = command.name.c_str();
+            for (size_t i = 0; i < command.args.size(); ++i) {
+                std::wstring key = L"p" + std::to_wstring(i);
+                node.append_attribute(key.c_str()) = command.args[i].c_str();
+            }
+        }
+    }
+    struct Collect : pugi::xml_writer {
+        std::string text;
+        void write(const void* data, size_t size) override {
+            text.append(static_cast<const char*>(data), size);
+        }
+    } out;
+    doc.save(out, L"\t", pugi::format_indent, pugi::encoding_utf8);
+    return out.text;
+}
+
+std::string FileListHashCompanion(const std::string& xml) {
+    return WideToUtf16Le(Md5ToHex(Md5Bytes(xml.data(), xml.size())));
+}
+
+}  // namespace velm

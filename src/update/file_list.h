@@ -1,0 +1,82 @@
+#pragma once
+// The file list published by the patch server: URL roots (newest version first), one
+// entry per client file with its diff history, the launcher's own download and the
+// post-update script; and its ".hash" companion. Reader and writer of the document.
+//
+// The reader treats the document as untrusted: sizes are decimal and range-checked,
+// names that could leave the installation folder are rejected, counts are capped, and
+// every entry must be reachable through the URL roots the list carries.
+#include "common/md5.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velm {
+
+struct HistoryVersion {
+    std::wstring hash;
+    int32_t diff_size = 0;  // diff from the next older version to this one; 0 = none
+};
+
+struct FileEntry {
+    std::wstring name;       // relative to the client base directory, starts with "\\"
+    std::wstring full_path;  // base directory followed by name
+    std::wstring hash;
+    int32_t size_compressed = 0;
+    uint32_t flags = 0;
+    int32_t diff_size = 0;
+    // Element 0 is the current version (hash, diff_size), then the "histroy" children.
+    std::vector<HistoryVersion> history;
+};
+
+struct LauncherEntry {
+    std::wstring url;
+    std::wstring hash;
+    int32_t size_compressed = 0;
+};
+
+struct ScriptCommand {
+    std::wstring name;
+    std::vector<std::wstring> args;
+};
+
+struct FileListDocument {
+    std::wstring store_url_root;
+    std::vector<std::wstring> url_roots;  // index k belongs to the version k releases old
+    std::vector<FileEntry> entries;
+    bool has_launcher = false;
+    LauncherEntry launcher;
+    bool has_script = false;
+    std::vector<ScriptCommand> script;
+};
+
+constexpr size_t kMaxFileListBytes = 64u << 20;
+constexpr size_t kMaxFileEntries = 1000000;
+constexpr size_t kMaxHistory = 1000;
+constexpr size_t kMaxUrlRoots = 1000;
+constexpr size_t kMaxScriptArgs = 100;
+constexpr size_t kMaxNameChars = 1024;
+
+// Index of the URL root that holds the full current file: the first history version
+// with a published diff, else the last one.
+size_t FullDownloadRootIndex(const FileEntry& entry);
+
+// True for a relative name the launcher may write: starts with "\\", no empty, "." or
+// ".." component, no drive, no characters Windows forbids in names.
+bool IsSafeEntryName(const std::wstring& name);
+
+// Parses UTF-8 XML. base_directory is prefixed to every name for full_path. Returns 1 on
+// success, 0 with an English reason in error.
+int ParseFileList(const std::string& xml, const std::wstring& base_directory,
+                  FileListDocument& document, std::string& error);
+
+// The document as UTF-8 XML; ParseFileList reads it back unchanged.
+std::string WriteFileList(const FileListDocument& document);
+
+// The companion: the MD5 of the decoded XML as 32 upper-case hexadecimal digits in
+// UTF-16LE, no byte-order mark, no line end.
+std::string FileListHashCompanion(const std::string& xml);
+
+}  // namespace velm

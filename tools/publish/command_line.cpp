@@ -1,0 +1,134 @@
+#include "command_line.h"
+
+#include "common/text.h"
+
+#include <algorithm>
+#include <map>
+
+namespace velm::publish {
+namespace fs = std::filesystem;
+
+const char kUsage[] =
+    "velm-publish: publishes client releases and update packages for the Velm launcher.\n"
+    "\n"
+    "  velm-publish release --root PATCHROOT --base-url URL --client DIR\n"
+    "                       [--launcher EXE] [--script FILE] [--max-history N]\n"
+    "      Publishes DIR as the next version into PATCHROOT, which is served at URL:\n"
+    "      writes PATCHROOT/filelist.xml, PATCHROOT/filelist.xml.hash and a new version\n"
+    "      folder vN holding the files that changed (full and as diffs from the previous\n"
+    "      version). --launcher publishes a new launcher for self-update; --script sets\n"
+    "      the post-update script (without it the published script is kept).\n"
+    "      --max-history N keeps N older versions per file (default 30).\n"
+    "\n"
+    "  velm-publish pack --client DIR --launcher EXE --out EXE [--store]\n"
+    "      Appends an update package of DIR to a copy of the launcher EXE, written to\n"
+    "      --out, which then opens in package mode. --store keeps entries uncompressed.\n"
+    "\n"
+    "  velm-publish verify --root PATCHROOT\n"
+    "      Reads PATCHROOT as the launcher would and checks every URL, size, hash and\n"
+    "      diff chain. Exits with 1 and lists the problems when anything is wrong.\n"
+    "\n"
+    "  --quiet   no progress lines      --help   this text\n"
+    "\n"
+    "Exit codes: 0 success, 1 verify found problems, 2 bad command line, 3 failure.\n";
+
+namespace {
+
+fs::path PathArg(const std::string& text) { return fs::u8path(text); }
+
+}  // namespace
+
+int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, std::string& error) {
+    line = CommandLine();
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") return 1;
+    static const std::map<std::string, Command> commands = {
+        {"release", Command::kRelease}, {"pack", Command::kPack}, {"verify", Command::kVerify}};
+    auto command = commands.find(args[0]);
+    if (command == commands.end()) {
+        error = "unknown command \"" + args[0] + "\"";
+        return 0;
+    }
+    line.command = command->second;
+    std::map<std::string, std::string> values;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            line.command = Command::kHelp;
+            return 1;
+        }
+        if (arg == "--quiet") {
+            line.quiet = true;
+            continue;
+        }
+        if (arg == "--store" && line.command == Command::kPack) {
+            line.pack.store = true;
+            continue;
+        }
+        static const std::map<Command, std::vector<std::string>> allowed = {
+            {Command::kRelease,
+             {"--root", "--base-url", "--client", "--launcher", "--script", "--max-history"}},
+            {Command::kPack, {"--client", "--launcher", "--out"}},
+            {Command::kVerify, {"--root"}}};
+        const auto& names = allowed.at(line.command);
+        if (std::find(names.begin(), names.end(), arg) == names.end()) {
+            error = "unknown option \"" + arg + "\" for " + args[0];
+            return 0;
+        }
+        if (i + 1 >= args.size() || args[i + 1].empty()) {
+            error = "option " + arg + " needs a value";
+            return 0;
+        }
+        if (!values.emplace(arg, args[++i]).second) {
+            error = "option " + arg + " given twice";
+            return 0;
+        }
+    }
+    auto require = [&](const char* name) {
+        if (values.count(name)) return true;
+        error = std::string("missing ") + name + " for " + args[0];
+        return false;
+    };
+    switch (line.command) {
+        case Command::kRelease: {
+            if (!require("--root") || !require("--base-url") || !require("--client")) return 0;
+            ReleaseOptions& r = line.release;
+            r.root = PathArg(values["--root"]);
+            r.base_url = Utf8ToWide(values["--base-url"]);
+            r.client = PathArg(values["--client"]);
+            if (values.count("--launcher")) r.launcher = PathArg(values["--launcher"]);
+            if (values.count("--script")) r.script = PathArg(values["--script"]);
+            if (values.count("--max-history")) {
+                const std::string& text = values["--max-history"];
+                if (text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos ||
+                    std::stoi(text) < 1) {
+                    error = "--max-history takes a number from 1 to 9999";
+                    return 0;
+                }
+                r.max_history = size_t(std::stoi(text));
+            }
+            if (r.base_url.find(L'\\') != std::wstring::npos || r.base_url.find(L' ') != std::wstring::npos ||
+                r.base_url.find(L"://") == std::wstring::npos) {
+                error = "--base-url must be an absolute URL without blanks or backslashes";
+                return 0;
+            }
+            r.quiet = line.quiet;
+            break;
+        }
+        case Command::kPack:
+            if (!require("--client") || !require("--launcher") || !require("--out")) return 0;
+            line.pack.client = PathArg(values["--client"]);
+            line.pack.launcher = PathArg(values["--launcher"]);
+            line.pack.out = PathArg(values["--out"]);
+            line.pack.quiet = line.quiet;
+            break;
+        case Command::kVerify:
+            if (!require("--root")) return 0;
+            line.verify_root = PathArg(values["--root"]);
+            break;
+        case Command::kHelp:
+            break;
+    }
+    return 1;
+}
+
+}  // namespace velm::publish

@@ -1,0 +1,32 @@
+#pragma once
+// velm-publish's command line. The forms below are a contract that operators' scripts
+// rely on; options may be added, never renamed.
+//
+//   velm-publish release --root PATCHROOT --base-url URL --client DIR
+//                        [--launcher EXE] [--script FILE] [--max-history N] [--quiet]
+//   velm-publish pack --client DIR --launcher EXE --out EXE [--store] [--quiet]
+//   velm-publish verify --root PATCHROOT [--quiet]
+#include "pack.h"
+#include "release.h"
+
+#include <string>
+#include <vector>
+
+namespace velm::publish {
+
+enum class Command { kHelp, kRelease, kPack, kVerify };
+
+struct CommandLine {
+    Command command = Command::kHelp;
+    ReleaseOptions release;
+    PackOptions pack;
+    std::filesystem::path verify_root;
+    bool quiet = false;
+};
+
+extern const char kUsage[];
+
+// Arguments after the program name, UTF-8. 1 on success, 0 with a reason in error.
+int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, std::string& error);
+
+}  // namespace velm::publish

@@ -1,0 +1,20 @@
+#pragma once
+// Makes the diff that turns one version of a file into the next: suffix sorting of the
+// old file and bsdiff-style approximate matching, so that the diff block is mostly zero
+// bytes and compresses well in the ".cmp" container.
+#include "update/diff_file.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace velm::publish {
+
+// Largest file the 32-bit diff format can describe.
+constexpr size_t kMaxDiffFileSize = 0x7FFFFFFF;
+
+// Fills diff (header digests included). Memory: about 5 bytes per old byte plus 3 per new.
+bool MakeDiff(const uint8_t* old_data, size_t old_size, const uint8_t* new_data,
+              size_t new_size, DiffFile& diff, std::string& error);
+
+}  // namespace velm::publish

@@ -1,0 +1,67 @@
+// velm-publish entry: command line in, exit code out.
+#include "command_line.h"
+#include "verify.h"
+
+#include "common/text.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <cwchar>
+#endif
+
+namespace {
+
+using namespace velm::publish;
+
+constexpr int kExitProblems = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitFailure = 3;
+
+int Run(const std::vector<std::string>& args) {
+    CommandLine line;
+    std::string error;
+    if (!ParseCommandLine(args, line, error)) {
+        std::fprintf(stderr, "velm-publish: %s\n\n%s", error.c_str(), kUsage);
+        return kExitUsage;
+    }
+    switch (line.command) {
+        case Command::kHelp:
+            std::fputs(kUsage, stdout);
+            return 0;
+        case Command::kRelease:
+            if (!RunRelease(line.release, error)) break;
+            return 0;
+        case Command::kPack:
+            if (!RunPack(line.pack, error)) break;
+            std::fprintf(stderr, "pack: wrote %s\n", line.pack.out.u8string().c_str());
+            return 0;
+        case Command::kVerify: {
+            VerifyReport report;
+            if (!RunVerify(line.verify_root, line.quiet, report, error)) break;
+            for (const std::string& problem : report.problems)
+                std::fprintf(stderr, "problem: %s\n", problem.c_str());
+            std::fprintf(report.problems.empty() ? stdout : stderr,
+                         "verify: %zu problem(s); %zu entries, %zu full files, %zu diffs checked\n",
+                         report.problems.size(), report.entries, report.full_files, report.diffs);
+            return report.problems.empty() ? 0 : kExitProblems;
+        }
+    }
+    std::fprintf(stderr, "velm-publish: %s\n", error.c_str());
+    return kExitFailure;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+// Wide entry so that paths outside the ANSI code page reach the tool intact.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.push_back(velm::WideToUtf8(argv[i]));
+    return Run(args);
+}
+#else
+int main(int argc, char** argv) { return Run(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif

@@ -1,0 +1,24 @@
+#pragma once
+// velm-publish pack: an offline update package appended to a copy of the launcher, whose
+// "UPDATE" 211 resource then holds the package's offset.
+#include <filesystem>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velm::publish {
+
+struct PackOptions {
+    std::filesystem::path client;
+    std::filesystem::path launcher;
+    std::filesystem::path out;
+    bool store = false;  // entries stored as they are instead of LZMA-compressed
+    bool quiet = false;
+};
+
+int RunPack(const PackOptions& options, std::string& error);
+
+// Writes the 8-byte little-endian value into the "UPDATE" 211 resource of image.
+int StampPackageOffset(std::vector<uint8_t>& image, int64_t offset, std::string& error);
+
+}  // namespace velm::publish

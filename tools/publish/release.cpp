@@ -1,0 +1,302 @@
+#include "release.h"
+
+#include "client_scan.h"
+#include "diff_generator.h"
+#include "patch_root.h"
+#include "paths.h"
+#include "progress.h"
+#include "script_file.h"
+
+#include "common/cmp_container.h"
+#include "common/text.h"
+#include "update/file_list.h"
+
+#include <cstdio>
+#include <map>
+
+namespace velm::publish {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr uint32_t kFlagCompressed = 1;
+
+// Removes a folder tree when the run ends without committing it.
+class TempFolder {
+public:
+    explicit TempFolder(fs::path path) : path_(std::move(path)) {}
+    ~TempFolder() {
+        std::error_code ignored;
+        if (!path_.empty()) fs::remove_all(path_, ignored);
+    }
+    void Release() { path_.clear(); }
+
+private:
+    fs::path path_;
+};
+
+bool EncodeTo(const fs::path& path, const std::vector<uint8_t>& bytes, int32_t& stored_size,
+              std::string& error) {
+    std::vector<uint8_t> container;
+    if (!WriteCmp(bytes.data(), bytes.size(), container)) {
+        error = "compression failed for " + path.u8string();
+        return false;
+    }
+    if (container.size() > size_t(INT32_MAX)) {
+        error = "compressed file over 2 GiB cannot be listed: " + path.u8string();
+        return false;
+    }
+    if (!WriteBytes(path, container.data(), container.size())) {
+        error = "cannot write " + path.u8string();
+        return false;
+    }
+    stored_size = int32_t(container.size());
+    return true;
+}
+
+// The previous version's bytes, from the root that holds its full file.
+bool LoadPublished(const PatchRoot& root, const FileEntry& entry, std::vector<uint8_t>& bytes,
+                   std::string& error) {
+    fs::path path = EntryPath(root.version_folders[FullDownloadRootIndex(entry)], entry.name);
+    std::vector<uint8_t> stored;
+    bool ok = ReadBytes(path, stored);
+    if (ok && (entry.flags & kFlagCompressed)) {
+        ok = DecodeCmp(stored.data(), stored.size(), bytes, kMaxDiffFileSize);
+    } else {
+        bytes.swap(stored);
+    }
+    if (!ok || !HashTextEquals(Md5ToHex(Md5Bytes(bytes.data(), bytes.size())), entry.hash)) {
+        error = "previous release damaged: " + path.u8string() +
+                " is missing or does not match its published hash";
+        return false;
+    }
+    return true;
+}
+
+void CutHistory(FileEntry& entry, size_t max_history) {
+    size_t keep = std::max(max_history, FullDownloadRootIndex(entry) + 1);
+    if (entry.history.size() > keep) entry.history.resize(keep);
+}
+
+std::wstring Rebase(const std::wstring& url, const std::wstring& old_base,
+                    const std::wstring& new_base) {
+    if (!old_base.empty() && url.compare(0, old_base.size(), old_base) == 0)
+        return new_base + url.substr(old_base.size());
+    return url;
+}
+
+class Release {
+public:
+    Release(const ReleaseOptions& options, const PatchRoot& previous)
+        : options_(options), previous_(previous), base_(TrimBaseUrl(options.base_url)) {}
+
+    bool Run(std::string& error);
+
+private:
+    bool PublishFile(const ClientFile& file, Progress& progress, std::string& error);
+    bool PublishLauncher(std::string& error);
+    bool Commit(std::string& error);
+
+    const ReleaseOptions& options_;
+    const PatchRoot& previous_;
+    std::wstring base_;
+    int version_ = 0;
+    fs::path staging_;
+    FileListDocument list_;
+    std::map<std::wstring, const FileEntry*> previous_entries_;
+    size_t changed_ = 0, diffs_ = 0;
+};
+
+bool Release::PublishFile(const ClientFile& file, Progress& progress, std::string& error) {
+    progress.BeginFile(WideToUtf8(file.name));
+    std::vector<uint8_t> bytes;
+    if (!ReadBytes(file.path, bytes)) {
+        error = "cannot read " + file.path.u8string();
+        return false;
+    }
+    if (bytes.size() > kMaxDiffFileSize) {
+        error = "file over 2 GiB cannot be published: " + file.path.u8string();
+        return false;
+    }
+    FileEntry entry;
+    entry.name = file.name;
+    entry.hash = Md5ToHex(Md5Bytes(bytes.data(), bytes.size()));
+    entry.flags = kFlagCompressed;
+    auto found = previous_entries_.find(AsciiUpper(file.name));
+    const FileEntry* before = found == previous_entries_.end() ? nullptr : found->second;
+    if (before && HashTextEquals(before->hash, entry.hash) &&
+        (before->flags & kFlagCompressed)) {
+        entry.size_compressed = before->size_compressed;
+        entry.history = before->history;
+        entry.history[0].hash = entry.hash;
+        entry.history.insert(entry.history.begin(), HistoryVersion{entry.hash, 0});
+    } else {
+        ++changed_;
+        if (!EncodeTo(EntryPath(staging_, file.name), bytes, entry.size_compressed, error))
+            return false;
+        entry.history = {HistoryVersion{entry.hash, 0}};
+        if (before) {
+            std::vector<uint8_t> old_bytes;
+            DiffFile diff;
+            if (!LoadPublished(previous_, *before, old_bytes, error) ||
+                !MakeDiff(old_bytes.data(), old_bytes.size(), bytes.data(), bytes.size(), diff,
+                          error))
+                return false;
+            fs::path diff_path = EntryPath(staging_, file.name + L".diff");
+            if (!EncodeTo(diff_path, SerializeDiffFile(diff), entry.history[0].diff_size, error))
+                return false;
+            ++diffs_;
+            entry.history.insert(entry.history.end(), before->history.begin(),
+                                 before->history.end());
+        }
+    }
+    entry.diff_size = entry.history[0].diff_size;
+    CutHistory(entry, options_.max_history);
+    list_.entries.push_back(entry);
+    progress.FileDone(bytes.size());
+    return true;
+}
+
+bool Release::PublishLauncher(std::string& error) {
+    const FileListDocument& before = previous_.list;
+    std::wstring old_base = TrimBaseUrl(before.store_url_root);
+    if (options_.launcher.empty()) {
+        list_.has_launcher = before.has_launcher;
+        list_.launcher = before.launcher;
+        list_.launcher.url = Rebase(before.launcher.url, old_base, base_);
+        return true;
+    }
+    std::vector<uint8_t> bytes;
+    if (!ReadBytes(options_.launcher, bytes) || bytes.empty()) {
+        error = "cannot read the launcher " + options_.launcher.u8string();
+        return false;
+    }
+    list_.has_launcher = true;
+    list_.launcher.hash = Md5ToHex(Md5Bytes(bytes.data(), bytes.size()));
+    if (before.has_launcher && HashTextEquals(before.launcher.hash, list_.launcher.hash)) {
+        list_.launcher.url = Rebase(before.launcher.url, old_base, base_);
+        list_.launcher.size_compressed = before.launcher.size_compressed;
+        return true;
+    }
+    std::string relative =
+        VersionFolderName(version_) + "/" + kLauncherFolder + "/VelmLauncher.exe";
+    list_.launcher.url = base_ + L"/" + Utf8ToWide(relative);
+    return EncodeTo(staging_ / kLauncherFolder / "VelmLauncher.exe", bytes,
+                    list_.launcher.size_compressed, error);
+}
+
+bool Release::Commit(std::string& error) {
+    std::string xml = WriteFileList(list_);
+    std::string check_error;
+    FileListDocument reread;
+    if (!ParseFileList(xml, L"", reread, check_error)) {
+        error = "internal error: written file list does not read back: " + check_error;
+        return false;
+    }
+    std::vector<uint8_t> container;
+    if (!WriteCmp(reinterpret_cast<const uint8_t*>(xml.data()), xml.size(), container)) {
+        error = "cannot compress the file list";
+        return false;
+    }
+    std::string companion = FileListHashCompanion(xml);
+    const fs::path& root = options_.root;
+    fs::path list_tmp = root / ".filelist.xml.new", hash_tmp = root / ".filelist.xml.hash.new";
+    TempFolder list_guard(list_tmp), hash_guard(hash_tmp);
+    if (!WriteBytes(list_tmp, container.data(), container.size()) ||
+        !WriteBytes(hash_tmp, companion.data(), companion.size())) {
+        error = "cannot write the file list into " + root.u8string();
+        return false;
+    }
+    std::error_code ec;
+    fs::path version_folder = root / VersionFolderName(version_);
+    fs::rename(staging_, version_folder, ec);
+    if (ec) {
+        error = "cannot move the new version into place: " + ec.message();
+        return false;
+    }
+    // The list goes live before its companion: a launcher that meets the old companion
+    // with the new list only downloads the list once more.
+    fs::rename(list_tmp, root / kFileListName, ec);
+    if (!ec) fs::rename(hash_tmp, root / kFileListHashName, ec);
+    if (ec) {
+        error = "cannot replace the file list: " + ec.message();
+        return false;
+    }
+    list_guard.Release();
+    hash_guard.Release();
+    return true;
+}
+
+bool Release::Run(std::string& error) {
+    std::vector<ClientFile> files;
+    if (!ScanClientFolder(options_.client, files, error)) return false;
+    const std::wstring reserved = AsciiUpper(L"\\" + Utf8ToWide(kLauncherFolder) + L"\\");
+    for (const ClientFile& file : files) {
+        if (AsciiUpper(file.name).compare(0, reserved.size(), reserved) == 0) {
+            error = "client folder must not contain a top-level \"" +
+                    std::string(kLauncherFolder) + "\" entry";
+            return false;
+        }
+    }
+    for (const FileEntry& entry : previous_.list.entries)
+        previous_entries_.emplace(AsciiUpper(entry.name), &entry);
+    std::error_code ec;
+    fs::create_directories(options_.root, ec);
+    version_ = previous_.newest_version + 1;
+    // A version folder that no list refers to is what a run that failed between moving
+    // the folder and replacing the list leaves behind.
+    while (fs::exists(options_.root / VersionFolderName(version_), ec)) {
+        fs::remove_all(options_.root / VersionFolderName(version_), ec);
+        if (ec) {
+            error = "cannot remove the unpublished folder " + VersionFolderName(version_);
+            return false;
+        }
+    }
+    staging_ = options_.root / ("." + VersionFolderName(version_) + ".new");
+    fs::remove_all(staging_, ec);
+    TempFolder staging_guard(staging_);
+    if (!fs::create_directories(staging_, ec)) {
+        error = "cannot create " + staging_.u8string();
+        return false;
+    }
+    list_.store_url_root = base_;
+    list_.url_roots.push_back(base_ + L"/" + Utf8ToWide(VersionFolderName(version_)));
+    for (const fs::path& folder : previous_.version_folders)
+        list_.url_roots.push_back(base_ + L"/" + WidePath(folder.filename()));
+    uint64_t total = 0;
+    for (const ClientFile& file : files) total += uint64_t(file.size);
+    Progress progress("release", files.size(), total, options_.quiet);
+    for (const ClientFile& file : files) {
+        if (!PublishFile(file, progress, error)) return false;
+    }
+    progress.Finish();
+    if (!PublishLauncher(error)) return false;
+    if (!options_.script.empty()) {
+        list_.has_script = true;
+        if (!ReadScriptFile(options_.script, list_.script, error)) return false;
+    } else {
+        list_.has_script = previous_.list.has_script;
+        list_.script = previous_.list.script;
+    }
+    if (!Commit(error)) return false;
+    staging_guard.Release();
+    if (!options_.quiet) {
+        std::fprintf(stderr, "release: published %s (%zu files, %zu changed, %zu diffs)\n",
+                     VersionFolderName(version_).c_str(), files.size(), changed_, diffs_);
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunRelease(const ReleaseOptions& options, std::string& error) {
+    if (options.base_url.empty()) {
+        error = "--base-url is empty";
+        return 0;
+    }
+    PatchRoot previous;
+    if (!LoadPatchRoot(options.root, previous, error)) return 0;
+    Release release(options, previous);
+    return release.Run(error) ? 1 : 0;
+}
+
+}  // namespace velm::publish
