@@ -1,0 +1,59 @@
+#pragma once
+// The local hash cache: for each client file the MD5 last computed and the file's
+// last-write time at that moment, kept in memory during an update run and stored between
+// runs in "LocalHashCache.xml". A cached hash is trusted while the file's last-write time
+// is exactly the one recorded, so an unchanged file is never read.
+//
+// Thread-safe: entries are stored by the update thread during planning and by download
+// threads when jobs finish; one lock guards the map for every operation.
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace velm {
+
+struct HashCacheEntry {
+    uint64_t time = 0;  // last-write time when the hash was computed
+    std::wstring hash;  // 32 upper-case hexadecimal digits
+    std::wstring name;  // relative to the client base directory, as the file list spells it
+};
+
+class HashCache {
+public:
+    // Keys longer than this are not stored.
+    static constexpr size_t kMaxKeyChars = 1023;
+    // A cache file above this size is not a cache this program wrote.
+    static constexpr uint64_t kMaxFileBytes = 256u << 20;
+
+    explicit HashCache(std::wstring base_directory) : base_(std::move(base_directory)) {}
+
+    // Empties the cache, then reads the file. 1 when it was read; 0 when it is missing,
+    // malformed or of another version (the cache then stays empty).
+    int LoadLocalHashCache(const std::wstring& path);
+    // Writes beside the file and renames over it, so that a crash or a full disk never
+    // leaves a truncated cache. Always 1; a failure is logged.
+    int SaveLocalHashCache(const std::wstring& path);
+
+    // The hex MD5 of base + name: the cached one while the file's time is unchanged,
+    // else computed (recompute is then set, so the caller stores it back). With
+    // recompute set on entry the cache is not consulted. 0 when the file cannot be hashed.
+    int GetLocalFileHash(const std::wstring& name, std::wstring& hash, bool& recompute);
+
+    // Stores the hash of a file (computed here when hash is empty) with its current
+    // last-write time. 0 when the file cannot be hashed or its time read.
+    int UpdateHashCacheEntry(const std::wstring& full_path, const std::wstring& hash);
+
+    const std::wstring& BaseDirectory() const { return base_; }
+    size_t Size() const;
+    bool Find(const std::wstring& name, HashCacheEntry& entry) const;
+
+    static std::wstring KeyOf(const std::wstring& name);
+
+private:
+    const std::wstring base_;
+    mutable std::mutex lock_;
+    std::map<std::wstring, HashCacheEntry> entries_;
+};
+
+}  // namespace velm
