@@ -14,6 +14,9 @@ namespace {
 
 constexpr DWORD kHandoffWaitMs = 10;
 constexpr DWORD kEndWaitMs = 5000;
+// Blocks written between two flushes to disk. Record entries wait for the flush that
+// covers their block, so the record never vouches for bytes that are not on disk.
+constexpr int kBlocksPerSync = 16;
 
 // Log texts shared with the string table (resources 135 to 140).
 constexpr const wchar_t* kWriteFileFailed = L"写入文件失败！文件：%ls错误码：%d\n";
@@ -76,8 +79,10 @@ void TFileWriteThread::SetJob(TDownloadJobBase* job) {
     write_failed_ = false;
     record_md5_ = Md5();
     record_fill_ = 0;
+    pending_entries_.clear();
     data_block_.assign(size_t(kResumeBlockSize), 0);
     data_fill_ = 0;
+    unsynced_blocks_ = 0;
 }
 
 int TFileWriteThread::Handoff(const uint8_t* data, size_t length) {
@@ -169,14 +174,18 @@ int TFileWriteThread::Open(int64_t valid_entries, int64_t& resume_offset) {
     }
     record_md5_ = Md5();
     record_fill_ = 0;
+    pending_entries_.clear();
     data_fill_ = 0;
+    unsynced_blocks_ = 0;
     return 1;
 }
 
 int TFileWriteThread::Run(uintptr_t) {
     for (;;) {
         if (abort_event_.Wait(0) == Event::kSignalled || StopRequested()) {
-            WriteRecordEntry();
+            // The unwritten tail of the data block is dropped, and so is its entry: it could
+            // only vouch for bytes that never reach the file.
+            SyncToDisk();
             CloseFiles();
             return 0;
         }
@@ -217,11 +226,11 @@ void TFileWriteThread::TakeChunk() {
         record_md5_.Update(chunk + done, take);
         record_fill_ += int64_t(take);
         done += take;
-        if (record_fill_ == kResumeBlockSize) WriteRecordEntry();
+        if (record_fill_ == kResumeBlockSize) QueueRecordEntry();
     }
 }
 
-void TFileWriteThread::WriteRecordEntry() {
+void TFileWriteThread::QueueRecordEntry() {
     if (!record_file_ || record_fill_ == 0) return;
     ResumeEntry entry;
     entry.length = record_fill_;
@@ -230,12 +239,32 @@ void TFileWriteThread::WriteRecordEntry() {
     record_fill_ = 0;
     uint8_t bytes[kResumeEntrySize];
     EncodeResumeEntry(entry, bytes);
-    if (WriteAll(record_file_.Get(), bytes, sizeof(bytes)) && FlushFileBuffers(record_file_.Get()))
-        return;
+    pending_entries_.insert(pending_entries_.end(), bytes, bytes + kResumeEntrySize);
+}
+
+int TFileWriteThread::SyncToDisk() {
+    unsynced_blocks_ = 0;
+    if (data_file_ && !FlushFileBuffers(data_file_.Get())) {
+        DWORD error = GetLastError();
+        LauncherLog::Instance().Write(kFlushDiskFailed, TransferPath().c_str(), int(error));
+        job_->SetErrorText(L"File write to disk failed, Error:" + SystemErrorText(error));
+        pending_entries_.clear();
+        return 0;
+    }
+    if (!record_file_ || pending_entries_.empty()) {
+        pending_entries_.clear();
+        return 1;
+    }
+    const bool written = WriteAll(record_file_.Get(), pending_entries_.data(), pending_entries_.size()) &&
+                         FlushFileBuffers(record_file_.Get());
+    pending_entries_.clear();
+    if (written) return 1;
+    // Without its record the transfer still completes; it only cannot be resumed.
     DWORD error = GetLastError();
     job_->SetErrorText(L"File write failed, Error:" + SystemErrorText(error));
     LauncherLog::Instance().Write(kWriteHashFailed, record_path_.c_str(), int(error));
     record_file_.Close();
+    return 1;
 }
 
 int TFileWriteThread::FlushData() {
@@ -249,12 +278,7 @@ int TFileWriteThread::FlushData() {
         return 0;
     }
     data_fill_ = 0;
-    if (!FlushFileBuffers(data_file_.Get())) {
-        DWORD error = GetLastError();
-        log.Write(kFlushDiskFailed, transfer.c_str(), int(error));
-        job_->SetErrorText(L"File write to disk failed, Error:" + SystemErrorText(error));
-        return 0;
-    }
+    if (++unsynced_blocks_ >= kBlocksPerSync) return SyncToDisk();
     return 1;
 }
 
@@ -265,6 +289,8 @@ void TFileWriteThread::Complete() {
     int ok = 1;
     if (end_status_ == 1) {
         if (!FlushData()) ok = 0;
+        QueueRecordEntry();
+        if (!SyncToDisk()) ok = 0;
         LARGE_INTEGER size{};
         if (!data_file_ || !GetFileSizeEx(data_file_.Get(), &size)) size.QuadPart = -1;
         const int64_t total = job->GetTotal();
@@ -274,7 +300,6 @@ void TFileWriteThread::Complete() {
                            (long long)total, (long long)size.QuadPart);
             ok = 0;
         }
-        WriteRecordEntry();
     } else {
         ok = 0;
     }

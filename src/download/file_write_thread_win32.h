@@ -55,8 +55,11 @@ protected:
 
 private:
     void TakeChunk();
-    void WriteRecordEntry();
+    void QueueRecordEntry();
+    // Writes the data block; every few blocks also flushes the file to disk and then
+    // writes the record entries of the blocks that flush covered. 1 or 0.
     int FlushData();
+    int SyncToDisk();
     void Complete();
     void CloseFiles();
     std::wstring TransferPath() const;
@@ -73,8 +76,10 @@ private:
     // The record block is only ever digested, so its bytes are hashed as they arrive.
     Md5 record_md5_;
     int64_t record_fill_ = 0;
+    std::vector<uint8_t> pending_entries_;  // encoded entries waiting for their flush
     std::vector<uint8_t> data_block_;
     size_t data_fill_ = 0;
+    int unsynced_blocks_ = 0;
     UniqueHandle record_file_;
     UniqueHandle data_file_;
     std::wstring record_path_;

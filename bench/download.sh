@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Download throughput on loopback from nginx: two 256 MiB files, one plain and one ".cmp"
+# container, fetched as two concurrent jobs by the launcher's engine (under Wine) and by
+# two concurrent curl processes, in the same run. Also times the stand-alone LZMA decoder
+# (xz) on the container's stream, the floor for what decoding may add.
+#
+#   BUILD_DIR   Windows build tree holding download_once.exe (default build/win)
+#   BENCH_MIB   size of each file in MiB (default 256)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build/win}
+mib=${BENCH_MIB:-256}
+cmake --build "$build" --target download_once >/dev/null
+work=$(mktemp -d /tmp/velm-bench-download.XXXXXX)
+nginx_pid=""
+trap 'kill "$nginx_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+mkdir -p "$work/www" "$work/out"
+
+# Plain: incompressible. Container payload: base64 text, which LZMA shrinks by about a
+# quarter, so decoding has real work to do.
+head -c "$((mib * 1024 * 1024))" /dev/urandom > "$work/www/plain.bin"
+head -c "$((mib * 1024 * 1024 * 3 / 4))" /dev/urandom | base64 -w 0 | head -c "$((mib * 1024 * 1024))" > "$work/payload.bin"
+xz --format=lzma -1 -c "$work/payload.bin" > "$work/payload.lzma"
+# Container: 24-byte prefix (not read by the launcher), no extra block, the LZMA stream.
+{ head -c 28 /dev/zero; cat "$work/payload.lzma"; } > "$work/www/packed.bin.cmp"
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+mkdir -p "$work/nginx"
+cat > "$work/nginx/nginx.conf" <<CONF
+daemon off; master_process off; worker_processes 1; pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log warn;
+events { worker_connections 64; }
+http { access_log off; sendfile on; default_type application/octet-stream;
+  client_body_temp_path $work/nginx/b; proxy_temp_path $work/nginx/p;
+  fastcgi_temp_path $work/nginx/f; uwsgi_temp_path $work/nginx/u; scgi_temp_path $work/nginx/s;
+  server { listen 127.0.0.1:$port; root $work/www; location / { } } }
+CONF
+nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" 2>/dev/null &
+nginx_pid=$!
+for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.1; done
+url="http://127.0.0.1:$port"
+
+now() { date +%s.%N; }
+# Peer: the same two files at once.
+t0=$(now)
+curl -s -o "$work/out/curl-plain.bin" "$url/plain.bin" &
+curl -s -o "$work/out/curl-packed.cmp" "$url/packed.bin.cmp" &
+wait %2 %3 2>/dev/null || wait
+t1=$(now)
+curl_s=$(echo "$t1 - $t0" | bc -l)
+# Floor of decoding: the stand-alone decoder on the same stream.
+t0=$(now); xz --format=lzma -dc "$work/payload.lzma" > /dev/null; t1=$(now)
+xz_s=$(echo "$t1 - $t0" | bc -l)
+
+win() { echo "Z:$(echo "$1" | tr / '\\')"; }
+# Ours, plain alone (for the plain-file figure) and both at once.
+ms_plain=$("$root/scripts/wine-run" "$build/download_once.exe" \
+  "$url/plain.bin" "$(win "$work/out/plain.bin")" | tr -d '\r' | tail -1)
+cmp -s "$work/out/plain.bin" "$work/www/plain.bin" || { echo "plain download differs" >&2; exit 1; }
+rm -f "$work/out/plain.bin"
+ms_both=$("$root/scripts/wine-run" "$build/download_once.exe" \
+  "$url/plain.bin" "$(win "$work/out/plain.bin")" \
+  -cmp "$url/packed.bin.cmp" "$(win "$work/out/packed.bin")" | tr -d '\r' | tail -1)
+cmp -s "$work/out/plain.bin" "$work/www/plain.bin" || { echo "plain download differs" >&2; exit 1; }
+cmp -s "$work/out/packed.bin" "$work/payload.bin" || { echo "decoded container differs" >&2; exit 1; }
+
+both_mib=$(echo "2 * $mib" | bc -l)
+ours=$(echo "$both_mib / ($ms_both / 1000)" | bc -l)
+peer=$(echo "$both_mib / $curl_s" | bc -l)
+printf 'plain file alone: ours %.0f MiB/s\n' "$(echo "$mib / ($ms_plain / 1000)" | bc -l)"
+printf 'both jobs: ours %.2f s, curl %.2f s; xz decoding the container alone %.2f s\n' \
+  "$(echo "$ms_both / 1000" | bc -l)" "$curl_s" "$xz_s"
+printf 'download: ours/peer = %.2f (ours %.0f MiB/s, peer %.0f MiB/s, two concurrent %d MiB loopback downloads from nginx, plain + .cmp decoded, against two concurrent curl)\n' \
+  "$(echo "$ours / $peer" | bc -l)" "$ours" "$peer" "$mib"
