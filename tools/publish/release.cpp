@@ -73,8 +73,11 @@ bool LoadPublished(const PatchRoot& root, const FileEntry& entry, std::vector<ui
 }
 
 void CutHistory(FileEntry& entry, size_t max_history) {
-    size_t keep = std::max(max_history, FullDownloadRootIndex(entry) + 1);
-    if (entry.history.size() > keep) entry.history.resize(keep);
+    size_t keep = std::max(max_history + 1, FullDownloadRootIndex(entry) + 1);
+    if (entry.history.size() <= keep) return;
+    entry.history.resize(keep);
+    // The step into the oldest kept version starts from a version no longer listed.
+    entry.history.back().diff_size = 0;
 }
 
 std::wstring Rebase(const std::wstring& url, const std::wstring& old_base,

@@ -11,8 +11,8 @@ struct ReleaseOptions {
     std::filesystem::path client;
     std::filesystem::path launcher;  // empty: keep the published launcher
     std::filesystem::path script;    // empty: keep the published script
-    // Older versions kept per file; a history never ends before the version whose root
-    // holds the full file, whatever this says.
+    // Older versions listed per file besides the current one; a history never ends before
+    // the version whose root holds the full file, whatever this says.
     size_t max_history = 30;
     bool quiet = false;
 };

@@ -1,0 +1,247 @@
+// Releases made with the tool, read back as the launcher reads them: every installation
+// of an earlier version (or none) reaches the newest bytes through the launcher's own
+// choice of full download or diff chain.
+#include "patch_root.h"
+#include "paths.h"
+#include "release.h"
+#include "test_client.h"
+#include "verify.h"
+
+#include "common/cmp_container.h"
+#include "common/md5.h"
+#include "common/text.h"
+#include "update/diff_file.h"
+#include "update/file_list.h"
+
+#include <gtest/gtest.h>
+
+namespace velm::publish {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+const wchar_t kBaseUrl[] = L"http://127.0.0.1:8080/patch/";
+
+class ReleaseFixture : public ::testing::Test {
+protected:
+    ReleaseFixture() : dir_("release") {}
+
+    fs::path Root() const { return dir_.path() / "root"; }
+
+    int Publish(int version, std::string& error, size_t max_history = 30,
+                const std::string& script = "") {
+        TestClient client(version);
+        if (!client.WriteTo(dir_.path() / "client")) return 0;
+        ReleaseOptions options;
+        options.root = Root();
+        options.base_url = kBaseUrl;
+        options.client = dir_.path() / "client";
+        options.max_history = max_history;
+        options.quiet = true;
+        Bytes launcher = {'M', 'Z', uint8_t(version >= 3 ? 3 : 1)};
+        WriteBytes(dir_.path() / "launcher.exe", launcher.data(), launcher.size());
+        options.launcher = dir_.path() / "launcher.exe";
+        if (!script.empty()) {
+            WriteBytes(dir_.path() / "script.txt", script.data(), script.size());
+            options.script = dir_.path() / "script.txt";
+        }
+        return RunRelease(options, error);
+    }
+
+    void PublishAll(int last, size_t max_history = 30) {
+        for (int v = 1; v <= last; ++v) {
+            std::string error;
+            ASSERT_EQ(Publish(v, error, max_history,
+                              v == 3 ? "DELETE_FILE VelmGame\\old.dll\n"
+                                       "CREATE_SHORTCUT VelmLauncher.exe \"{DESKTOP}\\Velm.lnk\" \"Velm\"\n"
+                                     : ""),
+                      1)
+                << error;
+        }
+    }
+
+    FileListDocument List() {
+        PatchRoot root;
+        std::string error;
+        EXPECT_TRUE(LoadPatchRoot(Root(), root, error)) << error;
+        return root.list;
+    }
+
+    std::vector<std::string> Verify() {
+        VerifyReport report;
+        std::string error;
+        EXPECT_EQ(RunVerify(Root(), true, report, error), 1) << error;
+        return report.problems;
+    }
+
+    // What the server sends for root index k and a name, decoded as the write thread does.
+    Bytes Fetch(const FileListDocument& list, size_t k, const std::wstring& name) {
+        const std::wstring& url = list.url_roots.at(k);
+        fs::path folder = Root() / fs::u8path(WideToUtf8(url.substr(url.rfind(L'/') + 1)));
+        Bytes stored, decoded;
+        EXPECT_TRUE(ReadBytes(EntryPath(folder, name), stored)) << WideToUtf8(url + name);
+        EXPECT_TRUE(DecodeCmp(stored.data(), stored.size(), decoded, 1u << 30));
+        return decoded;
+    }
+
+    // The launcher's planning and patching for one entry.
+    Bytes Update(const FileListDocument& list, const FileEntry& entry, const Bytes* installed,
+                 int& diffs_applied) {
+        std::wstring local = installed ? Md5ToHex(Md5Bytes(installed->data(), installed->size()))
+                                       : L"";
+        if (installed && HashTextEquals(local, entry.hash)) return *installed;
+        const auto& h = entry.history;
+        int start = -1;
+        int64_t total = 0;
+        bool broken = false;
+        for (size_t i = 0; i + 1 < h.size(); ++i)
+            broken = broken || (h[i].hash != h[i + 1].hash && h[i].diff_size < 1);
+        for (size_t j = 0; !broken && !local.empty() && j < h.size(); ++j) {
+            if (h[j].hash == local) {
+                start = int(j);
+                break;
+            }
+            total += h[j].diff_size;
+        }
+        if (start >= 1 && total > 0 && total < entry.size_compressed) {
+            Bytes current = *installed;
+            for (int k = start - 1; k >= 0; --k) {
+                if (h[size_t(k)].diff_size <= 0) continue;
+                Bytes file = Fetch(list, size_t(k), entry.name + L".diff"), next;
+                DiffFile diff;
+                std::string error;
+                EXPECT_TRUE(ParseDiffFile(file.data(), file.size(), diff, error)) << error;
+                EXPECT_TRUE(ApplyDiff(diff, current.data(), current.size(), next, error)) << error;
+                current.swap(next);
+                ++diffs_applied;
+            }
+            return current;
+        }
+        return Fetch(list, FullDownloadRootIndex(entry), entry.name);
+    }
+
+    TestDir dir_;
+};
+
+TEST_F(ReleaseFixture, EveryEarlierInstallationReachesTheNewestBytes) {
+    PublishAll(3);
+    EXPECT_TRUE(Verify().empty());
+    FileListDocument list = List();
+    TestClient newest(3);
+    ASSERT_EQ(list.entries.size(), newest.files().size());
+    ASSERT_EQ(list.url_roots.size(), 3u);
+    EXPECT_EQ(list.url_roots[0], L"http://127.0.0.1:8080/patch/v3");
+    for (int installed_version : {0, 1, 2}) {
+        TestClient installed(installed_version ? installed_version : 1);
+        int diffs = 0;
+        for (const FileEntry& entry : list.entries) {
+            auto found = installed.files().find(entry.name);
+            const Bytes* bytes = installed_version && found != installed.files().end()
+                                     ? &found->second : nullptr;
+            EXPECT_EQ(Update(list, entry, bytes, diffs), newest.files().at(entry.name))
+                << "from v" << installed_version << ": " << WideToUtf8(entry.name);
+        }
+        // The edited world.pak comes by diffs: two steps from v1, one from v2.
+        EXPECT_GE(diffs, installed_version == 0 ? 0 : 3 - installed_version) << installed_version;
+    }
+    // Only what changed goes into the new version folder.
+    EXPECT_TRUE(fs::exists(Root() / "v3" / "VelmGame" / "Data" / "world.pak.diff"));
+    EXPECT_FALSE(fs::exists(Root() / "v3" / "VelmGame" / "Movies" / "intro.bik"));
+    EXPECT_FALSE(fs::exists(Root() / "v3" / "VelmGame" / "old.dll"));
+    ASSERT_EQ(list.script.size(), 2u);
+    EXPECT_EQ(list.script[0].name, L"DELETE_FILE");
+    EXPECT_TRUE(list.has_launcher);
+    EXPECT_EQ(list.launcher.url, L"http://127.0.0.1:8080/patch/v3/.launcher/VelmLauncher.exe");
+}
+
+TEST_F(ReleaseFixture, FailedRunLeavesThePreviousReleaseAsItWas) {
+    PublishAll(1);
+    Bytes before, after;
+    ASSERT_TRUE(ReadBytes(Root() / kFileListName, before));
+    std::string error;
+    EXPECT_EQ(Publish(2, error, 30, "FORMAT_DISK C:\n"), 0);
+    EXPECT_NE(error.find("unknown command"), std::string::npos) << error;
+    ASSERT_TRUE(ReadBytes(Root() / kFileListName, after));
+    EXPECT_EQ(before, after);
+    std::vector<std::string> left;
+    for (const auto& item : fs::directory_iterator(Root()))
+        left.push_back(item.path().filename().u8string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"filelist.xml", "filelist.xml.hash", "v1"}));
+    EXPECT_TRUE(Verify().empty());
+}
+
+TEST_F(ReleaseFixture, FolderLeftByACrashedRunIsReplaced) {
+    PublishAll(1);
+    fs::create_directories(Root() / "v2" / "junk");
+    std::string error;
+    ASSERT_EQ(Publish(2, error), 1) << error;
+    EXPECT_FALSE(fs::exists(Root() / "v2" / "junk"));
+    EXPECT_TRUE(Verify().empty());
+}
+
+TEST_F(ReleaseFixture, RefusesFoldersItDidNotMake) {
+    fs::create_directories(Root());
+    WriteBytes(Root() / "index.html", "<html>", 6);
+    std::string error;
+    EXPECT_EQ(Publish(1, error), 0);
+    EXPECT_NE(error.find("not made by velm-publish"), std::string::npos) << error;
+    WriteBytes(Root() / kFileListName, "<Root/>", 7);
+    EXPECT_EQ(Publish(1, error), 0);
+    EXPECT_NE(error.find("not made by velm-publish"), std::string::npos) << error;
+}
+
+TEST_F(ReleaseFixture, CutHistoryStillEndsAtARootHoldingTheFile) {
+    PublishAll(3, 1);
+    std::string error;
+    ASSERT_EQ(Publish(4, error, 1), 1) << error;
+    FileListDocument list = List();
+    for (const FileEntry& entry : list.entries) {
+        if (entry.name == L"\\VelmGame\\Movies\\intro.bik") {
+            EXPECT_EQ(entry.history.size(), 4u);  // unchanged since v1, which holds it
+        } else if (entry.name == L"\\VelmGame\\Data\\world.pak") {
+            ASSERT_EQ(entry.history.size(), 2u);  // changed in v4: its root holds it
+            EXPECT_EQ(entry.history[1].diff_size, 0);
+        }
+    }
+    EXPECT_TRUE(Verify().empty());
+}
+
+struct Damage {
+    const char* what;
+    const char* path;  // inside the root; empty: the companion
+    bool remove;
+};
+
+TEST_F(ReleaseFixture, VerifyFindsEveryKindOfDamage) {
+    PublishAll(2);
+    const Damage damages[] = {
+        {"full file cut short", "v1/VelmGame/Movies/intro.bik", false},
+        {"diff missing", "v2/VelmGame/Data/world.pak.diff", true},
+        {"diff damaged", "v2/VelmGame/Data/world.pak.diff", false},
+        {"companion wrong", "filelist.xml.hash", false},
+        {"launcher missing", "v1/.launcher/VelmLauncher.exe", true},
+        {"version folder missing", "v1", true},
+    };
+    fs::path pristine = dir_.path() / "pristine";
+    fs::copy(Root(), pristine, fs::copy_options::recursive);
+    for (const Damage& d : damages) {
+        fs::remove_all(Root());
+        fs::copy(pristine, Root(), fs::copy_options::recursive);
+        fs::path target = Root() / d.path;
+        if (d.remove) {
+            fs::remove_all(target);
+        } else {
+            Bytes bytes;
+            ASSERT_TRUE(ReadBytes(target, bytes)) << d.what;
+            bytes[bytes.size() / 2] ^= 0x40;
+            if (bytes.size() > 100) bytes.resize(bytes.size() - 7);
+            WriteBytes(target, bytes.data(), bytes.size());
+        }
+        EXPECT_FALSE(Verify().empty()) << d.what;
+    }
+}
+
+}  // namespace
+}  // namespace velm::publish

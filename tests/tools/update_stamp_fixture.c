@@ -1,0 +1,2 @@
+/* A tiny Windows program whose only purpose is to carry resources for the stamp tests. */
+int main(void) { return 0; }
