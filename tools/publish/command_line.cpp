@@ -28,6 +28,10 @@ const char kUsage[] =
     "      Reads PATCHROOT as the launcher would and checks every URL, size, hash and\n"
     "      diff chain. Exits with 1 and lists the problems when anything is wrong.\n"
     "\n"
+    "  velm-publish diff --old FILE --new FILE --out FILE\n"
+    "  velm-publish compress --in FILE --out FILE\n"
+    "      One diff, or one full file, in the compressed container the server stores.\n"
+    "\n"
     "  --quiet   no progress lines      --help   this text\n"
     "\n"
     "Exit codes: 0 success, 1 verify found problems, 2 bad command line, 3 failure.\n";
@@ -42,7 +46,8 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, st
     line = CommandLine();
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") return 1;
     static const std::map<std::string, Command> commands = {
-        {"release", Command::kRelease}, {"pack", Command::kPack}, {"verify", Command::kVerify}};
+        {"release", Command::kRelease}, {"pack", Command::kPack}, {"verify", Command::kVerify},
+        {"diff", Command::kDiff},       {"compress", Command::kCompress}};
     auto command = commands.find(args[0]);
     if (command == commands.end()) {
         error = "unknown command \"" + args[0] + "\"";
@@ -68,7 +73,9 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, st
             {Command::kRelease,
              {"--root", "--base-url", "--client", "--launcher", "--script", "--max-history"}},
             {Command::kPack, {"--client", "--launcher", "--out"}},
-            {Command::kVerify, {"--root"}}};
+            {Command::kVerify, {"--root"}},
+            {Command::kDiff, {"--old", "--new", "--out"}},
+            {Command::kCompress, {"--in", "--out"}}};
         const auto& names = allowed.at(line.command);
         if (std::find(names.begin(), names.end(), arg) == names.end()) {
             error = "unknown option \"" + arg + "\" for " + args[0];
@@ -124,6 +131,17 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, st
         case Command::kVerify:
             if (!require("--root")) return 0;
             line.verify_root = PathArg(values["--root"]);
+            break;
+        case Command::kDiff:
+            if (!require("--old") || !require("--new") || !require("--out")) return 0;
+            line.old_file = PathArg(values["--old"]);
+            line.new_file = PathArg(values["--new"]);
+            line.out_file = PathArg(values["--out"]);
+            break;
+        case Command::kCompress:
+            if (!require("--in") || !require("--out")) return 0;
+            line.in_file = PathArg(values["--in"]);
+            line.out_file = PathArg(values["--out"]);
             break;
         case Command::kHelp:
             break;

@@ -6,6 +6,8 @@
 //                        [--launcher EXE] [--script FILE] [--max-history N] [--quiet]
 //   velm-publish pack --client DIR --launcher EXE --out EXE [--store] [--quiet]
 //   velm-publish verify --root PATCHROOT [--quiet]
+//   velm-publish diff --old FILE --new FILE --out FILE
+//   velm-publish compress --in FILE --out FILE
 #include "pack.h"
 #include "release.h"
 
@@ -14,13 +16,15 @@
 
 namespace velm::publish {
 
-enum class Command { kHelp, kRelease, kPack, kVerify };
+enum class Command { kHelp, kRelease, kPack, kVerify, kDiff, kCompress };
 
 struct CommandLine {
     Command command = Command::kHelp;
     ReleaseOptions release;
     PackOptions pack;
     std::filesystem::path verify_root;
+    // diff and compress
+    std::filesystem::path old_file, new_file, in_file, out_file;
     bool quiet = false;
 };
 

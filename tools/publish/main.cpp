@@ -1,5 +1,6 @@
 // velm-publish entry: command line in, exit code out.
 #include "command_line.h"
+#include "file_commands.h"
 #include "verify.h"
 
 #include "common/text.h"
@@ -37,6 +38,12 @@ int Run(const std::vector<std::string>& args) {
         case Command::kPack:
             if (!RunPack(line.pack, error)) break;
             std::fprintf(stderr, "pack: wrote %s\n", line.pack.out.u8string().c_str());
+            return 0;
+        case Command::kDiff:
+            if (!RunDiffCommand(line.old_file, line.new_file, line.out_file, error)) break;
+            return 0;
+        case Command::kCompress:
+            if (!RunCompressCommand(line.in_file, line.out_file, error)) break;
             return 0;
         case Command::kVerify: {
             VerifyReport report;
