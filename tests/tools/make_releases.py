@@ -3,7 +3,7 @@
 update-engine tests, generated at test time (nothing large is kept in git).
 
     make_releases.py --tool PATH --out DIR --base-url URL [--launcher EXE]
-                     [--runner CMD] [--check]
+                     [--runner CMD] [--unicode-names] [--check]
 
 Writes:
     DIR/client-v1, DIR/client-v2, DIR/client-v3   the client folders as published, to be
@@ -15,7 +15,9 @@ Writes:
 
 The client holds a few dozen files: a 6 MiB data file edited in place in v2 and v3,
 nested folders, a file added in v2, a file removed in v3 (and deleted by the v3 script,
-which also creates a desktop shortcut), an empty file and a name outside ASCII.
+which also creates a desktop shortcut) and an empty file. --unicode-names adds a file
+with a Chinese name (leave it out when the fixture is read under Wine with the zh_CN
+locale, which is not generated on the build machines: Wine then mangles such names).
 --launcher publishes that executable as the launcher (default: a small placeholder
 that differs between v1 and v3). --runner runs the tool through a wrapper (for example
 scripts/wine-run for velm-publish.exe). --check also verifies the root and exercises
@@ -56,7 +58,7 @@ def edit(data, rng, count):
     return bytes(data)
 
 
-def client(version):
+def client(version, unicode_names):
     rng = random.Random(1)
     files = {}
     world = noise(rng, 6 << 20)
@@ -68,7 +70,8 @@ def client(version):
     files["VelmGame/Config/DefaultGame.ini"] = (
         "[Version]\r\nVersion=1.0.%d\r\n" % version).encode()
     files["VelmGame/empty.dat"] = b""
-    files["VelmGame/说明.txt"] = ("维尔姆 Online %d\n" % min(version, 2)).encode()
+    if unicode_names:
+        files["VelmGame/说明.txt"] = ("维尔姆 Online %d\n" % min(version, 2)).encode()
     for i in range(24):
         data = noise(random.Random(300 + i), 1000 + 2500 * i)
         if i % 5 == version % 5:
@@ -108,6 +111,7 @@ def main():
     parser.add_argument("--base-url", required=True)
     parser.add_argument("--launcher")
     parser.add_argument("--runner")
+    parser.add_argument("--unicode-names", action="store_true")
     parser.add_argument("--check", action="store_true")
     args = parser.parse_args()
     tool = ([args.runner] if args.runner else []) + [args.tool]
@@ -119,7 +123,7 @@ def main():
                 "script_v3": {"deleted": ["\\VelmGame\\old.dll"],
                               "shortcut": "{DESKTOP}\\Velm Online.lnk"}}
     for version in (1, 2, 3):
-        files = client(version)
+        files = client(version, args.unicode_names)
         folder = os.path.join(out, "client-v%d" % version)
         write_client(folder, files)
         launcher = args.launcher
