@@ -189,6 +189,21 @@ TEST(HttpDownload, FaultyServersEndInTheRightOutcome) {
     }
 }
 
+TEST(HttpDownload, UncreatableLocalFileFailsAtOnceWithoutRetries) {
+    const std::vector<uint8_t> data = test::SampleData(20000, 8);
+    PutServedFile("blocked/file.bin", data);
+    // A folder where the file should go: it can be neither opened nor created as a file.
+    const std::wstring local = WinPath(OutDir("blocked")) + L"\\file.bin";
+    CreateDirectoryW(local.c_str(), nullptr);
+    RecordingCallback callback;
+    Outcome outcome = RunOne(MakeJob(FaultUrl("blocked/file.bin", ""), local, &callback));
+    EXPECT_EQ(outcome.result, kResultFailed);
+    EXPECT_EQ(outcome.error.rfind(L"Create file failed, Error", 0), 0u) << WideToUtf8(outcome.error);
+    EXPECT_EQ(callback.Completions(), std::vector<int32_t>{0});
+    EXPECT_EQ(FaultRequests("/blocked/file.bin").size(), 1u) << "the probe only";
+    RemoveDirectoryW(local.c_str());
+}
+
 TEST(HttpDownload, ResumedProgressStartsAtTheVouchedLength) {
     const std::vector<uint8_t> data = test::SampleData(1000000, 3);
     PutServedFile("progress/file.bin", data);
