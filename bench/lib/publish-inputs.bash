@@ -20,7 +20,7 @@ PUBLISH="$bench_build/velm-publish"
 # package old-version new-version, then the library files to compare
 debian_pairs=(
   "libssl3 3.0.20-1~deb12u2 3.0.22-1~deb12u2 usr/lib/x86_64-linux-gnu/libcrypto.so.3 usr/lib/x86_64-linux-gnu/libssl.so.3"
-  "libc6 2.36-9+deb12u7 2.36-9+deb12u14 usr/lib/x86_64-linux-gnu/libc.so.6"
+  "libc6 2.36-9+deb12u7 2.36-9+deb12u14 lib/x86_64-linux-gnu/libc.so.6"
   "libglib2.0-0 2.74.6-2+deb12u2 2.74.6-2+deb12u9 usr/lib/x86_64-linux-gnu/libglib-2.0.so.0.7400.6 usr/lib/x86_64-linux-gnu/libgio-2.0.so.0.7400.6"
   "libcurl4 7.88.1-10+deb12u5 7.88.1-10+deb12u15 usr/lib/x86_64-linux-gnu/libcurl.so.4.8.0"
 )

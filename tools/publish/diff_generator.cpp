@@ -139,6 +139,15 @@ void Matcher::Emit(int64_t scan, int64_t pos) {
 
 }  // namespace
 
+LzmaEncoderSettings DiffContainerSettings() {
+    LzmaEncoderSettings settings;
+    settings.lc = 2;
+    settings.lp = 0;
+    settings.pb = 0;
+    settings.fb = 273;
+    return settings;
+}
+
 bool MakeDiff(const uint8_t* old_data, size_t old_size, const uint8_t* new_data,
               size_t new_size, DiffFile& diff, std::string& error) {
     if (old_size > kMaxDiffFileSize || new_size > kMaxDiffFileSize) {

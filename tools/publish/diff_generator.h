@@ -2,6 +2,7 @@
 // Makes the diff that turns one version of a file into the next: suffix sorting of the
 // old file and bsdiff-style approximate matching, so that the diff block is mostly zero
 // bytes and compresses well in the ".cmp" container.
+#include "common/lzma_encoder.h"
 #include "update/diff_file.h"
 
 #include <cstddef>
@@ -16,5 +17,11 @@ constexpr size_t kMaxDiffFileSize = 0x7FFFFFFF;
 // Fills diff (header digests included). Memory: about 5 bytes per old byte plus 3 per new.
 bool MakeDiff(const uint8_t* old_data, size_t old_size, const uint8_t* new_data,
               size_t new_size, DiffFile& diff, std::string& error);
+
+// LZMA settings for a diff's ".cmp" container: the diff block is mostly long runs of
+// zero bytes, which the longest match length codes far more cheaply, and the blocks are
+// not aligned to anything, so position bits only dilute the statistics (measured on
+// library and game-data pairs: about 11 % smaller than the full-file settings).
+LzmaEncoderSettings DiffContainerSettings();
 
 }  // namespace velm::publish

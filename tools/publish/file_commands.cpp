@@ -23,7 +23,7 @@ int RunDiffCommand(const std::filesystem::path& old_path, const std::filesystem:
     new_bytes = {};
     std::vector<uint8_t> file = SerializeDiffFile(diff);
     diff = DiffFile();
-    if (!WriteCmp(file.data(), file.size(), container) ||
+    if (!WriteCmp(file.data(), file.size(), container, DiffContainerSettings()) ||
         !WriteBytes(out, container.data(), container.size())) {
         error = "cannot write " + out.u8string();
         return 0;

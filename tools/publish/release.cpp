@@ -35,9 +35,9 @@ private:
 };
 
 bool EncodeTo(const fs::path& path, const std::vector<uint8_t>& bytes, int32_t& stored_size,
-              std::string& error) {
+              std::string& error, const LzmaEncoderSettings& settings = {}) {
     std::vector<uint8_t> container;
-    if (!WriteCmp(bytes.data(), bytes.size(), container)) {
+    if (!WriteCmp(bytes.data(), bytes.size(), container, settings)) {
         error = "compression failed for " + path.u8string();
         return false;
     }
@@ -145,7 +145,8 @@ bool Release::PublishFile(const ClientFile& file, Progress& progress, std::strin
                           error))
                 return false;
             fs::path diff_path = EntryPath(staging_, file.name + L".diff");
-            if (!EncodeTo(diff_path, SerializeDiffFile(diff), entry.history[0].diff_size, error))
+            if (!EncodeTo(diff_path, SerializeDiffFile(diff), entry.history[0].diff_size, error,
+                          DiffContainerSettings()))
                 return false;
             ++diffs_;
             entry.history.insert(entry.history.end(), before->history.begin(),
