@@ -7,7 +7,7 @@ measure() {  # prints "seconds kilobytes"
   /usr/bin/time -f '%e %M' -o "$work/t" "$@" >/dev/null 2>&1
   cat "$work/t"
 }
-ours_s=0; bs_s=0; ours_kb_max=0; bs_kb_max=0; mem_worst=0
+ours_s=0; bs_s=0; mem_worst=0; big_new=0; big_ratio=0
 printf '%-28s %10s %10s %12s %12s\n' pair ours_s bsdiff_s ours_MiB bsdiff_MiB
 while read -r name old new; do
   [ -n "$name" ] || continue
@@ -17,6 +17,9 @@ while read -r name old new; do
     "$(python3 -c "print($ok/1024)")" "$(python3 -c "print($bk/1024)")"
   ours_s=$(python3 -c "print($ours_s+$os)"); bs_s=$(python3 -c "print($bs_s+$bs)")
   mem_worst=$(python3 -c "print(max($mem_worst, $ok/$bk))")
+  if [ "$(stat -c %s "$new")" -gt "$big_new" ]; then
+    big_new=$(stat -c %s "$new"); big_ratio=$(python3 -c "print($ok/$bk)")
+  fi
 done <<<"$PAIRS"
-echo "peak memory: worst pair ours/bsdiff = $(python3 -c "print(f'{$mem_worst:.2f}')")"
-echo "diff-time: ours/peer = $(python3 -c "print(f'{$ours_s/$bs_s:.2f}')") (ours ${ours_s} s, peer ${bs_s} s, total time to make every pair's diff vs bsdiff)"
+echo "peak memory (largest pair ours/bsdiff = $(python3 -c "print(f'{$big_ratio:.2f}')")): worst pair ours/bsdiff = $(python3 -c "print(f'{$mem_worst:.2f}')")"
+echo "diff-time: ours/peer = $(python3 -c "print(f'{$ours_s/$bs_s:.2f}')") (ours $(printf %.2f "$ours_s") s, peer $(printf %.2f "$bs_s") s, total time to make every pair's diff vs bsdiff)"

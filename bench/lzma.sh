@@ -16,5 +16,5 @@ while read -r name old new; do
   ours_b=$((ours_b + o)); xz_b=$((xz_b + x))
   ours_s=$(python3 -c "print($ours_s+$(cat "$work/t1"))"); xz_s=$(python3 -c "print($xz_s+$(cat "$work/t2"))")
 done <<<"$PAIRS"
-echo "time: ours/xz = $(python3 -c "print(f'{$ours_s/$xz_s:.2f}')") (ours ${ours_s} s, xz ${xz_s} s)"
+echo "time: ours/xz = $(python3 -c "print(f'{$ours_s/$xz_s:.2f}')") (ours $(printf %.2f "$ours_s") s, xz $(printf %.2f "$xz_s") s)"
 echo "lzma: ours/peer = $(python3 -c "print(f'{$ours_b/$xz_b:.4f}')") (ours $ours_b bytes, peer $xz_b bytes, LZMA stream of every file vs xz --format=lzma -9)"

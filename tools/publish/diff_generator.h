@@ -21,7 +21,8 @@ bool MakeDiff(const uint8_t* old_data, size_t old_size, const uint8_t* new_data,
 // LZMA settings for a diff's ".cmp" container: the diff block is mostly long runs of
 // zero bytes, which the longest match length codes far more cheaply, and the blocks are
 // not aligned to anything, so position bits only dilute the statistics (measured on
-// library and game-data pairs: about 11 % smaller than the full-file settings).
+// library and game-data pairs: about 11 % smaller than the full-file settings), and the
+// window stays small because matches in a diff are local.
 LzmaEncoderSettings DiffContainerSettings();
 
 }  // namespace velm::publish
