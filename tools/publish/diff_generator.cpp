@@ -85,7 +85,8 @@ void Matcher::Run() {
 }
 
 // Closes the stretch from the last match to the match found at (scan, pos): the forward
-// extension of the last match becomes diff bytes, the gap becomes extra bytes.
+// extension of the last match becomes an x step (its diff bytes are made later), the gap
+// becomes extra bytes.
 void Matcher::Emit(int64_t scan, int64_t pos) {
     int64_t s = 0, best_forward = 0, len_forward = 0;
     for (int64_t i = 0; last_scan_ + i < scan && last_pos_ + i < old_size_;) {
@@ -125,8 +126,6 @@ void Matcher::Emit(int64_t scan, int64_t pos) {
         len_forward += len_split - overlap;
         len_back -= len_split;
     }
-    for (int64_t i = 0; i < len_forward; ++i)
-        diff_.diff_block.push_back(uint8_t(new_[last_scan_ + i] - old_[last_pos_ + i]));
     int64_t extra = (scan - len_back) - (last_scan_ + len_forward);
     diff_.extra_block.insert(diff_.extra_block.end(), new_ + last_scan_ + len_forward,
                              new_ + last_scan_ + len_forward + extra);
@@ -135,6 +134,21 @@ void Matcher::Emit(int64_t scan, int64_t pos) {
     last_scan_ = scan - len_back;
     last_pos_ = pos - len_back;
     last_offset_ = pos - scan;
+}
+
+// Replays the triples: every x step is new bytes minus the old bytes they match.
+void FillDiffBlock(const uint8_t* old_data, const uint8_t* new_data, DiffFile& diff) {
+    size_t total = 0;
+    for (const ControlTriple& t : diff.triples) total += size_t(t.x);
+    diff.diff_block.resize(total);
+    uint8_t* out = diff.diff_block.data();
+    int64_t old_pos = 0, new_pos = 0;
+    for (const ControlTriple& t : diff.triples) {
+        for (int32_t i = 0; i < t.x; ++i)
+            *out++ = uint8_t(new_data[new_pos + i] - old_data[old_pos + i]);
+        new_pos += int64_t(t.x) + t.y;
+        old_pos += int64_t(t.x) + t.z;
+    }
 }
 
 }  // namespace
@@ -170,8 +184,10 @@ bool MakeDiff(const uint8_t* old_data, size_t old_size, const uint8_t* new_data,
             return false;
         }
     }
-    diff.diff_block.reserve(new_size);
     Matcher(old_data, int64_t(old_size), new_data, int64_t(new_size), sa.get(), diff).Run();
+    // The diff block is made once the suffix array is gone: the two never share memory.
+    sa.reset();
+    FillDiffBlock(old_data, new_data, diff);
     // The reader rejects a diff without triples, and an empty new file has none.
     if (diff.triples.empty()) diff.triples.push_back({0, 0, 0});
     return true;

@@ -14,7 +14,8 @@ namespace velm::publish {
 // Largest file the 32-bit diff format can describe.
 constexpr size_t kMaxDiffFileSize = 0x7FFFFFFF;
 
-// Fills diff (header digests included). Memory: about 5 bytes per old byte plus 3 per new.
+// Fills diff (header digests included). Memory beside the inputs: 4 bytes per old byte
+// while matching (the suffix array), then the diff block (at most the new size).
 bool MakeDiff(const uint8_t* old_data, size_t old_size, const uint8_t* new_data,
               size_t new_size, DiffFile& diff, std::string& error);
 
