@@ -16,8 +16,8 @@ Writes:
 The client holds a few dozen files: a 6 MiB data file edited in place in v2 and v3,
 nested folders, a file added in v2, a file removed in v3 (and deleted by the v3 script,
 which also creates a desktop shortcut) and an empty file. --unicode-names adds a file
-with a Chinese name (leave it out when the fixture is read under Wine with the zh_CN
-locale, which is not generated on the build machines: Wine then mangles such names).
+with a Chinese name (under Wine, scripts/wine-run provides the zh_CN.UTF-8 locale that
+keeps such names intact).
 --launcher publishes that executable as the launcher (default: a small placeholder
 that differs between v1 and v3). --runner runs the tool through a wrapper (for example
 scripts/wine-run for velm-publish.exe). --check also verifies the root and exercises

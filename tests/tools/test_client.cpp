@@ -36,11 +36,7 @@ TestClient::TestClient(int version) {
         Text("[Version]\nVersion=1.0." + std::to_string(version) + "\n");
     files_[L"\\VelmGame\\Movies\\intro.bik"] = Noise(300000, 2);
     files_[L"\\VelmGame\\empty.dat"] = {};
-#ifndef _WIN32
-    // Under Wine with the players' locale (zh_CN, not generated on the build machines)
-    // non-ASCII Unix file names do not survive; the native build covers them.
     files_[L"\\VelmGame\\说明.txt"] = Text("说明 version " + std::to_string(version > 1 ? 2 : 1));
-#endif
     for (int i = 0; i < 12; ++i) {
         files_[L"\\VelmGame\\Scripts\\s" + std::to_wstring(i) + L".lua"] =
             Text("-- script " + std::to_string(i) + (i == 3 ? " v" + std::to_string(version) : ""));
