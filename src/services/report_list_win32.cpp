@@ -54,6 +54,11 @@ public:
         wait_ms_ = wait_ms;
     }
 
+    DWORD Wait() {
+        ScopedLock guard(lock_);
+        return wait_ms_;
+    }
+
     int WaitAll() {
         std::vector<std::unique_ptr<HTTPPost>> threads;
         DWORD wait_ms;
@@ -114,6 +119,8 @@ int PostRequest(const std::wstring& url, const std::wstring& method, const std::
 }
 
 void SetReportWaitTime(DWORD wait_ms) { ReportList::Instance().SetWait(wait_ms); }
+
+DWORD ReportWaitTime() { return ReportList::Instance().Wait(); }
 
 int WaitForReportThreads() { return ReportList::Instance().WaitAll(); }
 

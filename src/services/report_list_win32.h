@@ -27,6 +27,7 @@ inline constexpr DWORD kReportWaitMs = 6000;
 inline constexpr DWORD kReportWaitAfterGameStartMs = 20000;
 // The game start raises the wait so that its reports get through before the exit.
 void SetReportWaitTime(DWORD wait_ms);
+DWORD ReportWaitTime();
 
 // Waits for all request threads together for at most the report wait time, then stops
 // the ones still running and deletes every one. Returns how many had to be stopped.

@@ -5,6 +5,7 @@ of each request chooses the fault, so one server serves every case of a test run
 
     status=CODE      answer CODE with a short body instead of the file
     fail_from=K      with status: only the K-th and later requests for this path fail
+    fail_until=K     with status: only the requests before the K-th for this path fail
     cut=N            close the connection after N body bytes (requests without Range only)
     stall=N          after N body bytes send nothing more for 30 s (requests without Range)
     nolength=1       no Content-Length; the body ends when the connection closes
@@ -51,7 +52,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 
     def _answer(self, path, query, ranged, count):
         status = int(query.get("status", "0"))
-        if status and count >= int(query.get("fail_from", "1")):
+        fail_until = int(query.get("fail_until", "0"))
+        if (status and count >= int(query.get("fail_from", "1"))
+                and (not fail_until or count < fail_until)):
             body = f"fault {status}\n".encode()
             self.send_response(status)
             self.send_header("Content-Length", str(len(body)))

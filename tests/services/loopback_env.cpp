@@ -54,6 +54,18 @@ std::vector<RecordedRequest> RecordedRequests() {
     return requests;
 }
 
+int FaultRequestCount(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(Env(L"VELM_FAULT_LOG_WIN"), bytes, 64u << 20)) return 0;
+    std::string text(bytes.begin(), bytes.end());
+    std::string marker = "\"path\": \"" + path + "\"";
+    int count = 0;
+    for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 std::string Hex(const std::string& bytes) {
     static const char kDigits[] = "0123456789abcdef";
     std::string hex;

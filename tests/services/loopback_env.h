@@ -24,6 +24,9 @@ struct RecordedRequest {
 std::vector<RecordedRequest> RecordedRequests();
 std::string Hex(const std::string& bytes);
 
+// How many requests the fault server saw for the path ("/name.txt"), query excluded.
+int FaultRequestCount(const std::string& path);
+
 // Sends the launcher log to a fresh file for one test and reads it back.
 class LogCapture {
 public:
