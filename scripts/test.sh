@@ -18,6 +18,11 @@ fi
 status=0
 echo "test: native"
 (cd "$root/build/native" && ctest --output-on-failure -j "$(nproc)") || status=1
+# A few seconds per fuzz target over its seeds and the inputs kept in fuzz/regressions/.
+if command -v clang++ >/dev/null && [ "${VELM_FUZZ_SMOKE_SECONDS:-5}" != 0 ]; then
+  echo "test: fuzz smoke"
+  "$root/scripts/fuzz.sh" all "${VELM_FUZZ_SMOKE_SECONDS:-5}" || status=1
+fi
 echo "test: win (Wine)"
 (cd "$root/build/win" && ctest --output-on-failure -j "$(nproc)") || status=1
 WINEPREFIX="${VELM_WINEPREFIX:-$root/build/wineprefix}" wineserver -k >/dev/null 2>&1 || true

@@ -55,10 +55,10 @@ bool LzmaDecoder::Start(const LzmaHeader& header, uint64_t max_output) {
     max_output_ = max_output;
     if (header.properties[0] > kMaxPropertyByte) return false;
     if (expected_ != kLzmaUnknownSize && expected_ > max_output_) return false;
-    // No match can reach further back than the bytes produced so far, so a stream with a
-    // stored size never needs a dictionary larger than that size.
+    // No match can reach further back than the bytes produced so far, so a stream never
+    // needs a dictionary larger than its stored size or the caller's output bound.
     uint64_t dictionary = header.dictionary_size;
-    if (expected_ != kLzmaUnknownSize) dictionary = std::min(dictionary, expected_);
+    dictionary = std::min(dictionary, expected_ != kLzmaUnknownSize ? expected_ : max_output_);
     if (dictionary > kLzmaMaxDictionary) return false;
     uint8_t properties[5];
     properties[0] = header.properties[0];

@@ -47,8 +47,9 @@ public:
     LzmaDecoder(const LzmaDecoder&) = delete;
     LzmaDecoder& operator=(const LzmaDecoder&) = delete;
 
-    // Prepares for a stream with this header. False when the dictionary cannot be bounded
-    // (unknown size with a dictionary over kLzmaMaxDictionary), the stored size exceeds
+    // Prepares for a stream with this header. The dictionary is never larger than the
+    // stored size or max_output. False when it cannot be bounded (unknown size, no
+    // max_output and a dictionary over kLzmaMaxDictionary), the stored size exceeds
     // max_output, or memory is short.
     bool Start(const LzmaHeader& header, uint64_t max_output = kLzmaUnbounded);
 

@@ -98,6 +98,18 @@ std::wstring PackLookupKey(const std::wstring& name) {
 
 int PackDirectory::Read(std::FILE* host, int64_t host_size, int64_t base_offset,
                         std::string& error) {
+    // A pack rejected half-way must not leave the entries read before the fault findable.
+    int result = ReadDirectory(host, host_size, base_offset, error);
+    if (result != 1) {
+        entries_.clear();
+        index_.clear();
+        data_chunk_offset_ = 0;
+    }
+    return result;
+}
+
+int PackDirectory::ReadDirectory(std::FILE* host, int64_t host_size, int64_t base_offset,
+                                 std::string& error) {
     entries_.clear();
     index_.clear();
     data_chunk_offset_ = 0;

@@ -40,7 +40,7 @@ std::wstring PackLookupKey(const std::wstring& name);
 class PackDirectory {
 public:
     // Reads the pack at base_offset in host (host_size bytes long). 1 on success, 0 with
-    // an English reason in error.
+    // an English reason in error and no entries.
     int Read(std::FILE* host, int64_t host_size, int64_t base_offset, std::string& error);
 
     // The entry stored under name (first one read when several share it), or null.
@@ -51,6 +51,8 @@ public:
     int64_t DataChunkOffset() const { return data_chunk_offset_; }
 
 private:
+    int ReadDirectory(std::FILE* host, int64_t host_size, int64_t base_offset, std::string& error);
+
     std::vector<PackEntry> entries_;
     std::map<std::wstring, size_t> index_;
     int64_t data_chunk_offset_ = 0;

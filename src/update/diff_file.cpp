@@ -123,6 +123,13 @@ bool ApplyControlTriples(const uint8_t* old_data, size_t old_size, uint8_t* out,
 
 bool ApplyDiff(const DiffFile& diff, const uint8_t* old_data, size_t old_size,
                std::vector<uint8_t>& result, std::string& error) {
+    // Every byte of the result comes from one of the two blocks, so a larger new size is
+    // refused before it is allocated (a few bytes of header could otherwise ask for 2 GiB).
+    if (size_t(diff.new_size) > diff.diff_block.size() + diff.extra_block.size()) {
+        result.clear();
+        error = "control triples do not fit the data";
+        return false;
+    }
     result.assign(size_t(diff.new_size), 0);
     if (!ApplyControlTriples(old_data, old_size, result.data(), result.size(),
                              diff.triples.data(), diff.triples.size(), diff.diff_block.data(),

@@ -96,6 +96,7 @@ TEST(LzmaDecoder, HeaderClaimsAreBoundedBeforeAllocation) {
     const uint64_t terabytes = uint64_t(4) << 40;
     const HeaderCase cases[] = {
         {"4 GiB dictionary, end marker", 0x5D, 0xFFFFFFFFu, kLzmaUnknownSize, kLzmaUnbounded, 0},
+        {"4 GiB dictionary, end marker, caller's bound", 0x5D, 0xFFFFFFFFu, kLzmaUnknownSize, 1000, 1},
         {"4 GiB dictionary, small stored size", 0x5D, 0xFFFFFFFFu, 1000, kLzmaUnbounded, 1},
         {"terabytes stored, data ends early", 0x5D, 1 << 20, terabytes, kLzmaUnbounded, 0},
         {"stored size over the caller's bound", 0x5D, 1 << 20, 1000, 999, 0},

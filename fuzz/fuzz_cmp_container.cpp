@@ -1,0 +1,81 @@
+// A ".cmp" container as downloaded: the in-memory decode, the decode of the downloaded file
+// and a stream decode fed in pieces of odd sizes must agree byte for byte, and none may
+// produce more than its bound.
+#include "fuzz_support.h"
+
+#include "common/cmp_container.h"
+#include "common/lzma_decoder.h"
+#include "download/cmp_decode.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr uint64_t kMaxOutput = 8u << 20;
+
+// The stream after the extra block, handed to the decoder in_piece bytes at a time with
+// out_piece bytes of room. False when the stream fails, ends early or exceeds the bound.
+bool DecodeInPieces(const uint8_t* data, size_t size, size_t in_piece, size_t out_piece,
+                    std::vector<uint8_t>& out) {
+    out.clear();
+    if (size < velm::kCmpHeaderSize) return false;
+    uint64_t extra = uint64_t(data[24]) | uint64_t(data[25]) << 8 | uint64_t(data[26]) << 16 |
+                     uint64_t(data[27]) << 24;
+    if (extra > size - velm::kCmpHeaderSize) return false;
+    size_t pos = velm::kCmpHeaderSize + size_t(extra);
+    velm::LzmaHeader header;
+    if (!velm::ParseLzmaHeader(data + pos, size - pos, header)) return false;
+    velm::LzmaDecoder decoder;
+    if (!decoder.Start(header, kMaxOutput)) return false;
+    pos += velm::kLzmaHeaderSize;
+    std::vector<uint8_t> room(out_piece);
+    for (;;) {
+        size_t give = std::min(in_piece, size - pos);
+        size_t consumed = 0, produced = 0;
+        velm::LzmaStep step = decoder.Decode(data + pos, give, consumed, room.data(), room.size(), produced);
+        FUZZ_CHECK(consumed <= give && produced <= room.size());
+        pos += consumed;
+        out.insert(out.end(), room.begin(), room.begin() + long(produced));
+        FUZZ_CHECK(out.size() <= kMaxOutput);
+        if (step == velm::LzmaStep::kFinished) return true;
+        if (step == velm::LzmaStep::kError) return false;
+        if (consumed == 0 && produced == 0 && pos == size) return false;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::wstring source = velm_fuzz::ScratchPath("download.cmp");
+    static const std::wstring destination = velm_fuzz::ScratchPath("decoded");
+
+    std::vector<uint8_t> whole;
+    const bool decoded = velm::DecodeCmp(data, size, whole, kMaxOutput);
+    FUZZ_CHECK(whole.size() <= kMaxOutput);
+    if (!decoded) FUZZ_CHECK(whole.empty());
+
+    // The prefix is never read, so its first bytes can choose the piece sizes.
+    const size_t in_piece = size > 0 ? size_t(data[0] % 17) + 1 : 1;
+    const size_t out_piece = size > 1 ? size_t(data[1]) * 37 + 1 : 1;
+    std::vector<uint8_t> pieces;
+    const bool streamed = DecodeInPieces(data, size, in_piece, out_piece, pieces);
+    FUZZ_CHECK(streamed == decoded);
+    if (streamed) FUZZ_CHECK(pieces == whole);
+
+    // The file decode has no output bound of its own; the header's stored size keeps a
+    // hostile input from writing without end here, so only bounded streams go to disk.
+    velm::LzmaHeader header;
+    const size_t extra_end = size >= velm::kCmpHeaderSize
+        ? velm::kCmpHeaderSize + (size_t(data[24]) | size_t(data[25]) << 8 | size_t(data[26]) << 16 |
+                                  size_t(data[27]) << 24)
+        : size;
+    if (extra_end >= size || !velm::ParseLzmaHeader(data + extra_end, size - extra_end, header) ||
+        header.uncompressed_size > kMaxOutput)
+        return 0;
+    velm_fuzz::WriteBytes(source, data, size);
+    const int file_result = velm::DecodeCmpFile(source, destination);
+    FUZZ_CHECK(file_result == 0 || file_result == -1);
+    FUZZ_CHECK((file_result == 0) == decoded);
+    if (file_result == 0) FUZZ_CHECK(velm_fuzz::ReadBytes(destination) == whole);
+    return 0;
+}

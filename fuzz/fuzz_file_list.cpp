@@ -1,0 +1,92 @@
+// The published file list: whatever the reader accepts must be safe to act on (names that
+// stay inside the folder, every URL root index it implies present), and the publisher's
+// writer must give back the same records.
+#include "fuzz_support.h"
+
+#include "update/file_list.h"
+
+namespace {
+
+using velm::FileListDocument;
+
+const std::wstring kBase = L"C:\\Game";
+
+bool IsHexOrEmpty(const std::wstring& text) {
+    if (text.empty()) return true;
+    if (text.size() != 32) return false;
+    for (wchar_t c : text) {
+        bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+        if (!hex) return false;
+    }
+    return true;
+}
+
+void CheckAccepted(const FileListDocument& document) {
+    FUZZ_CHECK(document.url_roots.size() <= velm::kMaxUrlRoots);
+    FUZZ_CHECK(document.entries.size() <= velm::kMaxFileEntries);
+    for (const velm::FileEntry& entry : document.entries) {
+        FUZZ_CHECK(velm::IsSafeEntryName(entry.name));
+        FUZZ_CHECK(entry.full_path == kBase + entry.name);
+        FUZZ_CHECK(entry.size_compressed >= 0 && entry.diff_size >= 0);
+        FUZZ_CHECK(!entry.history.empty() && entry.history.size() <= velm::kMaxHistory + 1);
+        FUZZ_CHECK(entry.history[0].hash == entry.hash && entry.history[0].diff_size == entry.diff_size);
+        FUZZ_CHECK(entry.history.size() <= document.url_roots.size());
+        FUZZ_CHECK(velm::FullDownloadRootIndex(entry) < document.url_roots.size());
+        for (const velm::HistoryVersion& version : entry.history) {
+            FUZZ_CHECK(IsHexOrEmpty(version.hash));
+            FUZZ_CHECK(version.diff_size >= 0);
+        }
+    }
+    for (const velm::ScriptCommand& command : document.script)
+        FUZZ_CHECK(command.args.size() <= velm::kMaxScriptArgs);
+}
+
+bool SameDocument(const FileListDocument& a, const FileListDocument& b) {
+    if (a.store_url_root != b.store_url_root || a.url_roots != b.url_roots ||
+        a.entries.size() != b.entries.size() || a.has_launcher != b.has_launcher ||
+        a.has_script != b.has_script || a.script.size() != b.script.size())
+        return false;
+    for (size_t i = 0; i < a.entries.size(); ++i) {
+        const velm::FileEntry& x = a.entries[i];
+        const velm::FileEntry& y = b.entries[i];
+        if (x.name != y.name || x.full_path != y.full_path || x.hash != y.hash ||
+            x.size_compressed != y.size_compressed || x.flags != y.flags ||
+            x.diff_size != y.diff_size || x.history.size() != y.history.size())
+            return false;
+        for (size_t k = 0; k < x.history.size(); ++k) {
+            if (x.history[k].hash != y.history[k].hash ||
+                x.history[k].diff_size != y.history[k].diff_size)
+                return false;
+        }
+    }
+    if (a.has_launcher &&
+        (a.launcher.url != b.launcher.url || a.launcher.hash != b.launcher.hash ||
+         a.launcher.size_compressed != b.launcher.size_compressed))
+        return false;
+    for (size_t i = 0; i < a.script.size(); ++i) {
+        if (a.script[i].name != b.script[i].name || a.script[i].args != b.script[i].args) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string xml(reinterpret_cast<const char*>(data), size);
+    FileListDocument document;
+    std::string error;
+    if (velm::ParseFileList(xml, kBase, document, error) != 1) {
+        FUZZ_CHECK(!error.empty());
+        return 0;
+    }
+    CheckAccepted(document);
+
+    const std::string written = velm::WriteFileList(document);
+    FileListDocument again;
+    FUZZ_CHECK(velm::ParseFileList(written, kBase, again, error) == 1);
+    FUZZ_CHECK(SameDocument(document, again));
+
+    const std::string companion = velm::FileListHashCompanion(xml);
+    FUZZ_CHECK(companion.size() == 64);
+    return 0;
+}
