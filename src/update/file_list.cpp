@@ -162,8 +162,10 @@ bool IsSafeEntryName(const std::wstring& name) {
 }
 
 int ParseFileList(const std::string& xml, const std::wstring& base_directory,
-                  FileListDocument& document, std::string& error) {
+                  FileListDocument& document, std::string& error,
+                  std::vector<std::wstring>* unsafe_names) {
     document = FileListDocument();
+    if (unsafe_names) unsafe_names->clear();
     if (xml.size() > kMaxFileListBytes) {
         error = "file list too large";
         return 0;
@@ -195,9 +197,14 @@ int ParseFileList(const std::string& xml, const std::wstring& base_directory,
     }
     for (pugi::xml_node child : files.children()) {
         if (child.type() != pugi::node_element) continue;
-        if (document.entries.size() >= kMaxFileEntries) {
+        if (document.entries.size() + (unsafe_names ? unsafe_names->size() : 0) >= kMaxFileEntries) {
             error = "too many file entries";
             return 0;
+        }
+        std::wstring name = Wide(child.attribute(L"name"));
+        if (unsafe_names && !IsSafeEntryName(name)) {
+            unsafe_names->push_back(name.substr(0, kMaxNameChars));
+            continue;
         }
         FileEntry entry;
         if (!ReadEntry(child, base_directory, entry, error)) return 0;
@@ -219,6 +226,17 @@ int ParseFileList(const std::string& xml, const std::wstring& base_directory,
     }
     if (pugi::xml_node script = root.child(L"Script")) ReadScript(script, document);
     return 1;
+}
+
+std::wstring ReplaceUrlRoot(const std::wstring& value, const std::wstring& search,
+                            const std::wstring& replacement) {
+    if (search.empty()) return value;
+    std::wstring out = value;
+    for (size_t at = out.find(search); at != std::wstring::npos;
+         at = out.find(search, at + replacement.size())) {
+        out.replace(at, search.size(), replacement);
+    }
+    return out;
 }
 
 std::string WriteFileList(const FileListDocument& document) {

@@ -68,9 +68,19 @@ size_t FullDownloadRootIndex(const FileEntry& entry);
 bool IsSafeEntryName(const std::wstring& name);
 
 // Parses UTF-8 XML. base_directory is prefixed to every name for full_path. Returns 1 on
-// success, 0 with an English reason in error.
+// success, 0 with an English reason in error. An entry whose name could leave the
+// installation folder rejects the whole list, unless unsafe_names is given: such entries
+// are then left out and their names collected there, so that the launcher can update the
+// rest and report each of them.
 int ParseFileList(const std::string& xml, const std::wstring& base_directory,
-                  FileListDocument& document, std::string& error);
+                  FileListDocument& document, std::string& error,
+                  std::vector<std::wstring>* unsafe_names = nullptr);
+
+// Every occurrence of search in value replaced, left to right, resuming after each
+// inserted replacement (so a replacement containing search is not replaced again). An
+// empty search leaves value as it is.
+std::wstring ReplaceUrlRoot(const std::wstring& value, const std::wstring& search,
+                            const std::wstring& replacement);
 
 // The document as UTF-8 XML; ParseFileList reads it back unchanged.
 std::string WriteFileList(const FileListDocument& document);

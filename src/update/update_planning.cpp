@@ -83,17 +83,21 @@ bool PlanEntry(const FileEntry& entry, const std::vector<std::wstring>& url_root
         return true;
     }
 
-    size_t root = FullDownloadRootIndex(entry);
-    if (root >= url_roots.size()) return false;
+    if (FullDownloadRootIndex(entry) >= url_roots.size()) return false;
+    jobs.push_back(PlanFullDownload(entry, url_roots));
+    return true;
+}
+
+PlannedJob PlanFullDownload(const FileEntry& entry, const std::vector<std::wstring>& url_roots) {
     PlannedJob job;
-    job.url = url_roots[root] + entry.name;
+    job.url = url_roots[FullDownloadRootIndex(entry)] + entry.name;
     job.local_path = entry.full_path;
     job.expected_size = entry.size_compressed;
     job.flags = entry.flags;
     job.file_name = entry.name;
     job.full_download = 1;
-    jobs.push_back(std::move(job));
-    return true;
+    job.hash = entry.hash;
+    return job;
 }
 
 }  // namespace velm

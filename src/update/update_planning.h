@@ -24,6 +24,7 @@ struct PlannedJob {
     std::wstring file_name;    // the entry's relative name, exactly as listed
     int32_t patch_group = -1;  // index of the diff chain this job belongs to; -1 otherwise
     int32_t full_download = 0; // 1 on a full download of a file entry
+    std::wstring hash;         // the published MD5 a full download must match
 };
 
 // A chain of diff jobs for one file: how many there are and how many have been applied.
@@ -49,6 +50,10 @@ LocalFileCheck CheckLocalFile(HashCache& cache, const std::wstring& name, const 
 // in the history or the chain is broken (two versions differ with no diff published).
 void CheckDiffHistory(const std::wstring& local_hash, const std::vector<HistoryVersion>& history,
                       int32_t& start, int64_t& total);
+
+// The full download of an entry's current version (from the first URL root that holds
+// it whole). The entry's history must fit the roots, as ParseFileList ensures.
+PlannedJob PlanFullDownload(const FileEntry& entry, const std::vector<std::wstring>& url_roots);
 
 // Plans one entry: appends its jobs (and a patch group for a diff chain) and refreshes the
 // hash cache for a current file whose hash had to be recomputed. False when the entry

@@ -1,0 +1,136 @@
+#include "update/post_download_win32.h"
+
+#include <windows.h>
+
+#include "common/log.h"
+#include "common/md5.h"
+#include "common/system_error_win32.h"
+#include "common/text.h"
+#include "update/client_updater_win32.h"
+#include "update/diff_apply_win32.h"
+
+namespace velm {
+
+void TPostDownloadProcessThread::ResetChains(const std::vector<PatchGroup>& groups,
+                                             const std::vector<PlannedJob>& fallbacks) {
+    std::lock_guard<std::mutex> hold(lock_);
+    chains_.clear();
+    for (size_t i = 0; i < groups.size(); ++i) {
+        auto chain = std::make_unique<Chain>();
+        chain->count = groups[i].count;
+        if (i < fallbacks.size()) chain->fallback = fallbacks[i];
+        chains_.push_back(std::move(chain));
+    }
+}
+
+bool TPostDownloadProcessThread::ApplyChain(TDownloadJobBase* job, int32_t count) {
+    const std::wstring& base = updater_->BaseDirectory();
+    const std::wstring target = base + job->first_text;
+    bool ok = true;
+    for (int32_t i = 0; i < count; ++i) {
+        std::wstring diff_path = FormatText(L"%ls%ls.diff.%d", base.c_str(), job->first_text.c_str(), i);
+        if (ok && !ApplyDiffFile(target, target, diff_path)) {
+            DWORD error = GetLastError();
+            LauncherLog::Instance().Write(L"Patch %ls failed (%d).\n", target.c_str(), int(error));
+            job->SetErrorText(L"Patch " + target + L" " + SystemErrorText(error));
+            ok = false;
+        }
+        DeleteFileW(diff_path.c_str());
+    }
+    return ok;
+}
+
+int32_t TPostDownloadProcessThread::FallbackGroupOf(TDownloadJobBase* job) {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (size_t i = 0; i < chains_.size(); ++i)
+        if (chains_[i]->fallback_job == job) return int32_t(i);
+    return -1;
+}
+
+void TPostDownloadProcessThread::OnChainFailed(int32_t group, const std::wstring& line) {
+    Chain& chain = *chains_[size_t(group)];
+    TDownloadJobBase* fallback = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        ++chain.failed_jobs;
+        if (chain.resolved) {
+            if (chain.recovered) ++updater_->recovered_;
+            else if (!line.empty()) updater_->AddError(line);
+            return;
+        }
+        if (!line.empty()) chain.held_lines.push_back(line);
+        if (chain.fallback_job) return;
+        fallback = chain.fallback_job = updater_->MakeJob(chain.fallback);
+    }
+    // Queued outside the lock: the manager's lock may be held by a thread that is about
+    // to report a job end here.
+    if (updater_->QueueLateJob(fallback)) return;
+    fallback->Destroy();
+    std::lock_guard<std::mutex> hold(lock_);
+    chain.fallback_job = nullptr;
+    chain.resolved = true;
+    for (const std::wstring& held : chain.held_lines) updater_->AddError(held);
+    chain.held_lines.clear();
+}
+
+void TPostDownloadProcessThread::OnFallbackEnded(int32_t group, bool success, const std::wstring& line) {
+    std::lock_guard<std::mutex> hold(lock_);
+    Chain& chain = *chains_[size_t(group)];
+    chain.resolved = true;
+    chain.recovered = success;
+    if (success) {
+        updater_->recovered_ += chain.failed_jobs;
+    } else {
+        for (const std::wstring& held : chain.held_lines) updater_->AddError(held);
+        if (!line.empty()) updater_->AddError(line);
+    }
+    chain.held_lines.clear();
+}
+
+bool TPostDownloadProcessThread::VerifyFullDownload(TDownloadJobBase* job) {
+    Md5Digest digest;
+    if (!Md5File(job->Name(), digest)) return false;
+    std::wstring hash = Md5ToHex(digest);
+    updater_->UpdateHashCacheEntry(job->Name(), hash);
+    return HashTextEquals(hash, job->second_text);
+}
+
+void TPostDownloadProcessThread::ProcessFinishedJob(TDownloadJobBase* job, int32_t success,
+                                                    const std::wstring& error_line) {
+    const int32_t group = job->first_counter;
+    const bool in_chain = group >= 0 && size_t(group) < chains_.size();
+    const int32_t fallback_of = in_chain ? -1 : FallbackGroupOf(job);
+    bool ok = true;
+    bool patched = false;
+    if (success && in_chain) {
+        Chain& chain = *chains_[size_t(group)];
+        if (++chain.done == chain.count) {
+            patched = true;
+            ok = ApplyChain(job, chain.count);
+        }
+    }
+    if (!success || !ok) {
+        std::wstring line = error_line;
+        if (!ok) line = job->Name() + L" : " + job->GetErrorText() + L"\n";
+        if (in_chain) OnChainFailed(group, line);
+        else if (fallback_of >= 0) OnFallbackEnded(fallback_of, false, line);
+        else if (!line.empty()) updater_->AddError(line);
+        ++updater_->failed_;
+        return;
+    }
+    if (job->second_counter) {
+        if (!VerifyFullDownload(job)) {
+            LauncherLog::Instance().Write(L"%ls does not match its published md5.\n", job->Name().c_str());
+            std::wstring line = job->Name() + L" : the downloaded file does not match its published MD5\n";
+            if (fallback_of >= 0) OnFallbackEnded(fallback_of, false, line);
+            else updater_->AddError(line);
+            ++updater_->failed_;
+            return;
+        }
+        if (fallback_of >= 0) OnFallbackEnded(fallback_of, true, L"");
+    }
+    if (patched) updater_->UpdateHashCacheEntry(updater_->BaseDirectory() + job->first_text, L"");
+    ++updater_->completed_;
+}
+
+}  // namespace velm

@@ -1,0 +1,158 @@
+#include "update/script_job_win32.h"
+
+#include <windows.h>
+
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include "common/log.h"
+
+namespace velm {
+namespace {
+
+constexpr const wchar_t* kDesktopToken = L"{DESKTOP}";
+
+// Releases a COM interface pointer once.
+template <typename T>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ~ComPtr() {
+        if (pointer_) pointer_->Release();
+    }
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    T** Out() { return &pointer_; }
+    T* operator->() const { return pointer_; }
+    explicit operator bool() const { return pointer_ != nullptr; }
+
+private:
+    T* pointer_ = nullptr;
+};
+
+// Balances the component library's initialisation on this thread.
+class ComScope {
+public:
+    ComScope() : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    ~ComScope() {
+        if (initialised_) CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+private:
+    bool initialised_;
+};
+
+bool CommonDesktop(std::wstring& desktop) {
+    wchar_t path[MAX_PATH];
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, nullptr,
+                                SHGFP_TYPE_CURRENT, path)))
+        return false;
+    desktop = path;
+    return true;
+}
+
+void CreateShortcut(const std::wstring& target, const std::wstring& link, const std::wstring& description) {
+    ComScope com;
+    ComPtr<IShellLinkW> shell_link;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(shell_link.Out()))))
+        return;
+    shell_link->SetPath(target.c_str());
+    shell_link->SetDescription(description.c_str());
+    ComPtr<IPersistFile> file;
+    if (FAILED(shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Out())))) return;
+    file->Save(link.c_str(), TRUE);
+}
+
+}  // namespace
+
+std::wstring NormaliseScriptPath(const std::wstring& path) {
+    std::wstring out;
+    out.reserve(path.size());
+    for (wchar_t c : path) {
+        if (c == L'/') c = L'\\';
+        if (c == L'\\' && !out.empty() && out.back() == L'\\') continue;
+        out.push_back(c);
+    }
+    return out;
+}
+
+int TScriptProcessJob::Setup(const std::wstring&, const std::wstring& name, DownloadFileCallback* callback,
+                             int64_t, uint32_t) {
+    base_ = name;
+    name_ = name;
+    record_.job = this;
+    record_.callback = callback;
+    weight_ = 1000;
+    SetState(kJobWaiting);
+    return 1;
+}
+
+void TScriptProcessJob::Finish(int32_t success) {
+    {
+        ScopedLock hold(lock_);
+        state_ = kJobDone;
+        result_ = success ? kResultSucceeded : kResultFailed;
+    }
+    if (record_.callback) record_.callback->OnJobComplete(this, success);
+}
+
+int TScriptProcessJob::Abort() {
+    Finish(1);
+    return 1;
+}
+
+std::wstring TScriptProcessJob::ResolvePath(const std::wstring& argument, const std::wstring& desktop) const {
+    const std::wstring path = NormaliseScriptPath(argument);
+    if (path.find(kDesktopToken) != std::wstring::npos) {
+        // Only "{DESKTOP}\name": a plain file name directly on the desktop.
+        const std::wstring prefix = std::wstring(kDesktopToken) + L"\\";
+        if (path.compare(0, prefix.size(), prefix) != 0) return L"";
+        const std::wstring name = path.substr(prefix.size());
+        if (name.find(L'\\') != std::wstring::npos || !IsSafeEntryName(L"\\" + name)) return L"";
+        return desktop + L"\\" + name;
+    }
+    const std::wstring relative = path.empty() || path[0] != L'\\' ? L"\\" + path : path;
+    if (!IsSafeEntryName(relative)) return L"";
+    return base_ + relative;
+}
+
+int TScriptProcessJob::Execute() {
+    std::wstring desktop = desktop_;
+    if (desktop.empty() && !CommonDesktop(desktop)) {
+        Finish(1);
+        return 1;
+    }
+    SetState(kJobRunning);
+    std::wstring refused;
+    for (const ScriptCommand& command : commands_) {
+        if (command.name == L"CREATE_SHORTCUT" && command.args.size() >= 3) {
+            std::wstring target = ResolvePath(command.args[0], desktop);
+            std::wstring link = ResolvePath(command.args[1], desktop);
+            if (target.empty() || link.empty()) {
+                refused += L"CREATE_SHORTCUT \"" + command.args[0] + L"\" \"" + command.args[1] + L"\" ";
+                continue;
+            }
+            CreateShortcut(target, link, command.args[2]);
+        } else if (command.name == L"DELETE_FILE" && !command.args.empty()) {
+            std::wstring path = ResolvePath(command.args[0], desktop);
+            if (path.empty()) {
+                refused += L"DELETE_FILE \"" + command.args[0] + L"\" ";
+                continue;
+            }
+            DeleteFileW(path.c_str());
+        }
+    }
+    if (!refused.empty()) {
+        LauncherLog::Instance().Write(L"script commands refused: %ls\n", refused.c_str());
+        SetErrorText(L"unsafe path refused: " + refused);
+        Finish(0);
+        return 1;
+    }
+    Finish(1);
+    return 1;
+}
+
+}  // namespace velm

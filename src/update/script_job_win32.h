@@ -1,0 +1,44 @@
+#pragma once
+// TScriptProcessJob: the post-update script of the file list (desktop shortcuts, file
+// deletions) run as the last job of an update run. It transfers nothing; it weighs 1000
+// so that the manager starts nothing else while it runs.
+//
+// Execute runs on the manager's thread with the manager lock held and returns when every
+// command is done. Every path a command names must stay inside the installation folder,
+// or be a plain file name on the common desktop; a command that names anything else is
+// refused and the job reports failure with the refused text.
+#include <string>
+#include <vector>
+
+#include "download/download_job_win32.h"
+#include "update/file_list.h"
+
+namespace velm {
+
+class TScriptProcessJob : public TDownloadJobBase {
+public:
+    // name is the installation folder; the other values are not used.
+    int Setup(const std::wstring& url, const std::wstring& name, DownloadFileCallback* callback,
+              int64_t expected_size, uint32_t flags) override;
+    int Execute() override;
+    int Abort() override;
+
+    void SetCommands(const std::vector<ScriptCommand>& commands) { commands_ = commands; }
+    // Tests point the desktop elsewhere; the product asks the system for the common one.
+    void SetDesktopForTest(const std::wstring& desktop) { desktop_ = desktop; }
+
+private:
+    void Finish(int32_t success);
+    // The path a command argument names, or empty when it would leave the installation
+    // folder (or the desktop, for "{DESKTOP}").
+    std::wstring ResolvePath(const std::wstring& argument, const std::wstring& desktop) const;
+
+    std::wstring base_;
+    std::wstring desktop_;
+    std::vector<ScriptCommand> commands_;
+};
+
+// Forward slashes become backslashes and every run of backslashes becomes one.
+std::wstring NormaliseScriptPath(const std::wstring& path);
+
+}  // namespace velm

@@ -1,0 +1,86 @@
+// The post-update script on disk: commands act inside the installation folder or on a
+// plain file of the desktop, and anything that names a path outside them is refused.
+#include <gtest/gtest.h>
+
+#include "common/file_io.h"
+#include "common/text.h"
+#include "update/script_job_win32.h"
+#include "update_fixture_win32.h"
+
+namespace velm::test {
+namespace {
+
+class Completions : public TDownloadJobBase::DownloadFileCallback {
+public:
+    int32_t OnReserved0(uintptr_t) override { return 1; }
+    int32_t OnReserved1() override { return 1; }
+    void OnProgress(TDownloadJobBase*, int64_t) override {}
+    void OnTotalKnown(TDownloadJobBase*, int64_t) override {}
+    void OnJobComplete(TDownloadJobBase*, int32_t success) override { results.push_back(success); }
+    void OnMessage(const std::wstring&) override {}
+    void OnAddTotal(int64_t) override {}
+    std::vector<int32_t> results;
+};
+
+TEST(NormaliseScriptPath, EverySeparatorBecomesOneBackslash) {
+    EXPECT_EQ(NormaliseScriptPath(L"VelmGame//Binaries\\\\\\Game.exe"), L"VelmGame\\Binaries\\Game.exe");
+    EXPECT_EQ(NormaliseScriptPath(L"/a/b/"), L"\\a\\b\\");
+    EXPECT_EQ(NormaliseScriptPath(L"{DESKTOP}/x.lnk"), L"{DESKTOP}\\x.lnk");
+}
+
+TEST(TScriptProcessJob, ActsInsideTheInstallationAndOnTheDesktopOnly) {
+    Installation installation("script_job", 0);
+    const std::wstring desktop = installation.File(L"\\desktop");
+    const std::wstring base = installation.File(L"\\game");
+    const std::wstring outside = installation.File(L"\\victim.txt");
+    CreateDirectoryW(desktop.c_str(), nullptr);
+    CreateDirectoryW(base.c_str(), nullptr);
+    CreateDirectoryW((base + L"\\Data").c_str(), nullptr);
+    for (const std::wstring& path : {outside, base + L"\\Data\\old.dll", desktop + L"\\old.lnk", base + L"\\keep.txt"})
+        ASSERT_TRUE(WriteWholeFile(path, "x", 1));
+
+    struct Case {
+        std::vector<ScriptCommand> commands;
+        int32_t success;
+        std::vector<std::wstring> gone;
+        std::vector<std::wstring> present;
+    } cases[] = {
+        {{{L"DELETE_FILE", {L"Data//old.dll"}},
+          {L"DELETE_FILE", {L"{DESKTOP}\\old.lnk"}},
+          {L"CREATE_SHORTCUT", {L"Game.exe", L"{DESKTOP}/Velm.lnk", L"Velm"}},
+          {L"CREATE_SHORTCUT", {L"Game.exe", L"{DESKTOP}\\Short.lnk"}},  // too few arguments
+          {L"delete_file", {L"keep.txt"}},                               // names are exact
+          {L"DELETE_FILE", {}}},
+         1,
+         {base + L"\\Data\\old.dll", desktop + L"\\old.lnk", desktop + L"\\Short.lnk"},
+         {desktop + L"\\Velm.lnk", base + L"\\keep.txt"}},
+        {{{L"DELETE_FILE", {L"..\\victim.txt"}},
+          {L"DELETE_FILE", {L"Data/../../victim.txt"}},
+          {L"DELETE_FILE", {L"{DESKTOP}\\..\\victim.txt"}},
+          {L"DELETE_FILE", {L"Z:\\victim.txt"}},
+          {L"DELETE_FILE", {L"x{DESKTOP}\\keep.txt"}},
+          {L"CREATE_SHORTCUT", {L"..\\victim.txt", L"{DESKTOP}\\v.lnk", L"v"}},
+          {L"CREATE_SHORTCUT", {L"Game.exe", L"..\\victim.txt", L"v"}},
+          {L"DELETE_FILE", {L"keep.txt"}}},
+         0,
+         {base + L"\\keep.txt", desktop + L"\\v.lnk"},
+         {outside}},
+    };
+    for (const Case& c : cases) {
+        Completions callback;
+        TScriptProcessJob job;
+        job.Setup(L"", base, &callback, 0, 0);
+        job.SetDesktopForTest(desktop);
+        job.SetCommands(c.commands);
+        EXPECT_EQ(job.Weight(), 1000);
+        EXPECT_EQ(job.Execute(), 1);
+        EXPECT_EQ(callback.results, std::vector<int32_t>{c.success});
+        EXPECT_EQ(job.GetState(), kJobDone);
+        EXPECT_EQ(job.GetErrorText().empty(), c.success == 1) << WideToUtf8(job.GetErrorText());
+        for (const std::wstring& path : c.gone) EXPECT_FALSE(FileExists(path)) << WideToUtf8(path);
+        for (const std::wstring& path : c.present) EXPECT_TRUE(FileExists(path)) << WideToUtf8(path);
+    }
+}
+
+}  // namespace
+}  // namespace velm::test

@@ -1,0 +1,106 @@
+#pragma once
+// Shared pieces of the update-run tests under Wine: an owner window stand-in that
+// records what the run tells it, installation folders made from the published client
+// versions, and the three-release fixture served by nginx on loopback.
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "download/dlg_base_win32.h"
+#include "download/download_manager_win32.h"
+#include "update/client_updater_win32.h"
+
+namespace velm::test {
+
+std::string Env(const char* name);
+// "Z:" + the Unix path with backslashes: how Wine reaches a Unix file.
+std::wstring WinPath(const std::string& unix_path);
+std::wstring BinaryDir();
+// Where nginx serves from (the releases are in its "releases" folder).
+std::wstring WwwDir();
+std::wstring ReleasesDir();
+std::wstring NginxUrl();
+// The address the releases were published for; runs rewrite it to nginx.
+inline constexpr const wchar_t* kPublishedBase = L"http://127.0.0.1:1/releases/patch";
+
+// The owning window's part of a run: counts what it is told, posts nothing.
+class TestOwner : public CDlgBase {
+public:
+    TestOwner();
+    void Notify(int32_t) override {}
+    CSTDownloadManager* GetDownloadManager() override { return &manager; }
+    TJobFinishedHandler* GetUpdater() override { return &updater; }
+    void RefreshProgress() override {}
+    void AddDoneBytes(TDownloadJobBase*, int64_t delta) override { done_bytes += delta; }
+    int64_t GetTotalBytes() override { return total_bytes.load(); }
+    void SetTotalBytes(int64_t total) override { total_bytes = total; }
+    void OnServerListText(int32_t, int32_t, const std::wstring&) override {}
+    void SetStatusText(const std::wstring& text) override;
+    void PostNotify(uint32_t message, uintptr_t first, intptr_t second) override;
+    int32_t QueryFlag() override { return 0; }
+
+    std::vector<std::wstring> StatusTexts();
+    std::vector<std::pair<uint32_t, uintptr_t>> Posted();
+
+    CSTDownloadManager manager;
+    TClientUpdater updater;
+    std::atomic<int64_t> done_bytes{0};
+    std::atomic<int64_t> total_bytes{0};
+    // Runs inside SetStatusText, on the update thread.
+    std::function<void(TestOwner&)> on_status;
+
+private:
+    std::mutex lock_;
+    std::vector<std::wstring> status_;
+    std::vector<std::pair<uint32_t, uintptr_t>> posted_;
+};
+
+// A fresh installation folder (the current folder while it lives) holding a copy of a
+// published client version, or nothing for version 0.
+class Installation {
+public:
+    Installation(const std::string& name, int version);
+    ~Installation();
+    const std::wstring& Path() const { return path_; }
+    std::wstring File(const std::wstring& relative) const { return path_ + relative; }
+
+private:
+    std::wstring path_;
+    wchar_t previous_[MAX_PATH];
+};
+
+// Points a run at nginx: the published roots rewritten to served_base (a folder under
+// the nginx root, "releases/patch" for the untouched releases), self-update off.
+void PointRunAt(TestOwner& owner, const std::wstring& base, const std::wstring& served_base,
+                const std::wstring& file_list_url);
+
+void CopyTree(const std::wstring& from, const std::wstring& to);
+void RemoveTree(const std::wstring& path);
+std::vector<std::wstring> ListFiles(const std::wstring& root);  // relative, "\\..." form
+std::wstring FileMd5(const std::wstring& path);
+// Name -> MD5 of one published version, from manifest.json.
+std::map<std::wstring, std::wstring> Manifest(int version);
+
+// The launcher log of this process, sent to a fresh file per test.
+class LogCapture {
+public:
+    explicit LogCapture(const std::string& test);
+    std::wstring Text() const;
+    int Count(const std::wstring& needle) const;
+
+private:
+    std::wstring path_;
+};
+
+// Decoded bytes of a served ".cmp" object, and re-encoding after a change.
+std::vector<uint8_t> ReadServedCmp(const std::wstring& path);
+void WriteServedCmp(const std::wstring& path, const std::vector<uint8_t>& data);
+// A served file list and its companion.
+void WriteServedFileList(const std::wstring& folder, const std::string& xml);
+
+}  // namespace velm::test

@@ -1,0 +1,278 @@
+// Whole update runs under Wine against the three published releases served by nginx:
+// installations of every earlier version reach the current one, and damaged or hostile
+// server contents never leave a wrong file reported as current.
+#include <gtest/gtest.h>
+
+#include <cwchar>
+
+#include "app/process_settings.h"
+#include "common/file_io.h"
+#include "common/file_system.h"
+#include "common/text.h"
+#include "update/file_list.h"
+#include "update/update_planning.h"
+#include "update/update_thread_win32.h"
+#include "update_fixture_win32.h"
+
+namespace velm::test {
+namespace {
+
+std::wstring ListUrl(const std::wstring& served) { return NginxUrl() + L"/" + served + L"/filelist.xml"; }
+
+// One run on its own UpdateThread, as the window starts it; the result is what the
+// owner receives with UM_UPDATE_FINISHED.
+int RunUpdateThread(TestOwner& owner) {
+    UpdateThread thread;
+    thread.SetOwner(&owner);
+    EXPECT_TRUE(thread.Start(0));
+    EXPECT_EQ(thread.Join(600000), 0);
+    std::vector<std::pair<uint32_t, uintptr_t>> posted = owner.Posted();
+    EXPECT_FALSE(posted.empty());
+    if (posted.empty()) return -1;
+    EXPECT_EQ(posted.back().first, UM_UPDATE_FINISHED);
+    return int(posted.back().second);
+}
+
+struct Totals {
+    int total = -1, completed = -1, failed = -1;
+};
+
+Totals LastTotals(const LogCapture& log) {
+    std::wstring text = log.Text();
+    Totals totals;
+    size_t at = text.rfind(L"Total ");
+    if (at != std::wstring::npos)
+        swscanf(text.c_str() + at, L"Total %d jobs(s), %d completed, %d failed.", &totals.total, &totals.completed,
+                &totals.failed);
+    return totals;
+}
+
+std::wstring CommonDesktop() {
+    wchar_t path[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"PUBLIC", path, MAX_PATH);
+    return std::wstring(path) + L"\\Desktop";
+}
+
+// Every file of the release with its published MD5, and nothing else of the client.
+void ExpectRelease(const Installation& installation, int version) {
+    std::map<std::wstring, std::wstring> manifest = Manifest(version);
+    ASSERT_FALSE(manifest.empty());
+    for (const auto& [name, hash] : manifest)
+        EXPECT_EQ(FileMd5(installation.File(name)), hash) << WideToUtf8(name);
+    for (const std::wstring& name : ListFiles(installation.Path())) {
+        if (name.compare(0, 5, L"\\tmp\\") == 0 || name == L"\\LocalHashCache.xml") continue;
+        EXPECT_TRUE(manifest.count(name)) << "left behind: " << WideToUtf8(name);
+    }
+}
+
+class UpdateRun : public ::testing::Test {
+protected:
+    void SetUp() override { MutableSettings() = ProcessSettings(); }
+    void TearDown() override { MutableSettings() = ProcessSettings(); }
+};
+
+TEST_F(UpdateRun, EveryEarlierInstallationBecomesTheCurrentRelease) {
+    struct Case {
+        const char* name;
+        int version;
+        const wchar_t* fetched;      // how world.pak arrives
+        const wchar_t* not_fetched;
+    } cases[] = {
+        {"from_v1", 1, L"\\VelmGame\\Data\\world.pak.diff.1.cmp 下载完成", L"world.pak.cmp 下载完成"},
+        {"from_v2", 2, L"\\VelmGame\\Data\\world.pak.diff.0.cmp 下载完成", L"world.pak.diff.1"},
+        {"from_empty", 0, L"\\VelmGame\\Data\\world.pak.cmp 下载完成", L"world.pak.diff"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogCapture log(std::string("run_") + c.name);
+        Installation installation(c.name, c.version);
+        DeleteFileW((CommonDesktop() + L"\\Velm Online.lnk").c_str());
+        TestOwner owner;
+        PointRunAt(owner, installation.Path(), L"releases/patch", ListUrl(L"releases/patch"));
+
+        EXPECT_EQ(RunUpdateThread(owner), kUpdateSucceeded);
+        EXPECT_TRUE(owner.updater.GetErrors().empty());
+        ExpectRelease(installation, 3);
+        EXPECT_FALSE(FileExists(installation.File(L"\\VelmGame\\old.dll")));
+        EXPECT_TRUE(FileExists(CommonDesktop() + L"\\Velm Online.lnk"));
+        EXPECT_EQ(log.Count(c.fetched), 1) << WideToUtf8(c.fetched);
+        EXPECT_EQ(log.Count(c.not_fetched), 0) << WideToUtf8(c.not_fetched);
+        Totals first = LastTotals(log);
+        EXPECT_GT(first.total, 2);
+        EXPECT_EQ(first.completed, first.total);
+        EXPECT_EQ(first.failed, 0);
+        EXPECT_EQ(owner.updater.Total(), first.total);
+
+        // Right after: the list is current by its companion, every file is trusted from
+        // the hash cache without being read, and only the script job runs.
+        LogCapture again(std::string("run_again_") + c.name);
+        EXPECT_EQ(RunUpdateThread(owner), kUpdateSucceeded);
+        EXPECT_EQ(again.Count(L"Hash of Remote FileList"), 1);
+        EXPECT_EQ(again.Count(L"下载完成"), 0);
+        EXPECT_EQ(again.Count(L"recalc md5"), 0);
+        Totals second = LastTotals(again);
+        EXPECT_EQ(second.total, 1);
+        EXPECT_EQ(second.completed, 1);
+        ExpectRelease(installation, 3);
+    }
+    DeleteFileW((CommonDesktop() + L"\\Velm Online.lnk").c_str());
+}
+
+// A copy of the patch root served at "damaged/patch": the v2-to-v3 diff of world.pak
+// carries a wrong target digest, and the full download of quest0.lua is not the
+// published file. The list is rewritten for the new sizes.
+class DamagedRoot : public UpdateRun {
+protected:
+    static void SetUpTestSuite() {
+        const std::wstring root = WwwDir() + L"\\damaged";
+        RemoveTree(root);
+        CreateDirectoryW(root.c_str(), nullptr);
+        CopyTree(ReleasesDir() + L"\\patch", root + L"\\patch");
+        std::vector<uint8_t> xml = ReadServedCmp(root + L"\\patch\\filelist.xml");
+        FileListDocument document;
+        std::string error;
+        ASSERT_EQ(ParseFileList(std::string(xml.begin(), xml.end()), L"", document, error), 1) << error;
+        for (FileEntry& entry : document.entries) {
+            if (entry.name == L"\\VelmGame\\Data\\world.pak") {
+                const std::wstring path = root + L"\\patch\\v3\\VelmGame\\Data\\world.pak.diff";
+                std::vector<uint8_t> diff = ReadServedCmp(path);
+                diff[28] ^= 0xFF;
+                WriteServedCmp(path, diff);
+                entry.diff_size = entry.history[0].diff_size = int32_t(FileSize(path));
+            }
+            if (entry.name == L"\\VelmGame\\Scripts\\quest0.lua") {
+                PlannedJob full = PlanFullDownload(entry, document.url_roots);
+                std::wstring path = root + L"\\patch" + full.url.substr(std::wcslen(kPublishedBase));
+                for (auto& ch : path)
+                    if (ch == L'/') ch = L'\\';
+                std::vector<uint8_t> data = ReadServedCmp(path);
+                data.push_back('!');
+                WriteServedCmp(path, data);
+                entry.size_compressed = int32_t(FileSize(path));
+            }
+        }
+        WriteServedFileList(root + L"\\patch", WriteFileList(document));
+    }
+};
+
+TEST_F(DamagedRoot, DiffWithAWrongDigestFallsBackToTheFullFile) {
+    LogCapture log("damaged_diff");
+    Installation installation("damaged_diff", 2);
+    TestOwner owner;
+    PointRunAt(owner, installation.Path(), L"damaged/patch", ListUrl(L"damaged/patch"));
+
+    EXPECT_EQ(RunUpdateThread(owner), kUpdateSucceeded);
+    const std::wstring target = installation.File(L"\\VelmGame\\Data\\world.pak");
+    EXPECT_EQ(log.Count(L"Error patching file " + target + L".diff.0, md5 check failed."), 1);
+    EXPECT_EQ(log.Count(L"Patch " + target + L" failed ("), 1);
+    EXPECT_EQ(log.Count(L"\\VelmGame\\Data\\world.pak.cmp 下载完成"), 1);
+    EXPECT_FALSE(FileExists(target + L".diff.0"));
+    EXPECT_TRUE(owner.updater.GetErrors().empty());
+    EXPECT_EQ(FileMd5(target), Manifest(3)[L"\\VelmGame\\Data\\world.pak"]);
+    Totals totals = LastTotals(log);
+    EXPECT_EQ(totals.failed, 1);
+    EXPECT_EQ(totals.completed + totals.failed, totals.total);
+}
+
+TEST_F(DamagedRoot, FullDownloadThatDiffersFromItsHashFails) {
+    LogCapture log("damaged_full");
+    Installation installation("damaged_full", 0);
+    TestOwner owner;
+    PointRunAt(owner, installation.Path(), L"damaged/patch", ListUrl(L"damaged/patch"));
+
+    EXPECT_EQ(RunUpdateThread(owner), kUpdateFailed);
+    std::vector<std::wstring> errors = owner.updater.GetErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find(installation.File(L"\\VelmGame\\Scripts\\quest0.lua")), std::wstring::npos);
+    EXPECT_NE(errors[0].find(L"MD5"), std::wstring::npos);
+    Totals totals = LastTotals(log);
+    EXPECT_EQ(totals.failed, 1);
+
+    // The next run does not trust the damaged file either.
+    LogCapture again("damaged_full_again");
+    EXPECT_EQ(RunUpdateThread(owner), kUpdateFailed);
+    EXPECT_EQ(again.Count(L"\\VelmGame\\Scripts\\quest0.lua.cmp 下载完成"), 1);
+}
+
+TEST_F(UpdateRun, TamperedListChangesNothingOutsideTheInstallation) {
+    LogCapture log("tampered");
+    Installation installation("tampered", 3);
+    const std::wstring outside = installation.Path() + L"\\..\\victim.txt";
+    ASSERT_TRUE(WriteWholeFile(outside, "keep", 4));
+    std::vector<uint8_t> bytes = ReadServedCmp(ReleasesDir() + L"\\patch\\filelist.xml");
+    std::string xml(bytes.begin(), bytes.end());
+    const std::string escaping =
+        "<File name=\"\\..\\victim.txt\" hash=\"0123456789ABCDEF0123456789ABCDEF\" size_compressed=\"5\"/>"
+        "<File name=\"\\VelmGame\\..\\..\\victim.txt\" hash=\"0123456789ABCDEF0123456789ABCDEF\" "
+        "size_compressed=\"5\"/></FileList>";
+    xml.replace(xml.find("</FileList>"), 11, escaping);
+    xml.replace(xml.find("</Script>"), 9,
+                "<Command name=\"DELETE_FILE\" p0=\"..\\victim.txt\"/>"
+                "<Command name=\"DELETE_FILE\" p0=\"{DESKTOP}\\..\\..\\..\\victim.txt\"/>"
+                "<Command name=\"CREATE_SHORTCUT\" p0=\"VelmLauncher.exe\" p1=\"..\\victim.txt\" p2=\"x\"/>"
+                "</Script>");
+    WriteServedFileList(WwwDir() + L"\\tampered", xml);
+    TestOwner owner;
+    PointRunAt(owner, installation.Path(), L"releases/patch", ListUrl(L"tampered"));
+
+    EXPECT_EQ(RunUpdateThread(owner), kUpdateFailed);
+    std::vector<uint8_t> kept;
+    ASSERT_TRUE(ReadWholeFile(outside, kept, 100));
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "keep");
+    std::wstring errors;
+    for (const std::wstring& line : owner.updater.GetErrors()) errors += line;
+    EXPECT_NE(errors.find(L"\\..\\victim.txt"), std::wstring::npos) << WideToUtf8(errors);
+    EXPECT_NE(errors.find(L"\\VelmGame\\..\\..\\victim.txt"), std::wstring::npos);
+    EXPECT_NE(errors.find(L"DELETE_FILE \"..\\victim.txt\""), std::wstring::npos);
+    EXPECT_NE(errors.find(L"{DESKTOP}\\..\\..\\..\\victim.txt"), std::wstring::npos);
+    ExpectRelease(installation, 3);
+    Totals totals = LastTotals(log);
+    EXPECT_EQ(totals.failed, 3);  // two entries and the script
+    DeleteFileW(outside.c_str());
+    DeleteFileW((CommonDesktop() + L"\\Velm Online.lnk").c_str());
+}
+
+TEST_F(UpdateRun, CancelDuringTheFileCheckFailsTheRun) {
+    LogCapture log("cancel");
+    Installation installation("cancel", 1);
+    const std::wstring world = installation.File(L"\\VelmGame\\Data\\world.pak");
+    const std::wstring before = FileMd5(world);
+    TestOwner owner;
+    PointRunAt(owner, installation.Path(), L"releases/patch", ListUrl(L"releases/patch"));
+    owner.on_status = [](TestOwner& o) {
+        if (o.updater.IsChecking()) o.updater.Cancel();
+    };
+
+    EXPECT_EQ(RunUpdateThread(owner), kUpdateFailed);
+    std::vector<std::wstring> errors = owner.updater.GetErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back(), L"Process Filelist failed.");
+    EXPECT_EQ(owner.StatusTexts().back(), L"Process Filelist failed.");
+    EXPECT_FALSE(owner.updater.IsChecking());
+    EXPECT_EQ(FileMd5(world), before);
+}
+
+TEST_F(UpdateRun, FullCheckDownloadsTheListAgainAndRehashesOnlyChangedFiles) {
+    LogCapture log("full_check");
+    Installation installation("full_check", 3);
+    TestOwner owner;
+    PointRunAt(owner, installation.Path(), L"releases/patch", ListUrl(L"releases/patch"));
+    EXPECT_EQ(RunUpdateThread(owner), kUpdateSucceeded);
+    EXPECT_GT(log.Count(L"not found in hash cache"), 20);
+
+    owner.updater.SetFullCheck(true);
+    const std::wstring touched = installation.File(L"\\VelmGame\\Scripts\\quest3.lua");
+    uint64_t time = 0;
+    ASSERT_TRUE(FileWriteTime(touched, time));
+    ASSERT_TRUE(SetFileWriteTime(touched, time + 10000000));
+    LogCapture again("full_check_again");
+    EXPECT_EQ(RunUpdateThread(owner), kUpdateSucceeded);
+    EXPECT_EQ(again.Count(L"tmp\\FileList.xml.cmp 下载完成"), 1);
+    EXPECT_EQ(again.Count(L"not found in hash cache"), 0);
+    EXPECT_EQ(again.Count(L"timestamp different recalc md5."), 1);
+    EXPECT_EQ(again.Count(touched + L" local timestamp"), 1);
+    DeleteFileW((CommonDesktop() + L"\\Velm Online.lnk").c_str());
+}
+
+}  // namespace
+}  // namespace velm::test
