@@ -1,0 +1,63 @@
+#pragma once
+// Resource ids of the windows' dialogs, controls, skin bitmaps and texts; the resource
+// script src/ui/res/launcher.rc uses the same numbers.
+
+namespace velm {
+
+enum DialogTemplateId : int {
+    kDialogGameConfig = 150,
+    kDialogErrorResult = 151,
+};
+
+// Controls of the game settings dialog.
+enum GameConfigControlId : int {
+    kButtonDefaults = 5,
+    kSliderCharMatDetail = 1041,
+    kSliderTextureDetail = 1042,
+    kSliderSceneMatDetail = 1044,
+    kSliderParticleLodBias = 1045,
+    kSliderShadowQuality = 1046,
+    kCheckFullScreenBloom = 1047,
+    kCheckDof = 1048,
+    kCheckFacialAnim = 1049,
+    kCheckCharPhysics = 1050,
+    kCheckVsync = 1051,
+    kCheckLowEnergyCost = 1052,
+};
+
+// Controls of the error result dialog.
+enum ErrorResultControlId : int {
+    kErrorReportText = 1017,
+    kButtonPatchDownload = 1024,
+};
+
+// Skin bitmaps (24 bits, magenta transparent); strips hold frames of equal width.
+enum SkinBitmapId : int {
+    kBitmapCloseButton = 216,        // 4 frames of 41
+    kBitmapBackground = 218,         // 746 x 580
+    kBitmapProgressFill = 219,       // 539 x 15
+    kBitmapProgressTrack = 220,      // 539 x 15
+    kBitmapMinimiseButton = 221,     // 4 frames of 40
+    kBitmapHomePageButton = 222,     // 4 frames of 97
+    kBitmapPatchButton = 223,        // 4 frames of 97
+    kBitmapAccountButton = 224,      // 4 frames of 97
+    kBitmapSettingsButton = 225,     // 4 frames of 97
+    kBitmapMainCancel = 226,         // 4 frames of 135
+    kBitmapMainPlay = 227,           // 4 frames of 135
+    kBitmapMainUpdate = 228,         // 4 frames of 135
+    kBitmapPlusButton = 230,         // 4 frames of 30
+    kBitmapServerStatus = 236,       // 5 frames of 11
+    kBitmapServerBadges = 237,       // 42 frames of 18
+    kBitmapServerRows = 238,         // 3 frames of 163
+    kBitmapHintRealm = 258,          // 2 frames of 182
+    kBitmapHintArrow = 259,          // 2 frames of 66
+    kBitmapHintServers = 260,        // 2 frames of 182
+};
+
+enum UiStringId : int {
+    kStringUpdateFailed = 134,
+    kStringUpdateErrorsHeading = 155,
+    kStringClientRunning = 173,
+};
+
+}  // namespace velm

@@ -1,0 +1,169 @@
+// The error result dialog, opened for real under Wine: its text, its title with the
+// file list host's address, the patch page button and its layout when resized.
+#include "ui/error_result_dlg_win32.h"
+
+#include <gtest/gtest.h>
+
+#include "common/handle_win32.h"
+#include "common/text.h"
+#include "services/loopback_env.h"
+#include "services/report_list_win32.h"
+#include "ui/ui_ids.h"
+#include "ui/ui_test_support_win32.h"
+
+namespace velm {
+namespace {
+
+using test::RunModal;
+using test::WindowText;
+
+const wchar_t kHeading[] = L"更新时发生下列错误\r\n";
+const wchar_t kWarning[] = L" 发现客户端正在运行，请关闭客户端以保证自动更新能够顺利进行\r\n";
+const wchar_t kPatchPage[] = L"http://127.0.0.1:9/download/index.shtml";
+
+RECT ChildRect(HWND dialog, int id) {
+    RECT rect{};
+    GetWindowRect(GetDlgItem(dialog, id), &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+class ErrorResultDialog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::wstring record_url = test::Env(L"VELM_RECORD_URL");
+        ASSERT_FALSE(record_url.empty()) << "run through tests/servers/serve.py --record";
+        static int count = 0;
+        channel_ = FormatText(L"ui-errors-%d", ++count);
+        InitReports(record_url + L"/click/cs/qv", channel_);
+    }
+    void TearDown() override { WaitForReportThreads(); }
+
+    INT_PTR Run(ErrorResultDlg& dialog, const std::function<void(HWND)>& drive) {
+        test::TestWindow owner(200, 150, 400, 300, RGB(40, 40, 40));
+        return RunModal([&] { return dialog.DoModal(owner.Get()); }, drive);
+    }
+
+    std::wstring channel_;
+};
+
+TEST_F(ErrorResultDialog, ListsTheHeadingTheRunningClientWarningAndEveryLine) {
+    struct Case {
+        const char* name;
+        bool client_running;
+        std::vector<std::wstring> errors;
+    } cases[] = {
+        {"no client, two lines", false, {L"Download failed: a.pak 错误码：(5)拒绝访问。", L"Server IP: 127.0.0.1"}},
+        {"client running", true, {L"MD5 mismatch: data\\b.pak"}},
+        {"empty list still has the heading", false, {}},
+        {"empty list with the client running", true, {}},
+    };
+    for (const Case& c : cases) {
+        // The game client holds this mutex while it runs; a test holds it instead.
+        UniqueHandle client;
+        if (c.client_running) client.Reset(CreateMutexW(nullptr, FALSE, kGameClientMutexName));
+        ErrorResultDlg dialog(c.errors, L"http://127.0.0.1:8080/qv/filelist.xml", kPatchPage);
+        std::wstring text;
+        INT_PTR result = Run(dialog, [&](HWND window) {
+            text = WindowText(GetDlgItem(window, kErrorReportText));
+            SendMessageW(window, WM_COMMAND, IDOK, 0);
+        });
+        EXPECT_EQ(result, IDOK) << c.name;
+        std::wstring expected = kHeading;
+        if (c.client_running) expected += kWarning;
+        for (const std::wstring& line : c.errors) expected += line + L"\r\n";
+        EXPECT_EQ(WideToUtf8(text), WideToUtf8(expected)) << c.name;
+        client.Close();
+        // The check for the client leaves no mutex behind.
+        EXPECT_FALSE(NamedMutexExists(kGameClientMutexName)) << c.name;
+    }
+}
+
+TEST_F(ErrorResultDialog, TitleCarriesTheFileListHostsAddress) {
+    struct Case {
+        std::wstring file_list_url;
+        std::wstring title;
+    } cases[] = {
+        {L"http://127.0.0.1:8080/qv/filelist.xml", L"更新失败。\n127.0.0.1"},
+        {L"HTTP://127.0.0.1/filelist.xml", L"更新失败。\n127.0.0.1"},
+        {L"", L"更新失败。\n"},
+        {L"http://127.0.0.1:99999/filelist.xml", L"更新失败。\n"},
+    };
+    for (const Case& c : cases) {
+        ErrorResultDlg dialog({L"x"}, c.file_list_url, kPatchPage);
+        std::wstring title;
+        Run(dialog, [&](HWND window) {
+            title = WindowText(window);
+            SendMessageW(window, WM_COMMAND, IDCANCEL, 0);
+        });
+        EXPECT_EQ(WideToUtf8(title), WideToUtf8(c.title)) << WideToUtf8(c.file_list_url);
+    }
+}
+
+TEST_F(ErrorResultDialog, PatchButtonReportsAndOpensThePageAndKeepsTheDialogOpen) {
+    ErrorResultDlg dialog({L"x"}, L"", kPatchPage);
+    std::vector<std::wstring> opened;
+    dialog.SetPageOpener([&](const std::wstring& url) { opened.push_back(url); });
+    bool open_after_clicks = false;
+    INT_PTR result = Run(dialog, [&](HWND window) {
+        SendMessageW(GetDlgItem(window, kButtonPatchDownload), BM_CLICK, 0, 0);
+        SendMessageW(GetDlgItem(window, kButtonPatchDownload), BM_CLICK, 0, 0);
+        open_after_clicks = IsWindowVisible(window) != FALSE;
+        SendMessageW(window, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_TRUE(open_after_clicks);
+    EXPECT_EQ(opened, (std::vector<std::wstring>{kPatchPage, kPatchPage}));
+    // Both clicks ask for the event; the run's duplicate check lets one through.
+    WaitForReportThreads();
+    const std::string event = WideToUtf8(L"&f1=click_patchs&f2=" + channel_);
+    int reports = 0;
+    for (const std::string& body : test::RecordedBodies()) {
+        if (body.find(event) != std::string::npos) ++reports;
+    }
+    EXPECT_EQ(reports, 1);
+}
+
+TEST_F(ErrorResultDialog, ResizingFillsTheWindowWithTheTextAndKeepsTheButtonInView) {
+    ErrorResultDlg dialog({L"x"}, L"", kPatchPage);
+    struct Shot {
+        RECT client, text, button;
+    };
+    std::vector<Shot> shots;
+    RECT start{}, owner_rect{};
+    Run(dialog, [&](HWND window) {
+        GetWindowRect(window, &start);
+        GetWindowRect(GetWindow(window, GW_OWNER), &owner_rect);
+        for (int grow : {0, 240, -60}) {
+            SetWindowPos(window, nullptr, 0, 0, start.right - start.left + grow,
+                         start.bottom - start.top + grow / 2, SWP_NOMOVE | SWP_NOZORDER);
+            Shot shot{};
+            GetClientRect(window, &shot.client);
+            shot.text = ChildRect(window, kErrorReportText);
+            shot.button = ChildRect(window, kButtonPatchDownload);
+            shots.push_back(shot);
+        }
+        SendMessageW(window, WM_COMMAND, IDCANCEL, 0);
+    });
+    // Centred over its owner when it opened.
+    EXPECT_NEAR((start.left + start.right) / 2, (owner_rect.left + owner_rect.right) / 2, 2);
+    EXPECT_NEAR((start.top + start.bottom) / 2, (owner_rect.top + owner_rect.bottom) / 2, 2);
+    ASSERT_EQ(shots.size(), 3u);
+    const Shot& first = shots[0];
+    const int right_margin = first.client.right - first.button.right;
+    const int bottom_margin = first.client.bottom - first.button.bottom;
+    for (const Shot& shot : shots) {
+        EXPECT_EQ(shot.text.left, 0);
+        EXPECT_EQ(shot.text.top, 0);
+        EXPECT_EQ(shot.text.right, shot.client.right);
+        EXPECT_LE(shot.text.bottom, shot.button.top);
+        EXPECT_EQ(shot.client.bottom - shot.text.bottom, first.client.bottom - first.text.bottom);
+        EXPECT_EQ(shot.client.right - shot.button.right, right_margin);
+        EXPECT_EQ(shot.client.bottom - shot.button.bottom, bottom_margin);
+        EXPECT_EQ(shot.button.right - shot.button.left, first.button.right - first.button.left);
+    }
+    EXPECT_GT(shots[1].text.right, shots[0].text.right);
+}
+
+}  // namespace
+}  // namespace velm
