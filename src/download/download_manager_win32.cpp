@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "common/log.h"
+#include "common/text.h"
 
 namespace velm {
 namespace {
@@ -99,6 +100,53 @@ void CSTDownloadManager::SetRunning(bool on) {
         thread_.Start(0);
     else
         thread_.Stop(Thread::kDefaultStopTimeoutMs);
+}
+
+int CSTDownloadManager::AddUpdatePackage(const std::wstring& host_path, int64_t base_offset) {
+    auto pack = std::make_unique<PackFile>();
+    pack->SetBaseOffset(base_offset);
+    PackFile& added = *pack;
+    packages_.push_back(std::move(pack));
+    if (added.OpenPackFile(host_path)) return 1;
+    LauncherLog::Instance().Write(L"Update package %ls at %lld: %ls\n", host_path.c_str(),
+                                  (long long)base_offset, Utf8ToWide(added.LastError()).c_str());
+    return 0;
+}
+
+int CSTDownloadManager::IsInUpdatePackages(const std::wstring& name) const {
+    for (const auto& pack : packages_)
+        if (pack->FindFile(name)) return 1;
+    return 0;
+}
+
+PackEntryHandle CSTDownloadManager::OpenInUpdatePackages(const std::wstring& name,
+                                                         const PackFile*& pack,
+                                                         int64_t* data_offset,
+                                                         int64_t* file_size) const {
+    pack = nullptr;
+    for (const auto& candidate : packages_) {
+        if (!candidate->FindFile(name, data_offset, file_size)) continue;
+        PackEntryHandle handle = candidate->OpenEntry(name);
+        if (handle.Valid()) {
+            pack = candidate.get();
+            return handle;
+        }
+    }
+    return PackEntryHandle();
+}
+
+int CSTDownloadManager::ReadUpdatePackage(const PackFile* pack, PackEntryHandle& handle,
+                                          void* buffer, size_t count, int64_t& bytes_read) const {
+    bytes_read = 0;
+    if (!pack || !handle.Valid()) return 0;
+    return pack->ReadPackFile(handle, buffer, count, bytes_read);
+}
+
+int CSTDownloadManager::ExtractFromUpdatePackages(const std::wstring& name,
+                                                  const std::wstring& destination) const {
+    for (const auto& pack : packages_)
+        if (pack->ExtractFile(name, destination)) return 1;
+    return 0;
 }
 
 void CSTDownloadManager::Schedule() {

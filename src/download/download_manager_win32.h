@@ -5,12 +5,14 @@
 // Every operation takes the manager lock; Execute and Abort of a job run with it held,
 // and the manager lock is always taken before a job's own lock. The manager does not own
 // its jobs: the update run deletes them with DeleteAllJobs after SetRunning(false).
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "download/download_job_win32.h"
+#include "download/pack_file.h"
 #include "download/sync_win32.h"
 #include "download/thread_win32.h"
 
@@ -40,6 +42,24 @@ public:
     // One scheduling pass; the management thread calls it every 100 ms.
     void Schedule();
 
+    // Package mode: jobs take their files out of the opened update packages instead of
+    // the network. The packages are added before SetRunning(true) and only read after
+    // it, so these operations take no lock; any thread may read at any time.
+    void SetPackageMode(int32_t value) { package_mode_ = value; }
+    int32_t PackageMode() const { return package_mode_; }
+    // Opens the package at base_offset in host_path and appends it to the list, where it
+    // stays even when opening failed (it then holds no entries). 1 when it opened.
+    int AddUpdatePackage(const std::wstring& host_path, int64_t base_offset);
+    int IsInUpdatePackages(const std::wstring& name) const;
+    // The first package in list order that holds name and can open it: its entry handle,
+    // with pack pointing at the package; an invalid handle when there is none.
+    PackEntryHandle OpenInUpdatePackages(const std::wstring& name, const PackFile*& pack,
+                                         int64_t* data_offset, int64_t* file_size) const;
+    int ReadUpdatePackage(const PackFile* pack, PackEntryHandle& handle, void* buffer,
+                          size_t count, int64_t& bytes_read) const;
+    // Extracts name from the first package that can; 1 on success.
+    int ExtractFromUpdatePackages(const std::wstring& name, const std::wstring& destination) const;
+
 private:
     class TJobManagmantThread : public Thread {
     public:
@@ -56,6 +76,9 @@ private:
 
     CriticalSection lock_;
     std::vector<TDownloadJobBase*> jobs_;
+    std::atomic<int32_t> package_mode_{0};
+    // Declared before the thread so that they outlive it.
+    std::vector<std::unique_ptr<PackFile>> packages_;
     TJobManagmantThread thread_;
 };
 

@@ -45,13 +45,16 @@ protected:
     int Run(uintptr_t argument) override;
     bool IsFinished(int) override { return true; }
     void OnTerminate() override;
+    // 1 when the owner asked this thread to stop: the job is then failed and done.
+    int CheckAborted();
+    // 1 taken, -1 aborted, -2 the write thread has given up.
+    int DeliverUntilTaken(const uint8_t* data, size_t length);
 
 private:
     enum Wait { kWaitDone = 1, kWaitTimedOut = 0, kWaitAborted = -1 };
 
     void DropCurrentJob();
     int WaitStatus(DWORD status, DWORD timeout_ms);
-    int CheckAborted();
     void EnsureBound();
     void CloseRequest();
     Wait WaitForRequest(const wchar_t* timeout_line);
@@ -59,7 +62,6 @@ private:
     // 0 after the pause, -1 when the job was aborted during it.
     int PauseAfterFailure();
     int RestartWriter(TDownloadJobBase::DownloadRecord* record);
-    int DeliverUntilTaken(const uint8_t* data, size_t length);
     void Report(TDownloadJobBase::DownloadRecord* record, int64_t delta);
     int RunAttempts(TDownloadJobBase::DownloadRecord* record);
     int HttpStatus();

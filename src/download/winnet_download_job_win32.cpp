@@ -1,6 +1,8 @@
 #include "download/winnet_download_job_win32.h"
 
 #include "common/log.h"
+#include "download/download_manager_win32.h"
+#include "download/package_download_thread_win32.h"
 
 namespace velm {
 namespace {
@@ -39,7 +41,21 @@ int TWinInetDownloadJob::Execute() {
         state_ = kJobRunning;
         result_ = kResultNone;
     }
-    download_thread_ = std::make_unique<TWinInetDownloadThread>(write_thread_, timeouts_);
+    if (manager_ && manager_->PackageMode()) {
+        if (!manager_->IsInUpdatePackages(record_.url)) {
+            LauncherLog::Instance().Write(
+                L"file \"%ls\" not in update package, you should update it in launcher later.\n",
+                record_.url.c_str());
+            SetState(kJobDone);
+            SetResult(kResultSucceeded);
+            if (record_.callback) record_.callback->OnJobComplete(this, 1);
+            return 1;
+        }
+        download_thread_ =
+            std::make_unique<TWinInetUpdatePackageDownloadThread>(write_thread_, timeouts_);
+    } else {
+        download_thread_ = std::make_unique<TWinInetDownloadThread>(write_thread_, timeouts_);
+    }
     download_thread_->SetJob(this);
     write_thread_.SetJob(this);
     write_thread_.Start(reinterpret_cast<uintptr_t>(&record_));

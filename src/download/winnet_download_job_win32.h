@@ -1,6 +1,7 @@
 #pragma once
-// TWinInetDownloadJob: the download engine's own job. It fetches one file over HTTP
-// through its download thread and writes it through its file write thread.
+// TWinInetDownloadJob: the download engine's own job. It fetches one file over HTTP, or
+// in package mode out of an update package, through its download thread and writes it
+// through its file write thread.
 //
 // Execute and Abort are called by the manager with the manager lock held; the threads
 // report through the job's counters and its callback. Destroy (through the manager's

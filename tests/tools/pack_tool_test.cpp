@@ -1,15 +1,24 @@
 // The PE resource stamp and `velm-publish pack` end to end: the copy of the launcher
-// names its package's offset, and the package holds the client byte for byte.
+// names its package's offset, and the package holds the client byte for byte, or a
+// patch root's objects exactly as the patch server serves them.
+#include "command_line.h"
 #include "pack.h"
 #include "paths.h"
+#include "patch_root.h"
 #include "pe_resource.h"
+#include "release.h"
 #include "test_client.h"
 
 #include "common/lzma_decoder.h"
 #include "common/file_io.h"
+#include "common/text.h"
+#include "download/pack_file.h"
 #include "download/pack_format.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
 
 namespace velm::publish {
 namespace {
@@ -115,6 +124,143 @@ TEST(PackCommand, LauncherWithoutTheResourceIsRefusedAndNothingWritten) {
     EXPECT_EQ(RunPack(options, error), 0);
     EXPECT_FALSE(fs::exists(options.out));
     EXPECT_FALSE(fs::exists(dir.path() / "out.exe.new"));
+}
+
+// Three releases into a patch root, for the packages of a root.
+class RootPackage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (int version = 1; version <= 3; ++version) {
+            TestClient client(version);
+            fs::path folder = dir_.path() / ("client" + std::to_string(version));
+            ASSERT_TRUE(client.WriteTo(folder));
+            ReleaseOptions release;
+            release.root = root_;
+            release.base_url = L"https://cdn.example.test:8443/game/patch/";
+            release.client = folder;
+            release.quiet = true;
+            std::string error;
+            ASSERT_EQ(RunRelease(release, error), 1) << error;
+        }
+    }
+
+    PackOptions Options() const {
+        PackOptions options;
+        options.root = root_;
+        options.launcher = fs::u8path(VELM_PE_FIXTURE);
+        options.out = dir_.path() / "VelmLauncher.exe";
+        options.quiet = true;
+        return options;
+    }
+
+    TestDir dir_{"pack_root"};
+    fs::path root_ = dir_.path() / "patch";
+};
+
+// Every file of the patch root with the URL the launcher would fetch it from.
+std::map<std::wstring, fs::path> PublishedObjects(const fs::path& root, const std::wstring& base) {
+    std::map<std::wstring, fs::path> objects;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        if (!item.is_regular_file()) continue;
+        std::wstring relative = WidePath(fs::relative(item.path(), root));
+        std::replace(relative.begin(), relative.end(), L'\\', L'/');
+        std::wstring url = base + relative;
+        // Entries sit below a version root with "\\" separators, as the launcher joins them.
+        size_t version_end = relative.find(L'/');
+        if (relative[0] == L'v' && version_end != std::wstring::npos) {
+            std::wstring rest = relative.substr(version_end);
+            std::replace(rest.begin(), rest.end(), L'/', L'\\');
+            url = base + relative.substr(0, version_end) + rest;
+        }
+        objects[url] = item.path();
+    }
+    return objects;
+}
+
+TEST_F(RootPackage, HoldsWhatTheReleaseCanAskForAsServed) {
+    std::string error;
+    ASSERT_EQ(RunPack(Options(), error), 1) << error;
+    std::vector<uint8_t> host;
+    ASSERT_TRUE(ReadBytes(Options().out, host));
+    PackFile pack;
+    pack.SetBaseOffset(StampedValue(host));
+    ASSERT_EQ(pack.OpenPackFile(WidePath(Options().out)), 1) << pack.LastError();
+
+    // Every entry is a file of the root, byte for byte, under the name of its URL.
+    const std::wstring base = L"https://cdn.example.test:8443/game/patch/";
+    std::map<std::wstring, fs::path> served;
+    for (const auto& [url, file] : PublishedObjects(root_, base))
+        served[PackLookupKey(PackEntryNameForUrl(url))] = file;
+    for (const PackEntry& entry : pack.Directory().Entries()) {
+        SCOPED_TRACE(WideToUtf8(entry.name));
+        EXPECT_EQ(entry.name.compare(0, 12, L"\\game\\patch\\"), 0);
+        auto file = served.find(PackLookupKey(entry.name));
+        ASSERT_NE(file, served.end());
+        std::vector<uint8_t> bytes, stored(size_t(entry.file_size) + 1);
+        ASSERT_TRUE(ReadBytes(file->second, bytes));
+        PackEntryHandle handle = pack.OpenEntry(entry.name);
+        int64_t got = 0;
+        ASSERT_EQ(pack.ReadPackFile(handle, stored.data(), stored.size(), got), 1);
+        stored.resize(size_t(got));
+        EXPECT_EQ(stored, bytes);
+    }
+
+    // And it holds everything an installation of any published version asks for.
+    PatchRoot root;
+    ASSERT_TRUE(LoadPatchRoot(root_, root, error)) << error;
+    const FileListDocument& list = root.list;
+    std::vector<std::wstring> asked = {base + L"filelist.xml", base + L"filelist.xml.hash"};
+    for (const FileEntry& entry : list.entries) {
+        asked.push_back(list.url_roots[FullDownloadRootIndex(entry)] + entry.name);
+        for (size_t k = 0; k < entry.history.size(); ++k)
+            if (entry.history[k].diff_size > 0)
+                asked.push_back(list.url_roots[k] + entry.name + L".diff");
+    }
+    for (const std::wstring& url : asked)
+        EXPECT_EQ(pack.FindFile(PackEntryNameForUrl(url)), 1) << WideToUtf8(url);
+    EXPECT_EQ(pack.Directory().Entries().size(), asked.size());
+}
+
+TEST_F(RootPackage, IncompleteOrMissingRootsAreRefused) {
+    std::string error;
+    PackOptions options = Options();
+    options.root = dir_.path() / "empty";
+    fs::create_directories(options.root);
+    EXPECT_EQ(RunPack(options, error), 0);
+    EXPECT_NE(error.find("no release"), std::string::npos) << error;
+
+    // A diff the list publishes is gone: the package would fail the players who need it.
+    for (const auto& item : fs::recursive_directory_iterator(root_)) {
+        if (item.path().extension() == ".diff") {
+            fs::remove(item.path());
+            break;
+        }
+    }
+    EXPECT_EQ(RunPack(Options(), error), 0);
+    EXPECT_NE(error.find("missing"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(Options().out));
+}
+
+TEST(PackCommandLine, TakesEitherAClientOrARoot) {
+    struct Case {
+        std::vector<std::string> args;
+        int expected;
+    };
+    const Case cases[] = {
+        {{"pack", "--root", "r", "--launcher", "l", "--out", "o"}, 1},
+        {{"pack", "--client", "c", "--launcher", "l", "--out", "o"}, 1},
+        {{"pack", "--client", "c", "--root", "r", "--launcher", "l", "--out", "o"}, 0},
+        {{"pack", "--launcher", "l", "--out", "o"}, 0},
+        {{"pack", "--root", "r", "--out", "o"}, 0},
+    };
+    for (const Case& c : cases) {
+        CommandLine line;
+        std::string error;
+        EXPECT_EQ(ParseCommandLine(c.args, line, error), c.expected) << error;
+        if (c.expected == 1) {
+            EXPECT_EQ(line.pack.root.empty(), c.args[1] != "--root");
+        }
+    }
 }
 
 }  // namespace

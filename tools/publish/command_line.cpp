@@ -23,6 +23,10 @@ const char kUsage[] =
     "  velm-publish pack --client DIR --launcher EXE --out EXE [--store]\n"
     "      Appends an update package of DIR to a copy of the launcher EXE, written to\n"
     "      --out, which then opens in package mode. --store keeps entries uncompressed.\n"
+    "  velm-publish pack --root PATCHROOT --launcher EXE --out EXE\n"
+    "      The same with the current release of PATCHROOT: the file list, every file\n"
+    "      and every diff, as the patch server serves them, for the launcher's update\n"
+    "      run to take from the package instead of the network.\n"
     "\n"
     "  velm-publish verify --root PATCHROOT\n"
     "      Reads PATCHROOT as the launcher would and checks every URL, size, hash and\n"
@@ -72,7 +76,7 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, st
         static const std::map<Command, std::vector<std::string>> allowed = {
             {Command::kRelease,
              {"--root", "--base-url", "--client", "--launcher", "--script", "--max-history"}},
-            {Command::kPack, {"--client", "--launcher", "--out"}},
+            {Command::kPack, {"--client", "--root", "--launcher", "--out"}},
             {Command::kVerify, {"--root"}},
             {Command::kDiff, {"--old", "--new", "--out"}},
             {Command::kCompress, {"--in", "--out"}}};
@@ -122,8 +126,13 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, st
             break;
         }
         case Command::kPack:
-            if (!require("--client") || !require("--launcher") || !require("--out")) return 0;
-            line.pack.client = PathArg(values["--client"]);
+            if (values.count("--client") == values.count("--root")) {
+                error = "pack takes either --client or --root";
+                return 0;
+            }
+            if (!require("--launcher") || !require("--out")) return 0;
+            if (values.count("--client")) line.pack.client = PathArg(values["--client"]);
+            if (values.count("--root")) line.pack.root = PathArg(values["--root"]);
             line.pack.launcher = PathArg(values["--launcher"]);
             line.pack.out = PathArg(values["--out"]);
             line.pack.quiet = line.quiet;

@@ -5,6 +5,7 @@
 //   velm-publish release --root PATCHROOT --base-url URL --client DIR
 //                        [--launcher EXE] [--script FILE] [--max-history N] [--quiet]
 //   velm-publish pack --client DIR --launcher EXE --out EXE [--store] [--quiet]
+//   velm-publish pack --root PATCHROOT --launcher EXE --out EXE [--quiet]
 //   velm-publish verify --root PATCHROOT [--quiet]
 //   velm-publish diff --old FILE --new FILE --out FILE
 //   velm-publish compress --in FILE --out FILE
