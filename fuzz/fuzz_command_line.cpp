@@ -1,11 +1,13 @@
 // The launcher's command line. Input: UTF-8 text. Flags follow their substrings exactly;
 // a value is the text between the first pair of quotes after its switch, so it is a piece
-// of the command line and never holds a quote.
+// of the command line and never holds a quote. A file list URL given there is taken apart
+// into a host without a port and a port the URL really names.
 #include "fuzz_support.h"
 
 #include "app/command_line.h"
 #include "app/process_settings.h"
 #include "common/text.h"
+#include "common/url.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::wstring command_line = velm::Utf8ToWide(std::string(reinterpret_cast<const char*>(data), size));
@@ -23,6 +25,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::wstring* value : values) {
         FUZZ_CHECK(value->find(L'"') == std::wstring::npos);
         FUZZ_CHECK(value->empty() || command_line.find(L'"' + *value + L'"') != std::wstring::npos);
+    }
+    velm::UrlEndpoint endpoint;
+    if (velm::SplitUrl(settings.file_list_url_override, &endpoint) == 1) {
+        FUZZ_CHECK(!endpoint.host.empty());
+        FUZZ_CHECK(endpoint.host.find_first_of(L":/") == std::wstring::npos);
+        FUZZ_CHECK(endpoint.port != 0);
+        FUZZ_CHECK(endpoint.path.empty() || endpoint.path[0] == L'/');
+        FUZZ_CHECK(settings.file_list_url_override.find(endpoint.host) != std::wstring::npos);
+        FUZZ_CHECK(settings.file_list_url_override.size() >= endpoint.path.size() &&
+                   settings.file_list_url_override.compare(
+                       settings.file_list_url_override.size() - endpoint.path.size(),
+                       endpoint.path.size(), endpoint.path) == 0);
     }
     // The value of a switch given once, in any letter case, is what follows it in quotes.
     const std::wstring value = velm::GetSwitchValue(command_line, L"-filelisturl");
