@@ -20,8 +20,23 @@ std::wstring ReadValue(const std::wstring& ini_path, const wchar_t* section) {
     return std::wstring(value, length);
 }
 
+bool IsProfileBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+// Reading a value drops the blanks around it and one pair of double quotes enclosing it,
+// so a name with either at its ends would come back as another name: such values are
+// written inside a pair of quotes, which the reading takes off again.
+std::wstring ProfileValue(const std::wstring& value) {
+    if (value.empty()) return value;
+    bool enclosed = value.size() >= 2 && value.front() == L'"' && value.back() == L'"';
+    if (enclosed || IsProfileBlank(value.front()) || IsProfileBlank(value.back())) {
+        return L"\"" + value + L"\"";
+    }
+    return value;
+}
+
 bool WriteValue(const std::wstring& ini_path, const wchar_t* section, const std::wstring& value) {
-    if (WritePrivateProfileStringW(section, kLastSelectedKey, value.c_str(), ini_path.c_str())) {
+    if (WritePrivateProfileStringW(section, kLastSelectedKey, ProfileValue(value).c_str(),
+                                   ini_path.c_str())) {
         return true;
     }
     LauncherLog::Instance().Write(L"SaveLastSelected: cannot write [%ls] to %ls, error %d\n",

@@ -85,6 +85,26 @@ TEST(ServerListStoreTest, TheChoiceIsRememberedAndFoundAgainByName) {
     }
 }
 
+TEST(ServerListStoreTest, NamesWithBlanksOrQuotesAtTheirEndsComeBackUnchanged) {
+    const wchar_t* names[] = {L" 前后空格 ", L"\t制表", L"\"引号\"", L"\"左引号", L"中\"间", L"=等号="};
+    for (const wchar_t* name : names) {
+        SCOPED_TRACE(WideToUtf8(name));
+        std::wstring ini = TempPath(L"velm-blank") + L".ini";
+        std::wstring list = List({{L"A", L"S"}, {name, L"S"}, {name, name}});
+        ServerListStore store(ini);
+        store.Rebuild(list, L"");
+        store.SelectRealm(1);
+        store.SelectServer(1);
+        ServerListStore next_run(ini);
+        EXPECT_EQ(store.SaveChoice(), 1);
+        next_run.Rebuild(list, L"");
+        RememberedChoice choice = next_run.Read().choice();
+        EXPECT_EQ(choice.realm_index, 1);
+        EXPECT_EQ(choice.server_index, 1);
+        RemoveFile(ini);
+    }
+}
+
 TEST(ServerListStoreTest, AnEmptyModelRemembersNothingAndAMissingFileChoosesNothing) {
     std::wstring ini = TempPath(L"velm-empty") + L".ini";
     ServerListStore store(ini);
