@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "common/file_io.h"
 #include "common/text.h"
 #include "services/last_selected_win32.h"
@@ -139,6 +141,36 @@ TEST_F(ServerListRefreshTest, EachRefreshReplacesTheModelAndReappliesTheChoiceBy
     // Ordinals continue across rebuilds instead of starting again at 0.
     EXPECT_GT(second.realm_ordinals[0], snapshots[0].realm_ordinals[1]);
     EXPECT_LT(second.realm_ordinals[0], second.realm_ordinals[1]);
+}
+
+// About 700 KB: many read pieces, with double-byte names across their boundaries.
+TEST_F(ServerListRefreshTest, TenThousandServersArriveWhole) {
+    std::string list = "SERVER_BEGIN\r\n";
+    for (int i = 0; i < 10000; ++i) {
+        std::string realm = std::string(kTelecom) + std::to_string(i % 50);
+        list += Line(realm, std::string(kDragon) + std::to_string(i), i % 3 ? "0,0" : "1,0");
+    }
+    list += "SERVER_END\r\n";
+    ASSERT_TRUE(Publish(L"large.txt", list));
+    ServerListStore store(ini_path_);
+    RecordingView view(store);
+    TServerListRefresh refresh(store, &view, fault_url_ + L"/large.txt", L"", {10, 30000});
+    ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(refresh.Start());
+    ASSERT_TRUE(view.WaitForRebuilds(1));
+    std::printf("10000 servers fetched, decoded and rebuilt in %llu ms\n",
+                static_cast<unsigned long long>(GetTickCount64() - start));
+    EXPECT_EQ(refresh.Stop(5000), 1);
+
+    auto reader = store.Read();
+    EXPECT_EQ(reader.model().server_count(), 10000u);
+    ASSERT_EQ(reader.model().realms().size(), 50u);
+    const RealmEntry& last = reader.model().realms()[49];
+    EXPECT_EQ(last.name, kTelecomWide + L"49");
+    ASSERT_EQ(last.servers.size(), 200u);
+    // Badged servers first (every third line), each group in document order.
+    EXPECT_EQ(last.servers.front().server_name, L"青龙99");
+    EXPECT_EQ(last.servers.back().server_name, L"青龙9949");  // 9999 carries a badge
 }
 
 TEST_F(ServerListRefreshTest, TextsOfAtMostOneCharacterLeaveTheListsButKeepTheCycleGoing) {
