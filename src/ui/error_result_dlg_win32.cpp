@@ -89,7 +89,6 @@ void ErrorResultDlg::OnInit() {
     AppendText(text, lines);
     const LRESULT now_first = SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0);
     SendMessageW(text, EM_LINESCROLL, 0, first_line - now_first);
-    SendMessageW(text, EM_SETSEL, 0, 0);
 
     UrlEndpoint endpoint;
     std::wstring address;
@@ -119,7 +118,11 @@ INT_PTR ErrorResultDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam
     switch (message) {
     case WM_INITDIALOG:
         OnInit();
-        return TRUE;
+        // Focus the text without the dialog manager's select-all, which would paint the
+        // whole report highlighted.
+        SetFocus(GetDlgItem(Handle(), kErrorReportText));
+        SendDlgItemMessageW(Handle(), kErrorReportText, EM_SETSEL, 0, 0);
+        return FALSE;
     case WM_SIZE:
         if (wparam != SIZE_MINIMIZED) Layout(LOWORD(lparam), HIWORD(lparam));
         return TRUE;

@@ -30,6 +30,15 @@ RECT ChildRect(HWND dialog, int id) {
 
 class ErrorResultDialog : public ::testing::Test {
 protected:
+    // One owner for the whole suite: without a window manager, Wine waits up to two
+    // seconds for every top-level window it takes down.
+    static void SetUpTestSuite() { owner_ = new test::TestWindow(200, 150, 400, 300, RGB(40, 40, 40)); }
+    static void TearDownTestSuite() {
+        delete owner_;
+        owner_ = nullptr;
+    }
+    static test::TestWindow* owner_;
+
     void SetUp() override {
         const std::wstring record_url = test::Env(L"VELM_RECORD_URL");
         ASSERT_FALSE(record_url.empty()) << "run through tests/servers/serve.py --record";
@@ -40,12 +49,13 @@ protected:
     void TearDown() override { WaitForReportThreads(); }
 
     INT_PTR Run(ErrorResultDlg& dialog, const std::function<void(HWND)>& drive) {
-        test::TestWindow owner(200, 150, 400, 300, RGB(40, 40, 40));
-        return RunModal([&] { return dialog.DoModal(owner.Get()); }, drive);
+        return RunModal([&] { return dialog.DoModal(owner_->Get()); }, drive);
     }
 
     std::wstring channel_;
 };
+
+test::TestWindow* ErrorResultDialog::owner_ = nullptr;
 
 TEST_F(ErrorResultDialog, ListsTheHeadingTheRunningClientWarningAndEveryLine) {
     struct Case {

@@ -56,6 +56,15 @@ std::string Bytes(const std::wstring& path) {
 
 class GameConfigDialog : public ::testing::Test {
 protected:
+    // One owner for the whole suite: without a window manager, Wine waits up to two
+    // seconds for every top-level window it takes down.
+    static void SetUpTestSuite() { owner_ = new test::TestWindow(100, 100, 300, 200, RGB(40, 40, 40)); }
+    static void TearDownTestSuite() {
+        delete owner_;
+        owner_ = nullptr;
+    }
+    static test::TestWindow* owner_;
+
     void SetUp() override {
         const std::wstring record_url = test::Env(L"VELM_RECORD_URL");
         ASSERT_FALSE(record_url.empty()) << "run through tests/servers/serve.py --record";
@@ -77,9 +86,8 @@ protected:
     }
 
     INT_PTR Run(const std::function<void(HWND)>& drive) {
-        test::TestWindow owner(100, 100, 300, 200, RGB(40, 40, 40));
         GameConfigDlg dialog(perf_, engine_);
-        return RunModal([&] { return dialog.DoModal(owner.Get()); }, drive);
+        return RunModal([&] { return dialog.DoModal(owner_->Get()); }, drive);
     }
 
     // How many change_settings reports of this test reached the server.
@@ -98,6 +106,8 @@ protected:
     TempFolder folder_;
     std::wstring perf_, engine_, channel_;
 };
+
+test::TestWindow* GameConfigDialog::owner_ = nullptr;
 
 TEST_F(GameConfigDialog, ShowsTheFilesValuesOnSlidersOfTheirRanges) {
     struct Case {

@@ -82,6 +82,16 @@ TEST(SkinButtonFrames, DisabledWinsThenPushedThenHover) {
 
 class SkinButtonOnScreen : public ::testing::Test {
 protected:
+    // One parent for the suite: without a window manager, Wine waits up to two seconds
+    // for every top-level window it takes down.
+    static void SetUpTestSuite() { shared_parent_ = new test::TestWindow(60, 60, 300, 200, kParentColour); }
+    static void TearDownTestSuite() {
+        delete shared_parent_;
+        shared_parent_ = nullptr;
+    }
+    void TearDown() override {
+        if (button_) DestroyWindow(button_);
+    }
     void SetUp() override {
         button_ = CreateWindowExW(0, L"BUTTON", L"Update", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 30, 40,
                                   60, 20, parent_.Get(), HMENU(INT_PTR(kButtonId)), GetModuleHandleW(nullptr),
@@ -124,9 +134,11 @@ protected:
         SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
     }
 
-    test::TestWindow parent_{60, 60, 300, 200, kParentColour};
+    static test::TestWindow* shared_parent_;
+    test::TestWindow& parent_ = *shared_parent_;
     HWND button_ = nullptr;
 };
+test::TestWindow* SkinButtonOnScreen::shared_parent_ = nullptr;
 
 TEST_F(SkinButtonOnScreen, ShowsTheFrameOfEachStateAndTheParentThroughMagenta) {
     CSkinButton skin;

@@ -49,8 +49,20 @@ UniqueImageList SolidStrip(const std::vector<COLORREF>& colours, int width, int 
 
 class TipWindowOnScreen : public ::testing::Test {
 protected:
-    test::TestWindow owner_{50, 40, 746, 580, RGB(30, 30, 60)};
+    // One owner for the suite: without a window manager, Wine waits up to two seconds
+    // for every top-level window it takes down.
+    static void SetUpTestSuite() { shared_owner_ = new test::TestWindow(50, 40, 746, 580, RGB(30, 30, 60)); }
+    static void TearDownTestSuite() {
+        delete shared_owner_;
+        shared_owner_ = nullptr;
+    }
+    void SetUp() override {
+        SetWindowPos(owner_.Get(), nullptr, 50, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    static test::TestWindow* shared_owner_;
+    test::TestWindow& owner_ = *shared_owner_;
 };
+test::TestWindow* TipWindowOnScreen::shared_owner_ = nullptr;
 
 TEST_F(TipWindowOnScreen, IsAHiddenColourKeyedToolWindowOfOneFrame) {
     struct Case {

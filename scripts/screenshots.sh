@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Takes PNG pictures of the launcher's windows for people to look at:
+#
+#   scripts/screenshots.sh [OUTDIR]      (default build/screenshots)
+#
+# Each picture comes from a program of the Windows build (VELM_BUILD_DIR, default
+# build/win) that puts one window on screen under Wine and writes its screen rectangle
+# to a file; the X server's own picture of that rectangle is saved. Without a DISPLAY a
+# private Xvfb is started and stopped again.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=${1:-$root/build/screenshots}
+build=${VELM_BUILD_DIR:-$root/build/win}
+mkdir -p "$out"
+
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+if [ -z "${DISPLAY:-}" ]; then
+  for n in $(seq 140 180); do [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || break; done
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
+  export DISPLAY=":$n"
+  for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+fi
+
+# shot NAME PROGRAM ARGS...: PROGRAM is started with READYFILE appended to ARGS... after
+# its first argument, as the gallery programs expect (WHAT READYFILE ...).
+shot() {
+  local name=$1 program=$2 what=$3
+  shift 3
+  if [ ! -f "$program" ]; then
+    echo "screenshots: $program is missing; build it first (cmake --build $build --target $(basename "$program" .exe))" >&2
+    return 1
+  fi
+  local ready
+  ready=$(mktemp -u "${TMPDIR:-/tmp}/velm-shot-XXXXXX")
+  "$root/scripts/wine-run" "$program" "$what" "$(winpath "$ready")" "$@" &
+  local pid=$!
+  for _ in $(seq 600); do [ -s "$ready" ] && break; sleep 0.1; done
+  if [ ! -s "$ready" ]; then
+    echo "screenshots: $name did not come up" >&2
+    kill "$pid" 2>/dev/null || true
+    return 1
+  fi
+  local x y w h
+  read -r x y w h < "$ready"
+  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$out/$name.png"
+  rm -f "$ready"
+  wait "$pid" || true
+  echo "screenshots: $out/$name.png"
+}
+
+gallery=$build/velm_ui_gallery.exe
+fixtures=$(winpath "$root/tests/ui/fixtures")
+shot settings "$gallery" settings "$fixtures"
+shot errors "$gallery" errors
+shot hints "$gallery" hints
