@@ -92,7 +92,6 @@ public:
     std::vector<std::wstring> UrlRoots();
     std::wstring LauncherUrl();
     const std::wstring& BaseDirectory() const { return base_; }
-    CDlgBase* Owner() const { return owner_; }
 
 private:
     friend class TPostDownloadProcessThread;

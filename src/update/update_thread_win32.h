@@ -9,7 +9,6 @@
 
 namespace velm {
 
-inline constexpr uint32_t UM_STATUS_TEXT = 0x0500;
 inline constexpr uint32_t UM_UPDATE_FINISHED = 0x0501;
 
 class UpdateThread : public Thread {

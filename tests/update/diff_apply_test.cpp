@@ -70,7 +70,9 @@ TEST(ApplyDiffFile, WritesOnlyAVerifiedResult) {
         EXPECT_EQ(now, c.applied ? new_data : old_data);
         uint64_t time = 0;
         ASSERT_TRUE(FileWriteTime(target, time));
-        if (!c.applied) EXPECT_EQ(time != old_time, c.stamped);
+        if (!c.applied) {
+            EXPECT_EQ(time != old_time, c.stamped);
+        }
         EXPECT_FALSE(FileExists(target + L".patched"));
     }
 }

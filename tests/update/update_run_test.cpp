@@ -252,6 +252,21 @@ TEST_F(UpdateRun, CancelDuringTheFileCheckFailsTheRun) {
     EXPECT_EQ(FileMd5(world), before);
 }
 
+TEST_F(UpdateRun, ListThatCannotBeDownloadedFailsTheRunBeforeAnyFileIsTouched) {
+    LogCapture log("no_list");
+    Installation installation("no_list", 1);
+    TestOwner owner;
+    PointRunAt(owner, installation.Path(), L"releases/patch", ListUrl(L"no-such-folder"));
+
+    EXPECT_EQ(RunUpdateThread(owner), kUpdateFailed);
+    EXPECT_EQ(log.Count(L"Hash of Hash not found."), 1);
+    std::vector<std::wstring> errors = owner.updater.GetErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back(), L"FileList corrupted");
+    EXPECT_EQ(log.Count(L"Total "), 0);
+    ExpectRelease(installation, 1);
+}
+
 TEST_F(UpdateRun, FullCheckDownloadsTheListAgainAndRehashesOnlyChangedFiles) {
     LogCapture log("full_check");
     Installation installation("full_check", 3);
