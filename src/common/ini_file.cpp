@@ -128,7 +128,10 @@ std::string IniDocument::Serialize() const {
             out += WideToUtf8(text);
             break;
         case Encoding::kEightBit:
-            out.reserve(text.size());
+            // A code page file may begin with the UTF-8 mark's bytes; they were skipped
+            // when read, so they are put back here rather than lost.
+            if (utf8_mark_) out.assign(reinterpret_cast<const char*>(kUtf8Mark), sizeof(kUtf8Mark));
+            out.reserve(out.size() + text.size());
             for (wchar_t c : text) out.push_back(uint32_t(c) <= 0xFF ? char(c) : '?');
             break;
     }

@@ -142,6 +142,8 @@ TEST(IniFile, EachEncodingIsReadAndWrittenBackInItself) {
          WideToUtf8(L"[区]\r\n名字=紫禁之巅\r\nk=new\r\n")},
         {"code page bytes", "[S]\r\n" + gbk_line + "k=old\r\n", IniDocument::Encoding::kEightBit,
          L"", "[S]\r\n" + gbk_line + "k=new\r\n"},
+        {"code page bytes after a utf-8 mark", "\xEF\xBB\xBF[S]\r\n" + gbk_line + "k=old\r\n",
+         IniDocument::Encoding::kEightBit, L"", "\xEF\xBB\xBF[S]\r\n" + gbk_line + "k=new\r\n"},
     };
     for (const Case& c : cases) {
         IniDocument doc = ParseText(c.bytes);
