@@ -89,6 +89,29 @@ TEST_F(ErrorResultDialog, ListsTheHeadingTheRunningClientWarningAndEveryLine) {
     }
 }
 
+TEST_F(ErrorResultDialog, ALongListKeepsEveryLineAndOpensAtTheHeading) {
+    // Beyond the 32767 characters an edit control takes by default.
+    std::vector<std::wstring> errors;
+    std::wstring expected = kHeading;
+    for (int i = 0; i < 400; ++i) {
+        errors.push_back(FormatText(L"Download failed: data\\Packages\\Archive%03d.pak 错误码：(12002)操作超时 "
+                                    L"retried three times against the patch server", i));
+        expected += errors.back() + L"\r\n";
+    }
+    ASSERT_GT(expected.size(), 40000u);
+    ErrorResultDlg dialog(errors, L"", kPatchPage);
+    std::wstring text;
+    LRESULT first_visible = -1;
+    Run(dialog, [&](HWND window) {
+        text = WindowText(GetDlgItem(window, kErrorReportText));
+        first_visible = SendDlgItemMessageW(window, kErrorReportText, EM_GETFIRSTVISIBLELINE, 0, 0);
+        SendMessageW(window, WM_COMMAND, IDOK, 0);
+    });
+    EXPECT_EQ(text.size(), expected.size());
+    EXPECT_TRUE(text == expected);
+    EXPECT_EQ(first_visible, 0);
+}
+
 TEST_F(ErrorResultDialog, TitleCarriesTheFileListHostsAddress) {
     struct Case {
         std::wstring file_list_url;
