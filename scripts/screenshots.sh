@@ -6,7 +6,8 @@
 # Each picture comes from a program of the Windows build (VELM_BUILD_DIR, default
 # build/win) that puts one window on screen under Wine and writes its screen rectangle
 # to a file; the X server's own picture of that rectangle is saved. Without a DISPLAY a
-# private Xvfb is started and stopped again.
+# private Xvfb is started and stopped again. The pictures are taken in a Wine prefix of
+# their own (build/screenshot-wineprefix, made on first use).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/build/screenshots}
@@ -50,6 +51,21 @@ shot() {
   wait "$pid" || true
   echo "screenshots: $out/$name.png"
 }
+
+# A prefix of its own in which Wine draws the window frames itself: with no window manager
+# on the X server, managed windows would show without their title bars.
+export VELM_WINEPREFIX=${VELM_SCREENSHOT_WINEPREFIX:-$root/build/screenshot-wineprefix}
+if [ ! -f "$VELM_WINEPREFIX/.velm-unmanaged" ]; then
+  "$root/scripts/wine-prefix.sh"
+  "$root/scripts/wine-run" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+  # Captions in "MS Shell Dlg" bold with the default character set, so that the CJK font
+  # link reaches them (Wine's default names the ANSI set, and Chinese titles show boxes).
+  caption=F5FFFFFF000000000000000000000000BC02000000000001000000224D00530020005300680065006C006C00200044006C00670000000000000000000000000000000000000000000000000000000000000000000000000000000000
+  "$root/scripts/wine-run" reg add 'HKCU\Control Panel\Desktop\WindowMetrics' /v CaptionFont \
+    /t REG_BINARY /d "$caption" /f >/dev/null
+  WINEPREFIX=$VELM_WINEPREFIX wineserver -k || true
+  touch "$VELM_WINEPREFIX/.velm-unmanaged"
+fi
 
 gallery=$build/velm_ui_gallery.exe
 fixtures=$(winpath "$root/tests/ui/fixtures")
