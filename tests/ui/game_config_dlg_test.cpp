@@ -267,6 +267,22 @@ TEST_F(GameConfigDialog, OkWritesTheControlsToBothFilesAndReportsTheChange) {
     EXPECT_EQ(engine(L"TEXTUREGROUP_Character"),
               "(lodbias=0,MaxLODSize=1024,MinLODSize=256,MinMagFilter=aniso,MipFilter=point)");
     EXPECT_EQ(engine(L"TEXTUREGROUP_Lightmap"), "(LODBias=0)");
+    // Whole files: exactly what the model writes for the same choices, byte for byte.
+    TempFolder model_folder;
+    const std::wstring model_perf = model_folder.File(L"VelmPerfSwitch.ini");
+    const std::wstring model_engine = model_folder.File(L"VelmEngine.ini");
+    ASSERT_TRUE(CopyFileW(Fixture("VelmPerfSwitch.ini").c_str(), model_perf.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(Fixture("VelmEngine.ini").c_str(), model_engine.c_str(), FALSE));
+    PerfSwitchSettings model;
+    model.Load(model_perf, model_engine);
+    model.m_iParticleLodBias = 0;
+    model.m_iTextureDetail = 1;
+    model.m_bFullScreenBloom = false;
+    model.m_bVsync = true;
+    model.m_bLowEnergyCost = 0;
+    ASSERT_EQ(model.Save(), 1);
+    EXPECT_EQ(Bytes(perf_), Bytes(model_perf));
+    EXPECT_EQ(Bytes(engine_), Bytes(model_engine));
     EXPECT_EQ(SettingsReports(), 1);
 }
 
