@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <vector>
+
 #include "ui/image_strip_win32.h"
 #include "ui/ui_ids.h"
 #include "ui/ui_test_support_win32.h"
@@ -51,6 +54,46 @@ TEST(SkinArt, EveryBitmapOfTheWindowsHasItsSizeAndWholeFrames) {
     EXPECT_EQ(ResourcePixel(kBitmapBackground, 0, 0), kSkinMagenta);
     EXPECT_EQ(ResourcePixel(kBitmapMainUpdate, 0, 0), kSkinMagenta);
     EXPECT_EQ(ResourcePixel(kBitmapHintServers, 90, 100), kSkinMagenta);
+}
+
+TEST(SkinArt, HintFramesShareOneShapeInTwoColours) {
+    struct Case {
+        int id, frame_width, height;
+    } cases[] = {{kBitmapHintRealm, 182, 70}, {kBitmapHintArrow, 66, 21}, {kBitmapHintServers, 182, 236}};
+    for (const Case& c : cases) {
+        HBITMAP bitmap = static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(c.id),
+                                                        IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        ASSERT_NE(bitmap, nullptr) << c.id;
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = 2 * c.frame_width;
+        info.bmiHeader.biHeight = -c.height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        std::vector<uint32_t> pixels(size_t(2 * c.frame_width * c.height));
+        HDC screen = GetDC(nullptr);
+        const int rows = GetDIBits(screen, bitmap, 0, UINT(c.height), pixels.data(), &info, DIB_RGB_COLORS);
+        ReleaseDC(nullptr, screen);
+        DeleteObject(bitmap);
+        ASSERT_EQ(rows, c.height) << c.id;
+        int shape = 0, same_colour = 0;
+        for (int y = 0; y < c.height; ++y) {
+            for (int x = 0; x < c.frame_width; ++x) {
+                const uint32_t red = pixels[size_t(y * 2 * c.frame_width + x)] & 0xFFFFFF;
+                const uint32_t yellow = pixels[size_t(y * 2 * c.frame_width + c.frame_width + x)] & 0xFFFFFF;
+                const bool red_clear = red == 0xFF00FF, yellow_clear = yellow == 0xFF00FF;
+                EXPECT_EQ(red_clear, yellow_clear) << c.id << " at " << x << "," << y;
+                if (red_clear != yellow_clear) break;
+                if (!red_clear) {
+                    ++shape;
+                    if (red == yellow) ++same_colour;
+                }
+            }
+        }
+        // Something is drawn, and the colours tell the frames apart.
+        EXPECT_GT(shape, 100) << c.id;
+        EXPECT_LT(same_colour, shape) << c.id;
+    }
 }
 
 TEST(SkinArt, StripsThatDoNotCutIntoWholeFramesAreRefused) {
