@@ -275,6 +275,9 @@ int TClientUpdater::DownloadFileListIfNeeded() {
 int TClientUpdater::RunUpdate() {
     cancel_.Reset();
     manager_->DeleteAllJobs();
+    // The previous run's chains name jobs that no longer exist; a new job at one of
+    // their addresses must not be taken for a fallback.
+    post_process_.ResetChains({}, {});
     ClearErrors();
     total_ = 0;
     completed_ = 0;

@@ -76,6 +76,10 @@ void TPostDownloadProcessThread::OnChainFailed(int32_t group, const std::wstring
 void TPostDownloadProcessThread::OnFallbackEnded(int32_t group, bool success, const std::wstring& line) {
     std::lock_guard<std::mutex> hold(lock_);
     Chain& chain = *chains_[size_t(group)];
+    // The diffs that did arrive would never be applied now, nor overwritten by a later
+    // run that finds the file current.
+    const std::wstring target = updater_->BaseDirectory() + chain.fallback.file_name;
+    for (int32_t i = 0; i < chain.count; ++i) DeleteFileW(FormatText(L"%ls.diff.%d", target.c_str(), i).c_str());
     chain.resolved = true;
     chain.recovered = success;
     if (success) {

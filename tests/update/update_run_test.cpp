@@ -119,8 +119,9 @@ TEST_F(UpdateRun, EveryEarlierInstallationBecomesTheCurrentRelease) {
 }
 
 // A copy of the patch root served at "damaged/patch": the v2-to-v3 diff of world.pak
-// carries a wrong target digest, and the full download of quest0.lua is not the
-// published file. The list is rewritten for the new sizes.
+// carries a wrong target digest, the v2-to-v3 diff of Game.exe is missing, and the full
+// download of quest0.lua is not the published file. The list is rewritten for the new
+// sizes.
 class DamagedRoot : public UpdateRun {
 protected:
     static void SetUpTestSuite() {
@@ -152,26 +153,42 @@ protected:
             }
         }
         WriteServedFileList(root + L"\\patch", WriteFileList(document));
+        ASSERT_TRUE(DeleteFileW((root + L"\\patch\\v3\\VelmGame\\Binaries\\Game.exe.diff").c_str()));
     }
 };
 
-TEST_F(DamagedRoot, DiffWithAWrongDigestFallsBackToTheFullFile) {
-    LogCapture log("damaged_diff");
-    Installation installation("damaged_diff", 2);
-    TestOwner owner;
-    PointRunAt(owner, installation.Path(), L"damaged/patch", ListUrl(L"damaged/patch"));
+TEST_F(DamagedRoot, FailedDiffChainFallsBackToTheFullFile) {
+    struct Case {
+        const char* name;
+        int version;
+        int failed;  // jobs whose file the fallback brought to the release after all
+    } cases[] = {
+        // world.pak's last diff does not verify, Game.exe's last diff is missing
+        {"damaged_from_v2", 2, 2},  // chains of one diff
+        {"damaged_from_v1", 1, 2},  // chains of two: the first diff arrives, then the second fails
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogCapture log(c.name);
+        Installation installation(c.name, c.version);
+        TestOwner owner;
+        PointRunAt(owner, installation.Path(), L"damaged/patch", ListUrl(L"damaged/patch"));
 
-    EXPECT_EQ(RunUpdateThread(owner), kUpdateSucceeded);
-    const std::wstring target = installation.File(L"\\VelmGame\\Data\\world.pak");
-    EXPECT_EQ(log.Count(L"Error patching file " + target + L".diff.0, md5 check failed."), 1);
-    EXPECT_EQ(log.Count(L"Patch " + target + L" failed ("), 1);
-    EXPECT_EQ(log.Count(L"\\VelmGame\\Data\\world.pak.cmp 下载完成"), 1);
-    EXPECT_FALSE(FileExists(target + L".diff.0"));
-    EXPECT_TRUE(owner.updater.GetErrors().empty());
-    EXPECT_EQ(FileMd5(target), Manifest(3)[L"\\VelmGame\\Data\\world.pak"]);
-    Totals totals = LastTotals(log);
-    EXPECT_EQ(totals.failed, 1);
-    EXPECT_EQ(totals.completed + totals.failed, totals.total);
+        EXPECT_EQ(RunUpdateThread(owner), kUpdateSucceeded);
+        const std::wstring world = installation.File(L"\\VelmGame\\Data\\world.pak");
+        const int last = c.version == 1 ? 1 : 0;
+        EXPECT_EQ(log.Count(L"Error patching file " + world + L".diff." + std::to_wstring(last) +
+                            L", md5 check failed."),
+                  1);
+        EXPECT_EQ(log.Count(L"Patch " + world + L" failed ("), 1);
+        EXPECT_EQ(log.Count(L"\\VelmGame\\Data\\world.pak.cmp 下载完成"), 1);
+        EXPECT_EQ(log.Count(L"\\VelmGame\\Binaries\\Game.exe.cmp 下载完成"), 1);
+        EXPECT_TRUE(owner.updater.GetErrors().empty());
+        ExpectRelease(installation, 3);  // no diff left behind either
+        Totals totals = LastTotals(log);
+        EXPECT_EQ(totals.failed, c.failed);
+        EXPECT_EQ(totals.completed + totals.failed, totals.total);
+    }
 }
 
 TEST_F(DamagedRoot, FullDownloadThatDiffersFromItsHashFails) {
