@@ -72,3 +72,18 @@ fixtures=$(winpath "$root/tests/ui/fixtures")
 shot settings "$gallery" settings "$fixtures"
 shot errors "$gallery" errors
 shot hints "$gallery" hints
+
+# Every strip of the skin with all its frames (normal, hover, pushed, disabled for the
+# buttons), on grey so that the magenta shows as transparent.
+skin=$build/src/ui/res/skin
+if [ -d "$skin" ]; then
+  strips=$(mktemp -d)
+  for id in 228 227 226 222 223 224 225 216 221 230 236 237 238 219 220 259 258 260; do
+    convert "$skin/$id.bmp" -fill '#5a5a5a' -opaque '#FF00FF' -background '#5a5a5a' -splice 44x6 \
+      -gravity west -font DejaVu-Sans -pointsize 12 -fill white -annotate +6+3 "$id" "$strips/$id.png"
+  done
+  convert $(for id in 228 227 226 222 223 224 225 216 221 230 236 237 238 219 220 259 258 260; do
+              echo "$strips/$id.png"; done) -background '#5a5a5a' -append "$out/skin-strips.png"
+  rm -rf "$strips"
+  echo "screenshots: $out/skin-strips.png"
+fi
