@@ -286,5 +286,22 @@ TEST_F(GameConfigDialog, OkWritesTheControlsToBothFilesAndReportsTheChange) {
     EXPECT_EQ(SettingsReports(), 1);
 }
 
+TEST_F(GameConfigDialog, OkClosesEvenWhenTheFilesCannotBeWritten) {
+    // A documents folder that is gone (or unknown: empty paths): nothing is written anywhere.
+    const std::wstring gone = folder_.File(L"missing");
+    const std::pair<std::wstring, std::wstring> places[] = {
+        {gone + L"\\VelmPerfSwitch.ini", gone + L"\\VelmEngine.ini"},
+        {L"", L""},
+    };
+    for (const auto& [perf, engine] : places) {
+        GameConfigDlg dialog(perf, engine);
+        INT_PTR result = RunModal([&] { return dialog.DoModal(owner_->Get()); },
+                                  [](HWND window) { Press(window, IDOK); });
+        EXPECT_EQ(result, IDOK) << WideToUtf8(perf);
+    }
+    EXPECT_EQ(GetFileAttributesW(gone.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(SettingsReports(), 1);
+}
+
 }  // namespace
 }  // namespace velm
