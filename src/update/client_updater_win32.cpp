@@ -104,6 +104,7 @@ void TClientUpdater::Cancel() {
         cancel_.Set();
     }
     if (manager_) manager_->AbortAll();
+    aborted_at_ = GetTickCount64();
 }
 
 bool TClientUpdater::QueueLateJob(TDownloadJobBase* job) {
@@ -119,10 +120,19 @@ bool TClientUpdater::QueueLateJob(TDownloadJobBase* job) {
 }
 
 void TClientUpdater::WaitForJobs(int32_t& completed, int32_t& failed) {
+    constexpr uint64_t kSettleAfterAbortMs = 2000;
     for (;;) {
         completed = completed_.load();
         failed = failed_.load();
-        if (completed + failed >= total_.load()) return;
+        const int32_t total = total_.load();
+        if (completed + failed >= total) return;
+        const uint64_t aborted_at = aborted_at_.load();
+        if (aborted_at && GetTickCount64() - aborted_at >= kSettleAfterAbortMs) {
+            const int32_t silent = total - completed - failed;
+            LauncherLog::Instance().Write(L"%d job(s) did not report after the cancel; counted failed.\n", silent);
+            failed_ += silent;
+            continue;
+        }
         Sleep(500);
     }
 }
@@ -138,7 +148,21 @@ TDownloadJobBase* TClientUpdater::MakeJob(const PlannedJob& planned) {
     return job;
 }
 
+void TClientUpdater::DeleteJobs() {
+    manager_->DeleteAllJobs();
+    std::lock_guard<std::mutex> hold(reported_lock_);
+    reported_.clear();
+}
+
 void TClientUpdater::OnJobFinished(TDownloadJobBase* job, int32_t success) {
+    {
+        std::lock_guard<std::mutex> hold(reported_lock_);
+        if (!reported_.insert(job).second) {
+            LauncherLog::Instance().Write(L"%ls: end reported again (%d), counted once.\n", job->Name().c_str(),
+                                          int(success));
+            return;
+        }
+    }
     if (job->key == kFileListJobKey) {
         if (success) list_done_.Set();
         else list_failed_.Set();
@@ -274,7 +298,8 @@ int TClientUpdater::DownloadFileListIfNeeded() {
 
 int TClientUpdater::RunUpdate() {
     cancel_.Reset();
-    manager_->DeleteAllJobs();
+    aborted_at_ = 0;
+    DeleteJobs();
     // The previous run's chains name jobs that no longer exist; a new job at one of
     // their addresses must not be taken for a fallback.
     post_process_.ResetChains({}, {});
@@ -294,7 +319,7 @@ int TClientUpdater::RunUpdate() {
     if (list < 0) return kUpdateFailed;
     if (list == 0) return kUpdateFailed;
     manager_->SetRunning(false);
-    manager_->DeleteAllJobs();
+    DeleteJobs();
 
     int launcher = CheckLauncherUpdate(kLocalFileListPath);
     if (launcher < 0) {
@@ -303,11 +328,11 @@ int TClientUpdater::RunUpdate() {
         return kUpdateFailed;
     }
     if (launcher == 1) {
-        manager_->DeleteAllJobs();
+        DeleteJobs();
         return kUpdateLauncherReplaced;
     }
 
-    manager_->DeleteAllJobs();
+    DeleteJobs();
     std::vector<TDownloadJobBase*> jobs;
     checking_ = 1;
     if (ProcessFileList(kLocalFileListPath, jobs) != 1) {

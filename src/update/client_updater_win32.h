@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -76,7 +77,9 @@ public:
     void ClearErrors();
     std::vector<std::wstring> GetErrors();
 
-    // Waits until completed + failed reaches total, in 500 ms sleeps.
+    // Waits until completed + failed reaches total, in 500 ms sleeps. After a cancel,
+    // jobs that still have not reported 2 s after every job was aborted are counted
+    // failed: a job stopped before its threads began never reports its end.
     void WaitForJobs(int32_t& completed, int32_t& failed);
 
     // Called on download-engine threads for every job end.
@@ -104,6 +107,8 @@ private:
     // replaces a failed diff chain). False once the run is cancelled: the job is then not
     // the manager's and the caller deletes it.
     bool QueueLateJob(TDownloadJobBase* job);
+    // The manager's DeleteAllJobs, and the run forgets which jobs have reported.
+    void DeleteJobs();
 
     std::unique_ptr<TDownloadFileUICallback> callback_;
     CSTDownloadManager* manager_ = nullptr;
@@ -118,6 +123,7 @@ private:
     DownloadTimeouts timeouts_;
     int32_t full_check_ = 0;
     std::mutex queue_lock_;  // orders late jobs against Cancel
+    std::atomic<uint64_t> aborted_at_{0};  // tick count when Cancel's AbortAll returned
 
     std::mutex state_lock_;  // URL roots and the launcher URL, read by the windows
     std::vector<std::wstring> url_roots_;
@@ -133,6 +139,11 @@ private:
     std::atomic<int32_t> checking_{0};
     // Entries left out because their names could leave the installation folder.
     int32_t rejected_entries_ = 0;
+
+    // Jobs whose end has been counted: aborting a job that has already ended reports
+    // it again, and the run counts every job once.
+    std::mutex reported_lock_;
+    std::set<TDownloadJobBase*> reported_;
 
     CriticalSection error_lock_;
     std::vector<std::wstring> errors_;

@@ -90,7 +90,7 @@ int TClientUpdater::CheckLauncherUpdate(const std::wstring& path) {
     manager_->SetRunning(true);
     WaitForJobs(completed, failed);
     manager_->SetRunning(false);
-    manager_->DeleteAllJobs();
+    DeleteJobs();
     if (completed != 1 || !FileExists(kDownloadedLauncherPath)) return -1;
     // A damaged download must never replace a launcher that works.
     if (!FileHashIs(kDownloadedLauncherPath, hash)) {

@@ -50,6 +50,11 @@ void TestOwner::SetStatusText(const std::wstring& text) {
     if (on_status) on_status(*this);
 }
 
+void TestOwner::AddDoneBytes(TDownloadJobBase*, int64_t delta) {
+    done_bytes += delta;
+    if (on_progress) on_progress(*this);
+}
+
 void TestOwner::PostNotify(uint32_t message, uintptr_t first, intptr_t) {
     std::lock_guard<std::mutex> hold(lock_);
     posted_.emplace_back(message, first);

@@ -36,7 +36,7 @@ public:
     CSTDownloadManager* GetDownloadManager() override { return &manager; }
     TJobFinishedHandler* GetUpdater() override { return &updater; }
     void RefreshProgress() override {}
-    void AddDoneBytes(TDownloadJobBase*, int64_t delta) override { done_bytes += delta; }
+    void AddDoneBytes(TDownloadJobBase*, int64_t delta) override;
     int64_t GetTotalBytes() override { return total_bytes.load(); }
     void SetTotalBytes(int64_t total) override { total_bytes = total; }
     void OnServerListText(int32_t, int32_t, const std::wstring&) override {}
@@ -53,6 +53,8 @@ public:
     std::atomic<int64_t> total_bytes{0};
     // Runs inside SetStatusText, on the update thread.
     std::function<void(TestOwner&)> on_status;
+    // Runs inside AddDoneBytes, on a download thread.
+    std::function<void(TestOwner&)> on_progress;
 
 private:
     std::mutex lock_;

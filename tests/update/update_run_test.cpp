@@ -3,7 +3,9 @@
 // server contents never leave a wrong file reported as current.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cwchar>
+#include <thread>
 
 #include "app/process_settings.h"
 #include "common/file_io.h"
@@ -267,6 +269,27 @@ TEST_F(UpdateRun, CancelDuringTheFileCheckFailsTheRun) {
     EXPECT_EQ(owner.StatusTexts().back(), L"Process Filelist failed.");
     EXPECT_FALSE(owner.updater.IsChecking());
     EXPECT_EQ(FileMd5(world), before);
+}
+
+TEST_F(UpdateRun, CancelDuringTheDownloadsEndsTheRunWithEveryJobAccountedFor) {
+    LogCapture log("cancel_downloads");
+    Installation installation("cancel_downloads", 0);
+    TestOwner owner;
+    PointRunAt(owner, installation.Path(), L"releases/patch", ListUrl(L"releases/patch"));
+    // As the window's cancel button does, from another thread than the engine's.
+    std::thread canceller;
+    std::atomic<bool> cancelled{false};
+    owner.on_progress = [&](TestOwner& o) {
+        if (o.updater.Total() > 1 && !cancelled.exchange(true))
+            canceller = std::thread([&o] { o.updater.Cancel(); });
+    };
+
+    EXPECT_EQ(RunUpdateThread(owner), kUpdateFailed);
+    canceller.join();
+    Totals totals = LastTotals(log);
+    EXPECT_GT(totals.failed, 0);
+    EXPECT_EQ(totals.completed + totals.failed, totals.total);
+    EXPECT_LT(totals.completed, totals.total);
 }
 
 TEST_F(UpdateRun, ListThatCannotBeDownloadedFailsTheRunBeforeAnyFileIsTouched) {
