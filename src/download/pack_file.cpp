@@ -55,8 +55,11 @@ int PackFile::OpenPackFile(const std::wstring& host_path) {
     }
     // Entries become files of the installation when extracted, and job lookups compare
     // them with names taken from the file list: both only for names that stay inside.
+    // A name without the leading "\\" is relative all the same.
     for (const PackEntry& entry : directory_.Entries()) {
-        if (!IsSafeEntryName(PackLookupKey(entry.name))) {
+        std::wstring key = PackLookupKey(entry.name);
+        if (key.empty() || key[0] != L'\\') key.insert(key.begin(), L'\\');
+        if (!IsSafeEntryName(key)) {
             error_ = "unsafe entry name: " + WideToUtf8(entry.name);
             directory_ = PackDirectory();
             return 0;

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,8 @@ class PackFileTest : public ::testing::Test {
 protected:
     void TearDown() override {
         for (const std::wstring& path : cleanup_) RemoveFile(path);
+        std::error_code error;
+        std::filesystem::remove_all(std::filesystem::path(TempPath("out")), error);
     }
 
     // A host file: kBase filler bytes, then a pack of sources.
@@ -257,7 +261,7 @@ TEST_F(PackFileTest, MissingDataChunkIdIsTolerated) {
 
 TEST_F(PackFileTest, NamesThatLeaveTheInstallationFailThePackage) {
     for (const wchar_t* name : {L"\\..\\evil.dll", L"\\Data\\..\\..\\evil.dll", L"/../evil.dll",
-                                L"C:\\Windows\\evil.dll", L"\\Data\\c:evil", L"evil.dll",
+                                L"C:\\Windows\\evil.dll", L"\\Data\\c:evil", L"",
                                 L"\\\\server\\share\\evil.dll", L"\\Data\\con"}) {
         std::vector<Source> sources = Sample();
         sources.push_back({name, {'x'}, 0});
@@ -265,6 +269,14 @@ TEST_F(PackFileTest, NamesThatLeaveTheInstallationFailThePackage) {
         EXPECT_EQ(Open(BuildHost(sources), pack), 0) << WideToUtf8(name);
         EXPECT_EQ(pack.FindFile(L"\\Data\\stored.bin"), 0) << WideToUtf8(name);
     }
+}
+
+TEST_F(PackFileTest, RelativeNamesWithoutTheLeadingSeparatorAreFine) {
+    std::vector<Source> sources = Sample();
+    sources.push_back({L"Data\\relative.bin", {'r'}, 0});
+    PackFile pack;
+    ASSERT_EQ(Open(BuildHost(sources), pack), 1) << pack.LastError();
+    EXPECT_EQ(pack.FindFile(L"data/RELATIVE.bin"), 1);
 }
 
 TEST_F(PackFileTest, DamagedCompressedEntryExtractsNothing) {
