@@ -1,8 +1,10 @@
-// The published file list: whatever the reader accepts must be safe to act on (names that
-// stay inside the folder, every URL root index it implies present), and the publisher's
-// writer must give back the same records.
+// The published file list and its ".hash" companion: whatever the reader accepts must be
+// safe to act on (names that stay inside the folder, every URL root index it implies
+// present), the publisher's writer must give back the same records, and a companion
+// matches exactly the 32 digits of the list's MD5 in any letter case.
 #include "fuzz_support.h"
 
+#include "common/text.h"
 #include "update/file_list.h"
 
 namespace {
@@ -73,6 +75,16 @@ bool SameDocument(const FileListDocument& a, const FileListDocument& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string xml(reinterpret_cast<const char*>(data), size);
+    // The companion as the launcher compares it: the published text, read as UTF-16LE,
+    // against the MD5 of the list it holds; and the input itself read as a companion.
+    const std::string companion = velm::FileListHashCompanion(xml);
+    const std::wstring local = velm::Md5ToHex(velm::Md5Bytes(xml.data(), xml.size()));
+    FUZZ_CHECK(companion.size() == 64);
+    FUZZ_CHECK(velm::HashTextEquals(
+        velm::Utf16LeToWide(reinterpret_cast<const uint8_t*>(companion.data()), companion.size()), local));
+    const std::wstring remote = velm::Utf16LeToWide(data, size);
+    FUZZ_CHECK(velm::HashTextEquals(remote, local) == velm::EqualsIgnoreAsciiCase(remote, local));
+
     FileListDocument document;
     std::string error;
     if (velm::ParseFileList(xml, kBase, document, error) != 1) {
@@ -86,7 +98,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(velm::ParseFileList(written, kBase, again, error) == 1);
     FUZZ_CHECK(SameDocument(document, again));
 
-    const std::string companion = velm::FileListHashCompanion(xml);
-    FUZZ_CHECK(companion.size() == 64);
     return 0;
 }
