@@ -91,8 +91,12 @@ def main():
                                stderr=subprocess.DEVNULL)
         else:
             print("demo: close the launcher window to finish")
-        code = launcher.wait(timeout=None if not xvfb else 60)
-        print(f"demo: the launcher exited with code {code}")
+        try:
+            code = launcher.wait(timeout=None if not xvfb else 60)
+            print(f"demo: the launcher exited with code {code}")
+        except subprocess.TimeoutExpired:
+            # A modal dialog (the error list of a failed run) keeps the window open.
+            print("demo: the launcher was still open after 60 s and is ended")
 
         print("\ndemo: requests that reached the loopback servers")
         for r in recorder.requests():

@@ -10,13 +10,19 @@ PerfSwitchSettings& GameSettingsModel() {
     return model;
 }
 
-void LoadGameSettingsModel() {
+void GameSettingsPaths(std::wstring& perf_switch, std::wstring& engine) {
     wchar_t documents[MAX_PATH] = {};
-    std::wstring perf_switch, engine;
+    perf_switch.clear();
+    engine.clear();
     if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents))) {
         perf_switch = std::wstring(documents) + kPerfSwitchFileInDocuments;
         engine = std::wstring(documents) + kEngineFileInDocuments;
     }
+}
+
+void LoadGameSettingsModel() {
+    std::wstring perf_switch, engine;
+    GameSettingsPaths(perf_switch, engine);
     GameSettingsModel().Load(perf_switch, engine);
 }
 

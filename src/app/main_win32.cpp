@@ -1,7 +1,20 @@
 #include <windows.h>
 
+#include <memory>
+
 #include "app/startup_win32.h"
+#include "ui/main_dlg_win32.h"
+
+namespace {
+
+std::unique_ptr<velm::LauncherWindow> CreateMainWindow(HINSTANCE instance) {
+    auto window = std::make_unique<velm::CMainDlg>();
+    if (!window->Create(instance)) return nullptr;
+    return window;
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR command_line, int show_command) {
-    return velm::RunLauncher(instance, command_line, show_command);
+    return velm::RunLauncher(instance, command_line, show_command, CreateMainWindow);
 }

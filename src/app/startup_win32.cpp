@@ -4,7 +4,7 @@
 #include "app/startup_win32.h"
 
 #include <commctrl.h>
-#include <objbase.h>
+#include <ole2.h>
 
 #include "app/config_ids.h"
 #include "app/config_text_win32.h"
@@ -53,16 +53,39 @@ std::wstring DescribeStart(const ProcessSettings& settings) {
     return text;
 }
 
-int RunMessageLoop() {
+int RunMessageLoop(LauncherWindow* window) {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (window && window->PreTranslateMessage(message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
     return int(message.wParam);
 }
 
-int StartupProcedure(HINSTANCE instance, const std::wstring& command_line, int show_command) {
+// Package mode keeps the plain start-up window until the update window exists.
+int RunStartupWindow(HINSTANCE instance, ProcessSettings& settings, int show_command) {
+    StartupWindow window;
+    std::wstring title = LoadResString(kStringGameName);
+    if (!window.Create(instance, title, DescribeStart(settings))) return 0;
+    settings.main_window = window.Handle();
+    ShowWindow(window.Handle(), show_command);
+    UpdateWindow(window.Handle());
+    int exit_code = RunMessageLoop(nullptr);
+    settings.main_window = nullptr;
+    return exit_code;
+}
+
+int RunMainWindow(HINSTANCE instance, LauncherWindowFactory create_main_window, int show_command) {
+    std::unique_ptr<LauncherWindow> window = create_main_window ? create_main_window(instance) : nullptr;
+    if (!window) return 0;
+    ShowWindow(window->Handle(), show_command);
+    UpdateWindow(window->Handle());
+    return RunMessageLoop(window.get());
+}
+
+int StartupProcedure(HINSTANCE instance, const std::wstring& command_line, int show_command,
+                     LauncherWindowFactory create_main_window) {
     ProcessSettings& settings = MutableSettings();
     LoadGameSettingsModel();
 
@@ -87,14 +110,8 @@ int StartupProcedure(HINSTANCE instance, const std::wstring& command_line, int s
     SendInstallReport();
     PostRequest(LoadConfigText(kConfigStartupClickUrl), L"GET", L"BtnParam=15&gametype=qv");
 
-    StartupWindow window;
-    std::wstring title = LoadResString(kStringGameName);
-    if (!window.Create(instance, title, DescribeStart(settings))) return 0;
-    settings.main_window = window.Handle();
-    ShowWindow(window.Handle(), show_command);
-    UpdateWindow(window.Handle());
-    int exit_code = RunMessageLoop();
-    settings.main_window = nullptr;
+    int exit_code = settings.package_mode ? RunStartupWindow(instance, settings, show_command)
+                                          : RunMainWindow(instance, create_main_window, show_command);
 
     mutex.Close();
     WaitForReportThreads();
@@ -103,7 +120,8 @@ int StartupProcedure(HINSTANCE instance, const std::wstring& command_line, int s
 
 }  // namespace
 
-int RunLauncher(HINSTANCE instance, const wchar_t* command_line, int show_command) {
+int RunLauncher(HINSTANCE instance, const wchar_t* command_line, int show_command,
+                LauncherWindowFactory create_main_window) {
     WSADATA winsock = {};
     if (WSAStartup(MAKEWORD(1, 1), &winsock) != 0) {
         LauncherLog::Instance().Write(L"dll not found,WSAStartup failed\n");
@@ -116,14 +134,15 @@ int RunLauncher(HINSTANCE instance, const wchar_t* command_line, int show_comman
     }
     SetCurrentDirectoryW(ProgramFolder().c_str());
 
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // OLE, not only COM: the main window hosts the web browser control in place.
+    OleInitialize(nullptr);
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
 
-    int result = StartupProcedure(instance, command_line ? command_line : L"", show_command);
+    int result = StartupProcedure(instance, command_line ? command_line : L"", show_command, create_main_window);
 
     LauncherLog::Instance().DebugWrite(0, 0, L"CommandLine: %ls\r\n", GetCommandLineW());
-    CoUninitialize();
+    OleUninitialize();
     WSACleanup();
     return result;
 }

@@ -5,11 +5,28 @@
 // top-level window's message loop, then the bounded wait for report threads.
 #include <windows.h>
 
+#include <memory>
+
 namespace velm {
+
+// The top-level window of normal mode. The executable makes it, so that the start-up
+// does not depend on the windows it shows.
+class LauncherWindow {
+public:
+    virtual ~LauncherWindow() = default;
+    virtual HWND Handle() const = 0;
+    // The message loop offers every message here first (keyboard navigation of dialogs);
+    // true when the window handled it.
+    virtual bool PreTranslateMessage(MSG& message) = 0;
+};
+
+// Null when the window cannot be created.
+using LauncherWindowFactory = std::unique_ptr<LauncherWindow> (*)(HINSTANCE instance);
 
 // The process exit code: -1 when Winsock cannot be started or has the wrong version;
 // 0 when another copy runs or no window can be created; else the message loop's code.
-int RunLauncher(HINSTANCE instance, const wchar_t* command_line, int show_command);
+int RunLauncher(HINSTANCE instance, const wchar_t* command_line, int show_command,
+                LauncherWindowFactory create_main_window);
 
 inline constexpr const wchar_t* kSingleInstanceMutexName = L"HarrowLaucher037349578e4623";
 

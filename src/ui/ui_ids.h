@@ -60,4 +60,41 @@ enum UiStringId : int {
     kStringClientRunning = 173,
 };
 
+// The main window's template and controls.
+inline constexpr int kDialogMain = 152;
+inline constexpr int kIconLauncher = 128;
+enum MainControlId : int {
+    kMainNews = 1000,
+    kMainButton = 1001,
+    kMainOverallBar = 1004,
+    kMainFileBar = 1005,
+    kMainRealmList = 1014,
+    kMainClose = 1019,
+    kMainServerList = 1021,
+    kMainFileText = 1022,
+    kMainOverallText = 1023,
+    kMainAccount = 1024,
+    kMainHome = 1025,
+    kMainPatch = 1026,
+    kMainSettings = 1027,
+    kMainOnlineVersion = 1028,
+    kMainMinimise = 1029,
+    kMainStatusLine = 1030,
+    kMainLocalVersion = 1031,
+    kMainRepair = 1032,
+    kMainPlus = 1033,
+    kMainRealmCopy = 1038,
+    kMainSelection = 1039,
+    kMainSelectionLabel = 1040,
+};
+// Texts of the main window.
+enum MainStringId : int {
+    kStringUpdateDone = 133,
+    kStringUnpacking = 150,
+    kStringDownloading = 151,
+    kStringOverallProgress = 154,
+    kStringChooseRealm = 169,
+    kStringCheckingFiles = 245,
+};
+
 }  // namespace velm

@@ -1,0 +1,151 @@
+#pragma once
+// CMainDlg: the skinned window the player sees in normal operation. It owns the update
+// run of this program run (started as soon as the window exists), shows its progress once
+// a second, turns its main button into the game start when the run succeeds, hosts the
+// server list refresh, the game start, the settings dialog, the hint windows and the
+// statistics events of the window.
+//
+// Threads: every window operation runs on the UI thread. The update run and the download
+// engine reach the window through CDlgBase from their own threads: AddDoneBytes,
+// SetTotalBytes and GetTotalBytes touch counters only, and SetStatusText, RefreshProgress
+// and PostNotify post to the window, so a worker never waits for the UI thread (which may
+// itself be waiting for the worker to stop).
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/startup_win32.h"
+#include "download/dlg_base_win32.h"
+#include "download/download_manager_win32.h"
+#include "download/sync_win32.h"
+#include "services/game_launch_win32.h"
+#include "services/server_list_refresh_win32.h"
+#include "services/server_list_store_win32.h"
+#include "ui/gdi_win32.h"
+#include "ui/progress_display.h"
+#include "ui/skin_button_win32.h"
+#include "ui/tip_window_win32.h"
+#include "ui/web_browser_win32.h"
+#include "update/client_updater_win32.h"
+#include "update/update_thread_win32.h"
+
+namespace velm {
+
+class CMainDlg : public LauncherWindow, public CDlgBase, public TServerListView, public TGameLaunchWindow {
+public:
+    enum ButtonMode : int32_t { kModeUpdate = 0, kModePlay = 1, kModeCancel = 2 };
+
+    CMainDlg();
+    ~CMainDlg() override;
+    CMainDlg(const CMainDlg&) = delete;
+    CMainDlg& operator=(const CMainDlg&) = delete;
+
+    // Creates the window, which starts the update run and the server list refresh at
+    // once. False when the window cannot be created.
+    bool Create(HINSTANCE instance);
+    HWND Handle() const override { return window_; }
+    // The message loop's filter: keyboard navigation of the dialog.
+    bool PreTranslateMessage(MSG& message) override;
+
+    // CDlgBase
+    void Notify(int32_t) override {}
+    CSTDownloadManager* GetDownloadManager() override { return &manager_; }
+    TJobFinishedHandler* GetUpdater() override { return &updater_; }
+    void RefreshProgress() override;
+    void AddDoneBytes(TDownloadJobBase* job, int64_t delta) override;
+    int64_t GetTotalBytes() override { return total_bytes_.load(); }
+    void SetTotalBytes(int64_t total) override { total_bytes_.store(total); }
+    void OnServerListText(int32_t kind, int32_t success, const std::wstring& text) override;
+    void SetStatusText(const std::wstring& text) override;
+    void PostNotify(uint32_t message, uintptr_t first, intptr_t second) override;
+    int32_t QueryFlag() override { return 0; }
+
+    // TServerListView (fetch thread)
+    void OnServerListRebuilt(size_t realm_count) override;
+
+    // TGameLaunchWindow
+    void ShowChoiceHints() override;
+    void ShowLaunchMessage(int string_id, const wchar_t* caption) override;
+    void CloseAfterLaunch() override;
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    static LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
+                                        UINT_PTR id, DWORD_PTR self);
+    INT_PTR HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+    LRESULT HandleControlMessage(HWND control, UINT message, WPARAM wparam, LPARAM lparam);
+
+    void OnInitDialog();
+    void OnCommand(int id, int code);
+    void OnTimer(UINT_PTR id);
+    void SetButtonMode(int32_t mode, bool enable);
+    void OnMainButton();
+    void OnUpdateFinished(int result);
+    void RefreshProgressNow();
+    void OnCloseButton();
+    void OnClose();
+    void OnDestroy();
+    void OpenPage(int config_text_id);
+    void ShowLocalVersion();
+
+    void FillListsFromStore();
+    void FillServerList(int server_to_select);
+    void OnRealmChange();
+    void OnServerChange();
+    void UpdateSelectionText();
+    void ShowRealmHint(bool show);
+    void ShowServerHints(bool wanted);
+    bool RealmChosen() const;
+    bool ServerChosen() const;
+
+    void SetTransparentText(int control_id, const std::wstring& text);
+    void PaintBackground(HWND control, HDC dc);
+    void PaintProgressBar(HWND bar, HDC dc);
+    void PaintRealmPlaceholder(HWND list);
+    void DrawServerRow(const DRAWITEMSTRUCT& item);
+    HWND Control(int id) const { return GetDlgItem(window_, id); }
+
+    HINSTANCE instance_ = nullptr;
+    HWND window_ = nullptr;
+    DWORD ui_thread_ = 0;
+
+    CSTDownloadManager manager_;
+    TClientUpdater updater_;
+    UpdateThread update_thread_;
+    ServerListStore store_;
+    std::unique_ptr<TServerListRefresh> refresh_;
+    WebBrowserHost news_;
+
+    CSkinButton main_button_, close_button_, minimise_button_, home_button_, patch_button_,
+        account_button_, settings_button_, plus_button_;
+    CTipWindow realm_hint_, server_arrow_hint_, server_frame_hint_;
+    UniqueImageList status_icons_, badges_, row_frames_;
+
+    UniqueBitmap background_;
+    std::unique_ptr<MemoryDc> background_dc_;
+    HGDIOBJ background_previous_ = nullptr;
+    UniqueBitmap scratch_;
+    std::unique_ptr<MemoryDc> scratch_dc_;
+    HGDIOBJ scratch_previous_ = nullptr;
+    UniqueBitmap progress_fill_, progress_track_;
+
+    CriticalSection done_lock_;
+    int64_t done_bytes_ = 0;
+    std::atomic<int64_t> total_bytes_{0};
+    ProgressTracker progress_;
+    ProgressTemplates templates_;
+    ProgressDisplay shown_;
+
+    int32_t mode_ = kModeUpdate;
+    int realm_index_ = -1;
+    bool server_hints_wanted_ = false;
+    bool closing_ = false;
+};
+
+// The statistics event of the close button in each mode of the main button.
+const wchar_t* CloseEventForMode(int32_t mode);
+
+}  // namespace velm
