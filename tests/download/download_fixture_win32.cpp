@@ -56,25 +56,7 @@ DownloadTimeouts FastTimeouts() {
     return timeouts;
 }
 
-LogCapture::LogCapture(const std::string& test)
-    : path_(WinPath(OutDir(test) + "/launcher.log")) {
-    LauncherLog::Instance().ReopenForTest(path_);
-}
-
-std::wstring LogCapture::Text() const {
-    std::vector<uint8_t> bytes;
-    ReadWholeFile(path_, bytes, uint64_t(64) << 20);
-    size_t skip = bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE ? 2 : 0;
-    return Utf16LeToWide(bytes.data() + skip, bytes.size() - skip);
-}
-
-int LogCapture::Count(const std::wstring& needle) const {
-    std::wstring text = Text();
-    int count = 0;
-    for (size_t at = text.find(needle); at != std::wstring::npos; at = text.find(needle, at + 1))
-        ++count;
-    return count;
-}
+LogCapture::LogCapture(const std::string& test) : CapturedLog(WinPath(OutDir(test) + "/launcher.log")) {}
 
 std::vector<std::string> FaultRequests(const std::string& path) {
     std::vector<uint8_t> bytes;

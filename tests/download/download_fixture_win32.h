@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/captured_log.h"
 #include "download/download_job_win32.h"
 #include "download/download_manager_win32.h"
 #include "download/download_timeouts.h"
@@ -34,15 +35,10 @@ bool LocalExists(const std::wstring& path);
 // Short limits so that a stalled server costs a second or two, not a minute.
 DownloadTimeouts FastTimeouts();
 
-// Sends the launcher log of this process to a fresh file and reads it back.
-class LogCapture {
+// The launcher log of this process, in the test's output folder.
+class LogCapture : public CapturedLog {
 public:
     explicit LogCapture(const std::string& test);
-    std::wstring Text() const;
-    int Count(const std::wstring& needle) const;
-
-private:
-    std::wstring path_;
 };
 
 // Requests the fault server has seen, one JSON text per line.

@@ -173,24 +173,17 @@ std::map<std::wstring, std::wstring> Manifest(int version) {
     return out;
 }
 
-LogCapture::LogCapture(const std::string& test) : path_(BinaryDir() + L"\\update_out\\" + Utf8ToWide(test) + L".log") {
+namespace {
+
+// The folder must exist before the log file opens in it.
+std::wstring UpdateLogPath(const std::string& test) {
     CreateDirectoryW((BinaryDir() + L"\\update_out").c_str(), nullptr);
-    LauncherLog::Instance().ReopenForTest(path_);
+    return BinaryDir() + L"\\update_out\\" + Utf8ToWide(test) + L".log";
 }
 
-std::wstring LogCapture::Text() const {
-    std::vector<uint8_t> bytes;
-    ReadWholeFile(path_, bytes, uint64_t(64) << 20);
-    size_t skip = bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE ? 2 : 0;
-    return Utf16LeToWide(bytes.data() + skip, bytes.size() - skip);
-}
+}  // namespace
 
-int LogCapture::Count(const std::wstring& needle) const {
-    std::wstring text = Text();
-    int count = 0;
-    for (size_t at = text.find(needle); at != std::wstring::npos; at = text.find(needle, at + 1)) ++count;
-    return count;
-}
+LogCapture::LogCapture(const std::string& test) : CapturedLog(UpdateLogPath(test)) {}
 
 std::vector<uint8_t> ReadServedCmp(const std::wstring& path) {
     std::vector<uint8_t> bytes, out;

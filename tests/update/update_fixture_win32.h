@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/captured_log.h"
 #include "download/dlg_base_win32.h"
 #include "download/download_manager_win32.h"
 #include "update/client_updater_win32.h"
@@ -89,14 +90,9 @@ std::wstring FileMd5(const std::wstring& path);
 std::map<std::wstring, std::wstring> Manifest(int version);
 
 // The launcher log of this process, sent to a fresh file per test.
-class LogCapture {
+class LogCapture : public CapturedLog {
 public:
     explicit LogCapture(const std::string& test);
-    std::wstring Text() const;
-    int Count(const std::wstring& needle) const;
-
-private:
-    std::wstring path_;
 };
 
 // Decoded bytes of a served ".cmp" object, and re-encoding after a change.
