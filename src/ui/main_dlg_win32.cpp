@@ -57,6 +57,12 @@ RECT ChildRect(HWND parent, HWND child) {
     return rect;
 }
 
+// The address the update run asks for its file list: the command line's override wins.
+std::wstring FileListUrl() {
+    const std::wstring& override_url = Settings().file_list_url_override;
+    return override_url.empty() ? LoadConfigText(kConfigFileListUrl) : override_url;
+}
+
 std::wstring WindowText(HWND window) {
     const int length = GetWindowTextLengthW(window);
     std::wstring text(size_t(length) + 1, L'\0');
@@ -236,8 +242,7 @@ void CMainDlg::OnInitDialog() {
     GetCurrentDirectoryW(MAX_PATH, current);
     updater_.SetBaseDirectory(current);
     updater_.SetOwner(this);
-    updater_.SetFileListUrl(Settings().file_list_url_override.empty() ? LoadConfigText(kConfigFileListUrl)
-                                                                      : Settings().file_list_url_override);
+    updater_.SetFileListUrl(FileListUrl());
 
     HDC screen = GetDC(window_);
     background_.Reset(HBITMAP(LoadImageW(instance_, MAKEINTRESOURCEW(kBitmapBackground), IMAGE_BITMAP, 0, 0,
@@ -430,8 +435,13 @@ void CMainDlg::OnUpdateFinished(int result) {
         if (!errors.empty()) {
             PostLauncherReport(L"update_failed", L"");
             std::vector<std::wstring> roots = updater_.UrlRoots();
-            const std::wstring address = roots.empty() ? updater_.LauncherUrl() : roots.front();
-            errors.push_back(L"Server IP: " + ResolveHostIp(UrlHost(address)));
+            std::wstring address = roots.empty() ? updater_.LauncherUrl() : roots.front();
+            // A list that never arrived names no server; the one that failed to send it
+            // is the one worth showing.
+            if (address.empty()) address = FileListUrl();
+            // The host without its port: "host:8080" resolves to nothing.
+            UrlEndpoint endpoint;
+            errors.push_back(L"Server IP: " + (SplitUrl(address, &endpoint) ? ResolveHostIp(endpoint.host) : L""));
             ErrorResultDlg dialog(errors, LoadConfigText(kConfigFileListUrl), LoadConfigText(kConfigPatchPageUrl));
             dialog.DoModal(window_);
         } else {

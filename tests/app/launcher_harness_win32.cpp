@@ -95,6 +95,7 @@ namespace {
 struct WindowSearch {
     DWORD process_id;
     const wchar_t* class_name;
+    HWND except;
     HWND found;
 };
 
@@ -104,7 +105,8 @@ BOOL CALLBACK FindProcessWindow(HWND window, LPARAM lparam) {
     GetWindowThreadProcessId(window, &owner);
     wchar_t name[64] = {};
     GetClassNameW(window, name, 64);
-    if (owner == search->process_id && IsWindowVisible(window) && wcscmp(name, search->class_name) == 0) {
+    if (owner == search->process_id && window != search->except && IsWindowVisible(window) &&
+        wcscmp(name, search->class_name) == 0) {
         search->found = window;
         return FALSE;
     }
@@ -113,10 +115,10 @@ BOOL CALLBACK FindProcessWindow(HWND window, LPARAM lparam) {
 
 }  // namespace
 
-HWND LauncherProcess::WaitForWindow(const wchar_t* class_name, DWORD timeout_ms) const {
+HWND LauncherProcess::WaitForWindow(const wchar_t* class_name, DWORD timeout_ms, HWND except) const {
     DWORD start = GetTickCount();
     do {
-        WindowSearch search{process_id_, class_name, nullptr};
+        WindowSearch search{process_id_, class_name, except, nullptr};
         EnumWindows(&FindProcessWindow, LPARAM(&search));
         if (search.found) return search.found;
         Sleep(50);

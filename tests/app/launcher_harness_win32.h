@@ -39,8 +39,9 @@ public:
     ~LauncherProcess();  // closes and, if need be, kills what is still running
     bool Start(const LauncherInstall& install, const std::wstring& arguments);
     // The first visible top-level window of the process with that class (null after the
-    // time-out); "#32770" finds message boxes.
-    HWND WaitForWindow(const wchar_t* class_name, DWORD timeout_ms) const;
+    // time-out); "#32770" finds message boxes. except: a window to pass over (the main
+    // window, when a dialog of the same class is awaited).
+    HWND WaitForWindow(const wchar_t* class_name, DWORD timeout_ms, HWND except = nullptr) const;
     bool WaitForExit(DWORD timeout_ms, DWORD& exit_code);
     bool Running() const;
     DWORD Id() const { return process_id_; }

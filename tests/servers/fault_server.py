@@ -14,6 +14,10 @@ of each request chooses the fault, so one server serves every case of a test run
     norange=1        ignore Range: always 200 with the whole file
     rate=BPS         send at most BPS bytes per second
 
+Clients that build addresses by appending paths to a root (the update run's URL roots)
+cannot add a query; for them a first path segment "~QUERY" carries the faults instead:
+"/~rate=50000/releases/x" serves "/releases/x" at 50000 bytes per second.
+
 Every request is appended to the log as one JSON line: method, path, query, range, and
 the number of requests for that path so far.
 """
@@ -38,6 +42,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         server = self.server
         url = urllib.parse.urlsplit(self.path)
         query = dict(urllib.parse.parse_qsl(url.query))
+        if url.path.startswith("/~"):
+            prefix, _, rest = url.path[2:].partition("/")
+            query.update(urllib.parse.parse_qsl(prefix))
+            url = url._replace(path="/" + rest)
         ranged = self.headers.get("Range")
         with server.lock:
             server.counts[url.path] = server.counts.get(url.path, 0) + 1
