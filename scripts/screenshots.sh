@@ -5,9 +5,12 @@
 #
 # Each picture comes from a program of the Windows build (VELM_BUILD_DIR, default
 # build/win) that puts one window on screen under Wine and writes its screen rectangle
-# to a file; the X server's own picture of that rectangle is saved. Without a DISPLAY a
-# private Xvfb is started and stopped again. The pictures are taken in a Wine prefix of
-# their own (build/screenshot-wineprefix, made on first use).
+# to a file; the X server's own picture of that rectangle is saved. The main window's
+# pictures come from the real launcher running against loopback servers (nginx and the
+# fault server over the release fixture of the update tests, made in the build tree when
+# it has none). Without a DISPLAY a private Xvfb is started and stopped again. The
+# pictures are taken in a Wine prefix of their own (build/screenshot-wineprefix, made on
+# first use).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/build/screenshots}
@@ -26,7 +29,9 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 # shot NAME PROGRAM ARGS...: PROGRAM is started with READYFILE appended to ARGS... after
-# its first argument, as the gallery programs expect (WHAT READYFILE ...).
+# its first argument, as the gallery programs expect (WHAT READYFILE ...). A program that
+# needs servers is started through the command in the array runner.
+runner=()
 shot() {
   local name=$1 program=$2 what=$3
   shift 3
@@ -36,12 +41,13 @@ shot() {
   fi
   local ready
   ready=$(mktemp -u "${TMPDIR:-/tmp}/velm-shot-XXXXXX")
-  "$root/scripts/wine-run" "$program" "$what" "$(winpath "$ready")" "$@" &
+  "${runner[@]}" "$root/scripts/wine-run" "$program" "$what" "$(winpath "$ready")" "$@" &
   local pid=$!
   for _ in $(seq 600); do [ -s "$ready" ] && break; sleep 0.1; done
   if [ ! -s "$ready" ]; then
     echo "screenshots: $name did not come up" >&2
-    kill "$pid" 2>/dev/null || true
+    # A served program gives up by itself, and its runner then stops the servers.
+    if [ ${#runner[@]} -eq 0 ]; then kill "$pid" 2>/dev/null || true; else wait "$pid" || true; fi
     return 1
   fi
   local x y w h
@@ -72,6 +78,21 @@ fixtures=$(winpath "$root/tests/ui/fixtures")
 shot settings "$gallery" settings "$fixtures"
 shot errors "$gallery" errors
 shot hints "$gallery" hints
+
+# The main window during an update, after it (servers listed, a realm and a server
+# chosen) and after a failed run with its error list.
+www=$build/update_www
+if [ ! -f "$www/releases/manifest.json" ]; then
+  python3 "$root/tests/tools/make_releases.py" --tool "$build/velm-publish.exe" \
+    --runner "$root/scripts/wine-run" --out "$www/releases" --base-url http://127.0.0.1:1/releases/patch
+fi
+export VELM_BINARY_DIR=$build
+runner=(python3 "$root/tests/servers/serve.py" --nginx "$www" --fault "$www" --record --)
+main_gallery=$build/velm_main_window_gallery.exe
+shot main-updating "$main_gallery" updating
+shot main-updated "$main_gallery" updated
+shot main-failed "$main_gallery" failed
+runner=()
 
 # Every strip of the skin with all its frames (normal, hover, pushed, disabled for the
 # buttons), on grey so that the magenta shows as transparent.

@@ -37,6 +37,8 @@ constexpr int kRowHeight = 23;
 constexpr int kRowWidth = 163;
 constexpr int kScratchSize = 200;
 constexpr int kStatusIconX = 3, kRowTextY = 4, kBadgeX = 143;
+// Texts over the skin: the system's black would vanish in its dark blue.
+constexpr COLORREF kSkinTextColour = RGB(255, 255, 255);
 // Messages of this window besides the run's end: texts and refreshes from worker
 // threads, and the server list rebuilt on the fetch thread.
 constexpr UINT UM_STATUS_TEXT = 0x0500;
@@ -149,6 +151,8 @@ INT_PTR CMainDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_CTLCOLORLISTBOX: {
         HDC dc = reinterpret_cast<HDC>(wparam);
         SetBkMode(dc, TRANSPARENT);
+        // Only the statics sit on the skin; the drop-down keeps the system's colours.
+        if (message == WM_CTLCOLORSTATIC) SetTextColor(dc, kSkinTextColour);
         return INT_PTR(GetStockObject(HOLLOW_BRUSH));
     }
     case WM_MEASUREITEM: {
@@ -732,7 +736,7 @@ void CMainDlg::DrawServerRow(const DRAWITEMSTRUCT& item) {
                            kStatusIconX, kRowTextY, ILD_TRANSPARENT);
         int icon_width = 0, icon_height = 0;
         if (status_icons_) ImageList_GetIconSize(status_icons_.Get(), &icon_width, &icon_height);
-        SetTextColor(scratch, RGB(255, 255, 255));
+        SetTextColor(scratch, kSkinTextColour);
         TextOutW(scratch, icon_width + kStatusIconX, kRowTextY, record.server_name.c_str(),
                  int(record.server_name.size()));
         const int badge = BadgeFrame(record.first_badge_flag, record.second_badge_flag, GetTickCount());
