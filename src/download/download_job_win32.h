@@ -27,7 +27,8 @@ struct JobSnapshot {
     int32_t state = kJobWaiting;
     int64_t total = 0;
     int64_t downloaded = 0;
-    std::wstring name;
+    std::wstring name;       // the local path the job writes
+    std::wstring file_name;  // the update engine's name of the file (first_text), may be empty
     std::wstring key;
     int32_t weight = 1;
 };

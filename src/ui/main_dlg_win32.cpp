@@ -489,7 +489,8 @@ void CMainDlg::RefreshProgressNow() {
     if (manager_.FindUnfinishedJob(current)) {
         sample.has_current_job = true;
         sample.current_unpacking = current.state == kJobUnpacking;
-        sample.current_name = current.name;
+        // The player knows the file by its name in the list, not by where its download lands.
+        sample.current_name = current.file_name.empty() ? current.name : current.file_name;
         sample.current_size = current.total;
         sample.current_done = current.downloaded;
     }

@@ -132,6 +132,7 @@ TEST_F(MainWindow, UpdateRunShowsItsProgressThenOffersTheGameOverAClientThatIsV3
 
     std::set<int> faces;
     std::vector<std::wstring> overall_texts;
+    std::set<std::wstring> file_texts;
     bool bar_midway = false;
     const bool played = WaitFor(
         [&] {
@@ -141,6 +142,7 @@ TEST_F(MainWindow, UpdateRunShowsItsProgressThenOffersTheGameOverAClientThatIsV3
             bar_midway = bar_midway || (bar > 0 && bar < 200);
             const std::wstring text = ControlText(window, kMainOverallText);
             if (overall_texts.empty() || overall_texts.back() != text) overall_texts.push_back(text);
+            file_texts.insert(ControlText(window, kMainFileText));
             return face == kBitmapMainPlay;
         },
         180000);
@@ -162,6 +164,15 @@ TEST_F(MainWindow, UpdateRunShowsItsProgressThenOffersTheGameOverAClientThatIsV3
     }
     EXPECT_TRUE(midway) << WideToUtf8(seen);
     EXPECT_TRUE(bar_midway);
+
+    // The current file goes by its name in the list, not by the path its download lands at.
+    bool named = false;
+    for (const std::wstring& text : file_texts) {
+        SCOPED_TRACE(WideToUtf8(text));
+        named = named || text.rfind(L"正在下载 \\VelmGame\\", 0) == 0 || text.rfind(L"正在解压缩：\\VelmGame\\", 0) == 0;
+        EXPECT_EQ(text.find(install->Folder()), std::wstring::npos);
+    }
+    EXPECT_TRUE(named);
 
     // The installation is release v3 byte for byte.
     const std::wstring expected = ReleasesDir() + L"\\client-v3\\VelmGame";
