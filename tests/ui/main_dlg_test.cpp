@@ -126,7 +126,7 @@ const std::wregex kOverallText(
 TEST_F(MainWindow, UpdateRunShowsItsProgressThenOffersTheGameOverAClientThatIsV3) {
     auto install = Install(PatchList());
     LauncherProcess launcher;
-    // About 200 KB to fetch at 20 KB/s a connection: several refreshes of the progress.
+    // About 110 KB to fetch at 20 KB/s a connection: several refreshes of the progress.
     HWND window = StartMainWindow(launcher, *install, servers_.fault + L"/~rate=20000/releases/patch");
     ASSERT_NE(window, nullptr);
 
