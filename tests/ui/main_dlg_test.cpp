@@ -291,14 +291,18 @@ TEST_F(MainWindow, SecondClickCancelsTheRunAndClosingDuringARunReportsIt) {
 
     // The second click (the first was the window's own at start) ends the run.
     Click(window, kMainButton);
-    // The ended run reports its failure like any other: an error list or a message box.
+    // The ended run fails like any other; its downloads were aborted, not failed, so the
+    // error list is empty: only the message box, and no "update_failed" report.
     HWND report = launcher.WaitForWindow(kDialogClass, 30000, window);
     ASSERT_NE(report, nullptr);
+    EXPECT_EQ(TextOf(report), L"Error");
+    EXPECT_EQ(MessageBoxText(report), L"更新失败。");
     PostMessageW(report, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     ASSERT_TRUE(WaitFor([&] { return !IsWindow(report); }, 10000));
     EXPECT_TRUE(WaitFor([&] { return ShownFace(window) == kBitmapMainUpdate; }, 10000));
 
     // A new run, closed while it downloads.
+    for (const std::string& event : Events()) EXPECT_NE(event, "update_failed");
     Click(window, kMainButton);
     EXPECT_TRUE(WaitFor([&] { return ShownFace(window) == kBitmapMainCancel; }, 10000));
     ASSERT_TRUE(WaitFor(downloading, 60000));
