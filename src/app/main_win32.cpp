@@ -4,6 +4,7 @@
 
 #include "app/startup_win32.h"
 #include "ui/main_dlg_win32.h"
+#include "ui/update_dlg_win32.h"
 
 namespace {
 
@@ -13,8 +14,14 @@ std::unique_ptr<velm::LauncherWindow> CreateMainWindow(HINSTANCE instance) {
     return window;
 }
 
+std::unique_ptr<velm::LauncherWindow> CreateUpdateWindow(HINSTANCE instance) {
+    auto window = std::make_unique<velm::CUpdateDlg>();
+    if (!window->Create(instance)) return nullptr;
+    return window;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR command_line, int show_command) {
-    return velm::RunLauncher(instance, command_line, show_command, CreateMainWindow);
+    return velm::RunLauncher(instance, command_line, show_command, CreateMainWindow, CreateUpdateWindow);
 }

@@ -14,7 +14,6 @@
 #include "app/command_line.h"
 #include "app/process_settings.h"
 #include "app/show_message_win32.h"
-#include "app/startup_window_win32.h"
 #include "common/handle_win32.h"
 #include "common/file_io.h"
 #include "common/log.h"
@@ -43,16 +42,6 @@ void SendInstallReport() {
     RemoveFile(L"sn.txt");
 }
 
-std::wstring DescribeStart(const ProcessSettings& settings) {
-    std::wstring text = settings.package_mode ? L"更新包模式" : L"正常模式";
-    text += L"\n\n" + ProgramFolder();
-    std::wstring file_list = settings.file_list_url_override.empty()
-                                 ? LoadConfigText(kConfigFileListUrl)
-                                 : settings.file_list_url_override;
-    text += L"\n" + file_list;
-    return text;
-}
-
 int RunMessageLoop(LauncherWindow* window) {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -63,21 +52,8 @@ int RunMessageLoop(LauncherWindow* window) {
     return int(message.wParam);
 }
 
-// Package mode keeps the plain start-up window until the update window exists.
-int RunStartupWindow(HINSTANCE instance, ProcessSettings& settings, int show_command) {
-    StartupWindow window;
-    std::wstring title = LoadResString(kStringGameName);
-    if (!window.Create(instance, title, DescribeStart(settings))) return 0;
-    settings.main_window = window.Handle();
-    ShowWindow(window.Handle(), show_command);
-    UpdateWindow(window.Handle());
-    int exit_code = RunMessageLoop(nullptr);
-    settings.main_window = nullptr;
-    return exit_code;
-}
-
-int RunMainWindow(HINSTANCE instance, LauncherWindowFactory create_main_window, int show_command) {
-    std::unique_ptr<LauncherWindow> window = create_main_window ? create_main_window(instance) : nullptr;
+int RunWindow(HINSTANCE instance, LauncherWindowFactory create_window, int show_command) {
+    std::unique_ptr<LauncherWindow> window = create_window ? create_window(instance) : nullptr;
     if (!window) return 0;
     ShowWindow(window->Handle(), show_command);
     UpdateWindow(window->Handle());
@@ -85,7 +61,7 @@ int RunMainWindow(HINSTANCE instance, LauncherWindowFactory create_main_window, 
 }
 
 int StartupProcedure(HINSTANCE instance, const std::wstring& command_line, int show_command,
-                     LauncherWindowFactory create_main_window) {
+                     LauncherWindowFactory create_main_window, LauncherWindowFactory create_update_window) {
     ProcessSettings& settings = MutableSettings();
     LoadGameSettingsModel();
 
@@ -110,8 +86,8 @@ int StartupProcedure(HINSTANCE instance, const std::wstring& command_line, int s
     SendInstallReport();
     PostRequest(LoadConfigText(kConfigStartupClickUrl), L"GET", L"BtnParam=15&gametype=qv");
 
-    int exit_code = settings.package_mode ? RunStartupWindow(instance, settings, show_command)
-                                          : RunMainWindow(instance, create_main_window, show_command);
+    int exit_code = RunWindow(instance, settings.package_mode ? create_update_window : create_main_window,
+                              show_command);
 
     mutex.Close();
     WaitForReportThreads();
@@ -121,7 +97,7 @@ int StartupProcedure(HINSTANCE instance, const std::wstring& command_line, int s
 }  // namespace
 
 int RunLauncher(HINSTANCE instance, const wchar_t* command_line, int show_command,
-                LauncherWindowFactory create_main_window) {
+                LauncherWindowFactory create_main_window, LauncherWindowFactory create_update_window) {
     WSADATA winsock = {};
     if (WSAStartup(MAKEWORD(1, 1), &winsock) != 0) {
         LauncherLog::Instance().Write(L"dll not found,WSAStartup failed\n");
@@ -139,7 +115,8 @@ int RunLauncher(HINSTANCE instance, const wchar_t* command_line, int show_comman
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
 
-    int result = StartupProcedure(instance, command_line ? command_line : L"", show_command, create_main_window);
+    int result = StartupProcedure(instance, command_line ? command_line : L"", show_command, create_main_window,
+                                  create_update_window);
 
     LauncherLog::Instance().DebugWrite(0, 0, L"CommandLine: %ls\r\n", GetCommandLineW());
     OleUninitialize();

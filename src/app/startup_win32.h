@@ -9,8 +9,9 @@
 
 namespace velm {
 
-// The top-level window of normal mode. The executable makes it, so that the start-up
-// does not depend on the windows it shows.
+// The one top-level window of a run: the main window in normal mode, the update window
+// in package mode. The executable makes them, so that the start-up does not depend on the
+// windows it shows.
 class LauncherWindow {
 public:
     virtual ~LauncherWindow() = default;
@@ -26,7 +27,7 @@ using LauncherWindowFactory = std::unique_ptr<LauncherWindow> (*)(HINSTANCE inst
 // The process exit code: -1 when Winsock cannot be started or has the wrong version;
 // 0 when another copy runs or no window can be created; else the message loop's code.
 int RunLauncher(HINSTANCE instance, const wchar_t* command_line, int show_command,
-                LauncherWindowFactory create_main_window);
+                LauncherWindowFactory create_main_window, LauncherWindowFactory create_update_window);
 
 inline constexpr const wchar_t* kSingleInstanceMutexName = L"HarrowLaucher037349578e4623";
 

@@ -19,6 +19,7 @@
 #include "ui/error_result_dlg_win32.h"
 #include "ui/game_config_dlg_win32.h"
 #include "ui/image_strip_win32.h"
+#include "ui/run_progress_win32.h"
 #include "ui/ui_ids.h"
 
 namespace velm {
@@ -471,30 +472,13 @@ void CMainDlg::RefreshProgress() {
 }
 
 void CMainDlg::RefreshProgressNow() {
-    ProgressSample sample;
-    sample.now_ms = GetTickCount();
+    int64_t done = 0;
     {
         ScopedLock lock(done_lock_);
-        sample.done_bytes = done_bytes_;
+        done = done_bytes_;
     }
-    sample.total_bytes = total_bytes_.load();
-    std::vector<JobSnapshot> jobs;
-    manager_.GetJobSnapshots(jobs);
-    for (const JobSnapshot& job : jobs)
-        sample.jobs_moving = sample.jobs_moving || job.state == kJobRunning || job.state == kJobUnpacking;
-    sample.checking = updater_.IsChecking();
-    sample.entries_examined = updater_.EntriesExamined();
-    sample.entry_total = updater_.EntryTotal();
-    JobSnapshot current;
-    if (manager_.FindUnfinishedJob(current)) {
-        sample.has_current_job = true;
-        sample.current_unpacking = current.state == kJobUnpacking;
-        // The player knows the file by its name in the list, not by where its download lands.
-        sample.current_name = current.file_name.empty() ? current.name : current.file_name;
-        sample.current_size = current.total;
-        sample.current_done = current.downloaded;
-    }
-    ProgressDisplay display = progress_.Refresh(sample, templates_);
+    ProgressDisplay display =
+        progress_.Refresh(SampleRunProgress(manager_, updater_, done, total_bytes_.load()), templates_);
     if (display.report_stall) PostLauncherReport(L"download_stucked", L"");
     if (display.overall_text != shown_.overall_text) SetTransparentText(kMainOverallText, display.overall_text);
     if (display.file_text != shown_.file_text) SetTransparentText(kMainFileText, display.file_text);

@@ -97,4 +97,19 @@ enum MainStringId : int {
     kStringCheckingFiles = 245,
 };
 
+// The update window of package mode: its template, controls and texts.
+inline constexpr int kDialogUpdate = 153;
+enum UpdateControlId : int {
+    kUpdateOverallBar = 1004,
+    kUpdateFileBar = 1005,
+    kUpdateFileText = 1022,
+    kUpdateOverallText = 1023,
+    kUpdateStatusLine = 1030,
+};
+enum UpdateStringId : int {
+    kStringPackageApplied = 152,
+    kStringAcceptedVersionsHeading = 172,
+    kStringPackageDamaged = 246,
+};
+
 }  // namespace velm

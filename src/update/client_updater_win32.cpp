@@ -9,6 +9,7 @@
 #include "common/log.h"
 #include "common/md5.h"
 #include "common/text.h"
+#include "download/pack_file.h"
 #include "download/winnet_download_job_win32.h"
 #include "services/http_get_win32.h"
 #include "update/script_job_win32.h"
@@ -25,6 +26,12 @@ std::wstring ReplaceLogged(const std::wstring& value) {
     std::wstring out = ReplaceUrlRoot(value, settings.url_root_original, settings.url_root_replacement);
     log.Write(L"%ls\n", out.c_str());
     return out;
+}
+
+// In package mode a job asks the package for the entry that holds what the patch server
+// serves at the URL (docs/packages.md); the host does not matter to a package.
+std::wstring JobSource(const std::wstring& url) {
+    return Settings().package_mode ? PackEntryNameForUrl(url) : url;
 }
 
 void DestroyJobs(std::vector<TDownloadJobBase*>& jobs) {
@@ -140,7 +147,7 @@ void TClientUpdater::WaitForJobs(int32_t& completed, int32_t& failed) {
 TDownloadJobBase* TClientUpdater::MakeJob(const PlannedJob& planned) {
     auto* job = new TWinInetDownloadJob;
     job->SetTimeouts(timeouts_);
-    job->Setup(planned.url, planned.local_path, callback_.get(), planned.expected_size, planned.flags);
+    job->Setup(JobSource(planned.url), planned.local_path, callback_.get(), planned.expected_size, planned.flags);
     job->first_text = planned.file_name;
     job->first_counter = planned.patch_group;
     job->second_counter = planned.full_download;
@@ -275,7 +282,7 @@ int TClientUpdater::DownloadFileListIfNeeded() {
     auto* job = new TWinInetDownloadJob;
     job->key = kFileListJobKey;
     job->SetTimeouts(timeouts_);
-    job->Setup(file_list_url_, kLocalFileListPath, callback_.get(), -1, kJobFlagCompressed);
+    job->Setup(JobSource(file_list_url_), kLocalFileListPath, callback_.get(), -1, kJobFlagCompressed);
     if (owner_) owner_->SetTotalBytes(0);
     total_ = 1;
     if (cancel_.Wait(0) == Event::kSignalled) {

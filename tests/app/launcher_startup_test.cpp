@@ -13,9 +13,9 @@
 namespace velm::test {
 namespace {
 
-// Normal mode shows the main window (a dialog); package mode the plain start-up window.
+// Normal mode shows the main window; package mode the update window, which tells first
+// when the executable carries no package. All are dialogs.
 constexpr const wchar_t* kWindowClass = L"#32770";
-constexpr const wchar_t* kPackageModeWindowClass = L"VelmStartupWindow";
 constexpr const wchar_t* kMessageBoxClass = L"#32770";
 
 class LauncherStartup : public ::testing::Test {
@@ -64,8 +64,7 @@ protected:
         ASSERT_TRUE(install.ok()) << WideToUtf8(install.error());
         LauncherProcess launcher;
         ASSERT_TRUE(launcher.Start(install, arguments));
-        const bool package_mode = arguments.find(L"-TESTDOWNLOADSOURCE") != std::wstring::npos;
-        HWND window = launcher.WaitForWindow(package_mode ? kPackageModeWindowClass : kWindowClass, 20000);
+        HWND window = launcher.WaitForWindow(kWindowClass, 20000);
         ASSERT_NE(window, nullptr);
         window_texts_ = ChildTexts(window);
         EXPECT_TRUE(WaitForRequestsSince(count, 10000));
@@ -177,7 +176,8 @@ TEST_F(LauncherStartup, TestDownloadSourceRecordsNoInstallationFolder) {
     LauncherInstall install(texts_);
     RunUntilRequests(install, L"-TESTDOWNLOADSOURCE", 2);
     EXPECT_EQ(ReadRegistryText(registry_key_, L"InstallPath"), L"");
-    EXPECT_NE(window_texts_.find(L"更新包模式"), std::wstring::npos);
+    // The switch alone names no package: the update window finds none in the executable.
+    EXPECT_NE(window_texts_.find(L"更新包损坏"), std::wstring::npos);
 }
 
 TEST_F(LauncherStartup, ValueSwitchesInAnyCaseFlagSwitchesOnlyInUpperCase) {

@@ -1,0 +1,323 @@
+#include "ui/update_dlg_win32.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <memory>
+#include <vector>
+
+#include "app/config_ids.h"
+#include "app/config_text_win32.h"
+#include "app/game_folder_win32.h"
+#include "app/process_settings.h"
+#include "common/log.h"
+#include "ui/error_result_dlg_win32.h"
+#include "ui/run_progress_win32.h"
+#include "ui/ui_ids.h"
+
+namespace velm {
+namespace {
+
+constexpr UINT_PTR kTimerProgress = 100;
+constexpr UINT kProgressPeriodMs = 1000;
+constexpr DWORD kCloseWaitMs = 10000;
+constexpr UINT UM_STATUS_TEXT = 0x0500;
+constexpr UINT UM_STATUS_LINE = WM_APP + 0x10;
+constexpr UINT UM_REFRESH_PROGRESS = WM_APP + 0x11;
+constexpr UINT UM_BEGIN_UPDATE = WM_APP + 0x12;
+// The message boxes of this window have an empty title bar.
+constexpr const wchar_t* kNoCaption = L"";
+
+struct CoTaskMemDeleter {
+    void operator()(void* memory) const { CoTaskMemFree(memory); }
+};
+
+std::wstring ProgramPath() {
+    std::vector<wchar_t> path(32768);
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
+    return length > 0 && length < path.size() ? std::wstring(path.data(), length) : L"";
+}
+
+// The registry keeps the folder with a trailing backslash; the update run and the client
+// check append their own. A drive's root keeps its backslash.
+std::wstring WithoutTrailingSeparator(std::wstring folder) {
+    while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    return folder;
+}
+
+std::wstring InstalledVersion(const std::wstring& folder) {
+    std::wstring version;
+    ReadGameVersion(folder + L"\\VelmGame\\Config\\DefaultGame.ini", version);
+    return version.empty() ? L"Unknown" : version;
+}
+
+}  // namespace
+
+CUpdateDlg::CUpdateDlg() : progress_(0) { done_lock_.Init(); }
+
+CUpdateDlg::~CUpdateDlg() {
+    if (window_) DestroyWindow(window_);
+    // The run has ended (the window's close waited for it); the jobs it left are the
+    // manager's to drop before the updater that made them goes.
+    update_thread_.Stop(kCloseWaitMs);
+    manager_.SetRunning(false);
+    manager_.DeleteAllJobs();
+}
+
+bool CUpdateDlg::Create(HINSTANCE instance) {
+    instance_ = instance;
+    ui_thread_ = GetCurrentThreadId();
+    // A damaged package ends the window during its initialisation: no handle comes back.
+    HWND window = CreateDialogParamW(instance, MAKEINTRESOURCEW(kDialogUpdate), nullptr, DialogProc,
+                                     reinterpret_cast<LPARAM>(this));
+    return window != nullptr && window_ != nullptr;
+}
+
+bool CUpdateDlg::PreTranslateMessage(MSG& message) { return window_ && IsDialogMessageW(window_, &message); }
+
+INT_PTR CALLBACK CUpdateDlg::DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    CUpdateDlg* self = nullptr;
+    if (message == WM_INITDIALOG) {
+        self = reinterpret_cast<CUpdateDlg*>(lparam);
+        self->window_ = window;
+        SetWindowLongPtrW(window, DWLP_USER, LONG_PTR(self));
+    } else {
+        self = reinterpret_cast<CUpdateDlg*>(GetWindowLongPtrW(window, DWLP_USER));
+    }
+    if (!self) return FALSE;
+    INT_PTR handled = self->HandleMessage(message, wparam, lparam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, DWLP_USER, 0);
+        self->window_ = nullptr;
+    }
+    return handled;
+}
+
+INT_PTR CUpdateDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInitDialog();
+        return TRUE;
+    case WM_COMMAND:
+        // No buttons: Enter and Escape do nothing.
+        return TRUE;
+    case WM_TIMER:
+        if (wparam == kTimerProgress) RefreshProgressNow();
+        return TRUE;
+    case WM_CLOSE:
+        OnClose();
+        return TRUE;
+    case WM_DESTROY:
+        OnDestroy();
+        return FALSE;
+    case UM_BEGIN_UPDATE:
+        BeginUpdate();
+        return TRUE;
+    case UM_STATUS_TEXT:
+        // This window keeps no log list: the text only has to be released.
+        delete reinterpret_cast<std::wstring*>(lparam);
+        return TRUE;
+    case UM_STATUS_LINE: {
+        std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(lparam));
+        SetDlgItemTextW(window_, kUpdateStatusLine, text->c_str());
+        return TRUE;
+    }
+    case UM_REFRESH_PROGRESS:
+        RefreshProgressNow();
+        return TRUE;
+    case UM_UPDATE_FINISHED:
+        OnUpdateFinished(int(wparam));
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+void CUpdateDlg::OnInitDialog() {
+    progress_ = ProgressTracker(GetTickCount());
+    MutableSettings().main_window = window_;
+    HICON big = HICON(LoadImageW(instance_, MAKEINTRESOURCEW(kIconLauncher), IMAGE_ICON,
+                                 GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
+    HICON small = HICON(LoadImageW(instance_, MAKEINTRESOURCEW(kIconLauncher), IMAGE_ICON,
+                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    SendMessageW(window_, WM_SETICON, ICON_BIG, LPARAM(big));
+    SendMessageW(window_, WM_SETICON, ICON_SMALL, LPARAM(small));
+
+    for (int bar : {kUpdateOverallBar, kUpdateFileBar})
+        SendMessageW(Control(bar), PBM_SETRANGE32, 0, kProgressBarRange);
+    templates_.checking = LoadResString(kStringCheckingFiles);
+    templates_.overall = LoadResString(kStringOverallProgress);
+    templates_.unpacking = LoadResString(kStringUnpacking);
+    templates_.downloading = LoadResString(kStringDownloading);
+    SetTimer(window_, kTimerProgress, kProgressPeriodMs, nullptr);
+
+    manager_.SetPackageMode(1);
+    // The switch alone names no package: the executable is then read from its start,
+    // where no pack begins, and is refused like a damaged one.
+    const int64_t offset = Settings().package_marker > 0 ? Settings().package_marker : 0;
+    if (!manager_.AddUpdatePackage(ProgramPath(), offset)) {
+        MessageBoxW(window_, LoadResString(kStringPackageDamaged).c_str(), kNoCaption, MB_OK);
+        EndProgram();
+        return;
+    }
+
+    updater_.SetOwner(this);
+    updater_.SetDownloadManager(&manager_);
+    updater_.SetFileListUrl(Settings().file_list_url_override.empty() ? LoadConfigText(kConfigFileListUrl)
+                                                                      : Settings().file_list_url_override);
+    update_thread_.SetOwner(this);
+    SetTotalBytes(0);
+    {
+        ScopedLock lock(done_lock_);
+        done_bytes_ = 0;
+    }
+    // The installation is looked for once the window is on screen, so that the player sees
+    // whose questions the messages and the folder browser are.
+    PostMessageW(window_, UM_BEGIN_UPDATE, 0, 0);
+}
+
+void CUpdateDlg::BeginUpdate() {
+    std::wstring folder;
+    const bool chosen = ChooseInstallation(folder);
+    // Closing the window while a question was open has ended the program already.
+    if (closing_) return;
+    if (!chosen) {
+        EndProgram();
+        return;
+    }
+    // The run's relative paths (the hash cache, its temporary folder) belong to the
+    // installation, not to wherever the package was started from.
+    SetCurrentDirectoryW(folder.c_str());
+    updater_.SetBaseDirectory(folder);
+    LauncherLog::Instance().Write(L"Update package applied to %ls\n", folder.c_str());
+    update_thread_.Start(0);
+}
+
+bool CUpdateDlg::ChooseInstallation(std::wstring& folder) {
+    if (!ReadInstallPath(folder, LoadConfigText(kConfigInstallRegistryKey)) && !BrowseForFolder(folder))
+        return false;
+    const std::vector<std::wstring> accepted = SplitLines(LoadConfigText(kConfigAcceptedVersions));
+    for (;;) {
+        folder = WithoutTrailingSeparator(folder);
+        const int check = CheckClientFolder(folder, accepted);
+        if (check >= 0) return true;
+        ShowFolderProblem(check, folder, accepted);
+        if (!BrowseForFolder(folder)) return false;
+    }
+}
+
+void CUpdateDlg::ShowFolderProblem(int check, const std::wstring& folder, const std::vector<std::wstring>& accepted) {
+    std::wstring text;
+    if (check == -2) {
+        text = LoadResString(kStringClientNotFound);
+    } else if (check == -1) {
+        text = LoadResString(kStringCannotUpgradeVersion) + InstalledVersion(folder) + L"\n" +
+               LoadResString(kStringAcceptedVersionsHeading);
+        for (const std::wstring& version : accepted) text += version + L"\n";
+    } else {
+        text = LoadResString(kStringNoClientVersion);
+    }
+    MessageBoxW(window_, text.c_str(), kNoCaption, MB_OK);
+}
+
+bool CUpdateDlg::BrowseForFolder(std::wstring& folder) {
+    const std::wstring title = LoadResString(kStringChooseInstallFolder);
+    BROWSEINFOW browse{};
+    browse.hwndOwner = window_;
+    browse.lpszTitle = title.c_str();
+    browse.ulFlags = BIF_RETURNONLYFSDIRS;
+    std::unique_ptr<ITEMIDLIST, CoTaskMemDeleter> chosen(SHBrowseForFolderW(&browse));
+    if (!chosen) return false;
+    wchar_t path[MAX_PATH] = {};
+    if (!SHGetPathFromIDListW(chosen.get(), path)) return false;
+    folder = path;
+    return true;
+}
+
+void CUpdateDlg::OnUpdateFinished(int result) {
+    if (result == kUpdateSucceeded) {
+        MessageBoxW(window_, LoadResString(kStringPackageApplied).c_str(), kNoCaption, MB_OK);
+        EndProgram();
+        return;
+    }
+    const std::wstring failed = LoadResString(kStringUpdateFailed);
+    LauncherLog::Instance().Write(L"%ls\n", failed.c_str());
+    SetDlgItemTextW(window_, kUpdateStatusLine, failed.c_str());
+    const std::vector<std::wstring> errors = updater_.GetErrors();
+    if (errors.empty()) {
+        MessageBoxW(window_, failed.c_str(), L"Error", MB_OK);
+        return;
+    }
+    ErrorResultDlg dialog(errors, LoadConfigText(kConfigFileListUrl), LoadConfigText(kConfigPatchPageUrl));
+    dialog.DoModal(window_);
+}
+
+void CUpdateDlg::RefreshProgress() {
+    if (GetCurrentThreadId() == ui_thread_) {
+        RefreshProgressNow();
+    } else if (window_) {
+        PostMessageW(window_, UM_REFRESH_PROGRESS, 0, 0);
+    }
+}
+
+void CUpdateDlg::RefreshProgressNow() {
+    int64_t done = 0;
+    {
+        ScopedLock lock(done_lock_);
+        done = done_bytes_;
+    }
+    // No stall report here: a package is read from the local disk.
+    ProgressDisplay display =
+        progress_.Refresh(SampleRunProgress(manager_, updater_, done, total_bytes_.load()), templates_);
+    if (display.overall_text != shown_.overall_text)
+        SetDlgItemTextW(window_, kUpdateOverallText, display.overall_text.c_str());
+    if (display.file_text != shown_.file_text) SetDlgItemTextW(window_, kUpdateFileText, display.file_text.c_str());
+    SendMessageW(Control(kUpdateOverallBar), PBM_SETPOS, WPARAM(display.overall_bar), 0);
+    SendMessageW(Control(kUpdateFileBar), PBM_SETPOS, WPARAM(display.file_bar), 0);
+    shown_ = std::move(display);
+}
+
+void CUpdateDlg::AddDoneBytes(TDownloadJobBase*, int64_t delta) {
+    ScopedLock lock(done_lock_);
+    done_bytes_ += delta;
+}
+
+void CUpdateDlg::SetStatusText(const std::wstring& text) {
+    if (GetCurrentThreadId() == ui_thread_) {
+        SetDlgItemTextW(window_, kUpdateStatusLine, text.c_str());
+        return;
+    }
+    auto copy = std::make_unique<std::wstring>(text.substr(0, 1023));
+    if (window_ && PostMessageW(window_, UM_STATUS_LINE, 0, LPARAM(copy.get()))) copy.release();
+}
+
+void CUpdateDlg::PostNotify(uint32_t message, uintptr_t first, intptr_t second) {
+    if (window_) PostMessageW(window_, message, first, second);
+}
+
+void CUpdateDlg::OnClose() {
+    if (closing_) return;
+    closing_ = true;
+    updater_.Cancel();
+    update_thread_.Stop(kCloseWaitMs);
+    EndProgram();
+}
+
+void CUpdateDlg::EndProgram() {
+    closing_ = true;
+    DestroyWindow(window_);
+    PostQuitMessage(0);
+}
+
+void CUpdateDlg::OnDestroy() {
+    KillTimer(window_, kTimerProgress);
+    // Texts posted by workers that the window will never show.
+    MSG pending;
+    while (PeekMessageW(&pending, window_, UM_STATUS_LINE, UM_STATUS_LINE, PM_REMOVE))
+        delete reinterpret_cast<std::wstring*>(pending.lParam);
+    while (PeekMessageW(&pending, window_, UM_STATUS_TEXT, UM_STATUS_TEXT, PM_REMOVE))
+        delete reinterpret_cast<std::wstring*>(pending.lParam);
+    MutableSettings().main_window = nullptr;
+}
+
+}  // namespace velm
