@@ -25,6 +25,7 @@ import email.utils
 import http.server
 import json
 import os
+import sys
 import threading
 import time
 import urllib.parse
@@ -126,6 +127,15 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
 
 
+class _Server(http.server.ThreadingHTTPServer):
+    def handle_error(self, request, client_address):
+        # A client that goes away between requests (a launcher closed during a download)
+        # is no fault of the server's; anything else still gets its traceback.
+        if isinstance(sys.exc_info()[1], (BrokenPipeError, ConnectionResetError)):
+            return
+        super().handle_error(request, client_address)
+
+
 class FaultServer:
     def __init__(self, root, log_path, port=None):
         self.root = os.path.abspath(root)
@@ -137,7 +147,7 @@ class FaultServer:
 
     def start(self):
         open(self.log_path, "w").close()
-        self._server = http.server.ThreadingHTTPServer(("127.0.0.1", self.port), _Handler)
+        self._server = _Server(("127.0.0.1", self.port), _Handler)
         self._server.daemon_threads = True
         self._server.root = self.root
         self._server.log_path = self.log_path
