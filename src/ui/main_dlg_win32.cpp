@@ -20,6 +20,7 @@
 #include "ui/game_config_dlg_win32.h"
 #include "ui/image_strip_win32.h"
 #include "ui/run_progress_win32.h"
+#include "ui/top_window_win32.h"
 #include "ui/ui_ids.h"
 
 namespace velm {
@@ -231,12 +232,7 @@ void CMainDlg::OnInitDialog() {
     SetFocus(window_);
     progress_ = ProgressTracker(GetTickCount());
 
-    HICON big = HICON(LoadImageW(instance_, MAKEINTRESOURCEW(kIconLauncher), IMAGE_ICON,
-                                 GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
-    HICON small = HICON(LoadImageW(instance_, MAKEINTRESOURCEW(kIconLauncher), IMAGE_ICON,
-                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-    SendMessageW(window_, WM_SETICON, ICON_BIG, LPARAM(big));
-    SendMessageW(window_, WM_SETICON, ICON_SMALL, LPARAM(small));
+    SetLauncherIcons(window_, instance_);
 
     // The news page is a courtesy: without a browser engine the area shows the skin.
     news_.Create(window_, ChildRect(window_, Control(kMainNews)));
@@ -501,8 +497,7 @@ void CMainDlg::SetStatusText(const std::wstring& text) {
         SetTransparentText(kMainStatusLine, text);
         return;
     }
-    auto copy = std::make_unique<std::wstring>(text.substr(0, 1023));
-    if (window_ && PostMessageW(window_, UM_STATUS_LINE, 0, LPARAM(copy.get()))) copy.release();
+    PostTextCopy(window_, UM_STATUS_LINE, text);
 }
 
 void CMainDlg::PostNotify(uint32_t message, uintptr_t first, intptr_t second) {
@@ -547,11 +542,8 @@ void CMainDlg::OnDestroy() {
     if (refresh_) refresh_->Stop(kServerListStopMs);
     SendMessageW(Control(kMainRealmList), CB_RESETCONTENT, 0, 0);
     // Texts posted by workers that the window will never show.
-    MSG pending;
-    while (PeekMessageW(&pending, window_, UM_STATUS_LINE, UM_STATUS_LINE, PM_REMOVE))
-        delete reinterpret_cast<std::wstring*>(pending.lParam);
-    while (PeekMessageW(&pending, window_, UM_STATUS_TEXT, UM_STATUS_TEXT, PM_REMOVE))
-        delete reinterpret_cast<std::wstring*>(pending.lParam);
+    DropPostedTexts(window_, UM_STATUS_LINE);
+    DropPostedTexts(window_, UM_STATUS_TEXT);
     news_.Destroy();
     if (background_dc_ && background_previous_) SelectObject(background_dc_->Get(), background_previous_);
     if (scratch_dc_ && scratch_previous_) SelectObject(scratch_dc_->Get(), scratch_previous_);

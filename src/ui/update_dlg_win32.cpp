@@ -13,6 +13,7 @@
 #include "common/log.h"
 #include "ui/error_result_dlg_win32.h"
 #include "ui/run_progress_win32.h"
+#include "ui/top_window_win32.h"
 #include "ui/ui_ids.h"
 
 namespace velm {
@@ -136,12 +137,7 @@ INT_PTR CUpdateDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 void CUpdateDlg::OnInitDialog() {
     progress_ = ProgressTracker(GetTickCount());
     MutableSettings().main_window = window_;
-    HICON big = HICON(LoadImageW(instance_, MAKEINTRESOURCEW(kIconLauncher), IMAGE_ICON,
-                                 GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
-    HICON small = HICON(LoadImageW(instance_, MAKEINTRESOURCEW(kIconLauncher), IMAGE_ICON,
-                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-    SendMessageW(window_, WM_SETICON, ICON_BIG, LPARAM(big));
-    SendMessageW(window_, WM_SETICON, ICON_SMALL, LPARAM(small));
+    SetLauncherIcons(window_, instance_);
 
     for (int bar : {kUpdateOverallBar, kUpdateFileBar})
         SendMessageW(Control(bar), PBM_SETRANGE32, 0, kProgressBarRange);
@@ -287,8 +283,7 @@ void CUpdateDlg::SetStatusText(const std::wstring& text) {
         SetDlgItemTextW(window_, kUpdateStatusLine, text.c_str());
         return;
     }
-    auto copy = std::make_unique<std::wstring>(text.substr(0, 1023));
-    if (window_ && PostMessageW(window_, UM_STATUS_LINE, 0, LPARAM(copy.get()))) copy.release();
+    PostTextCopy(window_, UM_STATUS_LINE, text);
 }
 
 void CUpdateDlg::PostNotify(uint32_t message, uintptr_t first, intptr_t second) {
@@ -312,11 +307,8 @@ void CUpdateDlg::EndProgram() {
 void CUpdateDlg::OnDestroy() {
     KillTimer(window_, kTimerProgress);
     // Texts posted by workers that the window will never show.
-    MSG pending;
-    while (PeekMessageW(&pending, window_, UM_STATUS_LINE, UM_STATUS_LINE, PM_REMOVE))
-        delete reinterpret_cast<std::wstring*>(pending.lParam);
-    while (PeekMessageW(&pending, window_, UM_STATUS_TEXT, UM_STATUS_TEXT, PM_REMOVE))
-        delete reinterpret_cast<std::wstring*>(pending.lParam);
+    DropPostedTexts(window_, UM_STATUS_LINE);
+    DropPostedTexts(window_, UM_STATUS_TEXT);
     MutableSettings().main_window = nullptr;
 }
 
