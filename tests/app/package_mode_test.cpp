@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -351,21 +352,41 @@ TEST_F(PackageMode, AClientOfAnotherVersionListsTheAcceptedOnesThenCancellingEnd
     EXPECT_EQ(ReadLog(*install_).find(L"Update package applied"), std::wstring::npos);
 }
 
-TEST_F(PackageMode, ARegisteredFolderWithoutTheClientAsksForTheFolder) {
-    const std::wstring empty = install_->Path(L"NoClient");
-    ASSERT_TRUE(CreateDirectoryW(empty.c_str(), nullptr));
-    ASSERT_TRUE(WriteInstallPath(registry_key_, empty));
-    Start(package_);
+TEST_F(PackageMode, ARegisteredFolderThatCannotBeCheckedAsksForTheFolder) {
+    const struct {
+        const char* name;
+        const char* version_ini;  // null: no client at all
+        const wchar_t* message;
+    } cases[] = {
+        {"no client", nullptr, L"没有在所指定的目录中找到 Emberly 的客户端，请重新指定"},
+        {"empty version", "[TCore.VelmEngineBase]\r\nm_strGameVersion=\r\n", L"无法获得当前客户端版本"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring folder = install_->Path(Utf8ToWide(c.name));
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+        if (c.version_ini) {
+            for (const wchar_t* sub : {L"\\Binaries", L"\\Binaries\\Win32", L"\\VelmGame", L"\\VelmGame\\Config"})
+                ASSERT_TRUE(CreateDirectoryW((folder + sub).c_str(), nullptr));
+            ASSERT_TRUE(WriteWholeFile(folder + L"\\Binaries\\Win32\\Velm.exe", "MZ", 2));
+            ASSERT_TRUE(WriteWholeFile(folder + L"\\VelmGame\\Config\\DefaultGame.ini", c.version_ini,
+                                       std::strlen(c.version_ini)));
+        }
+        const std::map<std::wstring, std::wstring> before = Hashes(folder);
+        ASSERT_TRUE(WriteInstallPath(registry_key_, folder));
+        Start(package_);
 
-    HWND box = Wait(IsMessageBox);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(MessageBoxText(box), L"没有在所指定的目录中找到 Emberly 的客户端，请重新指定");
-    PressOk(box);
-    HWND browser = Wait(IsFolderBrowser);
-    ASSERT_NE(browser, nullptr);
-    PressCancel(browser);
-    ExpectExit(0);
-    EXPECT_TRUE(ListFiles(empty).empty());
+        HWND box = Wait(IsMessageBox);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(MessageBoxText(box), c.message);
+        EXPECT_EQ(WindowText(box), L"");
+        PressOk(box);
+        HWND browser = Wait(IsFolderBrowser);
+        ASSERT_NE(browser, nullptr);
+        PressCancel(browser);
+        ExpectExit(0);
+        EXPECT_EQ(Hashes(folder), before);
+    }
 }
 
 TEST_F(PackageMode, NoRegisteredFolderGoesStraightToTheBrowser) {
