@@ -60,4 +60,20 @@ int SplitUrl(const std::wstring& url, UrlEndpoint* endpoint) {
     return 1;
 }
 
+std::wstring EscapeUrlForRequest(const std::wstring& url) {
+    static const wchar_t kHex[] = L"0123456789ABCDEF";
+    std::wstring out;
+    out.reserve(url.size());
+    for (unsigned char b : WideToUtf8(url)) {
+        if (b > ' ' && b < 0x7F) {
+            out += wchar_t(b);
+        } else {
+            out += L'%';
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        }
+    }
+    return out;
+}
+
 }  // namespace velm

@@ -30,4 +30,11 @@ struct UrlEndpoint {
 // Without a port the scheme's default applies: 443 for HTTPS, otherwise 80.
 int SplitUrl(const std::wstring& url, UrlEndpoint* endpoint);
 
+// The URL as it may go on the wire: every character outside printable ASCII (file names
+// of the client in Chinese, spaces) as UTF-8 bytes in "%XX" escapes, as browsers send
+// them and as servers map them back to their UTF-8 file names. Everything else, "%" and
+// "\" included, is left as it is, so a URL escaped already is not escaped twice.
+// Unpaired surrogates become U+FFFD.
+std::wstring EscapeUrlForRequest(const std::wstring& url);
+
 }  // namespace velm

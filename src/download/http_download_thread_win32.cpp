@@ -6,6 +6,7 @@
 #include "common/log.h"
 #include "common/system_error_win32.h"
 #include "common/text.h"
+#include "common/url.h"
 #include "download/file_write_thread_win32.h"
 #include "download/inet_context_table_win32.h"
 
@@ -273,7 +274,8 @@ int TWinInetDownloadThread::RunAttempts(TDownloadJobBase::DownloadRecord* record
         EnsureBound();
         log.Write(L"%d|OpenUrl1 to : %ls\n", serial_, url.c_str());
         request_ = nullptr;
-        HINTERNET opened = InternetOpenUrlW(root_, url.c_str(), nullptr, 0, kRequestFlags, context_id_);
+        const std::wstring request_url = EscapeUrlForRequest(url);
+        HINTERNET opened = InternetOpenUrlW(root_, request_url.c_str(), nullptr, 0, kRequestFlags, context_id_);
         if (opened) {
             request_ = opened;
         } else if (GetLastError() == ERROR_IO_PENDING) {
@@ -459,7 +461,8 @@ int TWinInetDownloadThread::OpenTransfer(TDownloadJobBase::DownloadRecord* recor
     EnsureBound();
     log.Write(L"%d|InternetOpenUrl %ls\n", serial_, number);
     request_ = nullptr;
-    HINTERNET opened = InternetOpenUrlW(root_, record->url.c_str(), resume ? header.c_str() : nullptr,
+    const std::wstring request_url = EscapeUrlForRequest(record->url);
+    HINTERNET opened = InternetOpenUrlW(root_, request_url.c_str(), resume ? header.c_str() : nullptr,
                                         resume ? DWORD(-1) : 0, kRequestFlags, context_id_);
     if (opened) {
         request_ = opened;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/text.h"
+
 namespace velm {
 namespace {
 
@@ -76,6 +78,24 @@ TEST(Url, SplitRefusesUrlsWithoutHostOrWithABadPort) {
         endpoint.port = 7;
         EXPECT_EQ(SplitUrl(url, &endpoint), 0);
         EXPECT_EQ(endpoint.port, 7);  // untouched on failure
+    }
+}
+
+TEST(Url, RequestsCarryNonAsciiNamesAsUtf8EscapesAndNothingElseChanges) {
+    struct Case {
+        const wchar_t* url;
+        const wchar_t* wire;
+    } cases[] = {
+        {L"http://127.0.0.1:8080/v2\\Data\\world.pak", L"http://127.0.0.1:8080/v2\\Data\\world.pak"},
+        {L"http://h/v2\\\u5730\u56fe\\\u65b0\u533a.pak", L"http://h/v2\\%E5%9C%B0%E5%9B%BE\\%E6%96%B0%E5%8C%BA.pak"},
+        {L"http://h/Velm Online.lnk", L"http://h/Velm%20Online.lnk"},
+        {L"http://h/already%20escaped?a=1&b=%E5", L"http://h/already%20escaped?a=1&b=%E5"},
+        {L"http://h/caf\u00e9", L"http://h/caf%C3%A9"},
+        {L"", L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(WideToUtf8(c.url));
+        EXPECT_EQ(EscapeUrlForRequest(c.url), c.wire);
     }
 }
 
