@@ -87,6 +87,9 @@ TEST(HttpDownload, NginxFilesArriveWholeAndDecoded) {
         {"empty", 0, false, SizeField::kStored},
         {"cmp_stored_size", 900000, true, SizeField::kStored},
         {"cmp_end_marker", 900000, true, SizeField::kEndMarker},
+        // Client files may have Chinese names and spaces: they must reach the server in a
+        // form it maps back to the file's UTF-8 name.
+        {u8"\u5730\u56fe \u65b0\u533a", 300000, true, SizeField::kStored},
     };
     for (const NginxCase& c : cases) {
         SCOPED_TRACE(c.name);
