@@ -101,31 +101,7 @@ CMainDlg::~CMainDlg() {
 bool CMainDlg::Create(HINSTANCE instance) {
     instance_ = instance;
     ui_thread_ = GetCurrentThreadId();
-    window_ = CreateDialogParamW(instance, MAKEINTRESOURCEW(kDialogMain), nullptr, DialogProc,
-                                 reinterpret_cast<LPARAM>(this));
-    return window_ != nullptr;
-}
-
-bool CMainDlg::PreTranslateMessage(MSG& message) {
-    return window_ && IsDialogMessageW(window_, &message);
-}
-
-INT_PTR CALLBACK CMainDlg::DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    CMainDlg* self = nullptr;
-    if (message == WM_INITDIALOG) {
-        self = reinterpret_cast<CMainDlg*>(lparam);
-        self->window_ = window;
-        SetWindowLongPtrW(window, DWLP_USER, LONG_PTR(self));
-    } else {
-        self = reinterpret_cast<CMainDlg*>(GetWindowLongPtrW(window, DWLP_USER));
-    }
-    if (!self) return FALSE;
-    INT_PTR handled = self->HandleMessage(message, wparam, lparam);
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(window, DWLP_USER, 0);
-        self->window_ = nullptr;
-    }
-    return handled;
+    return CreateModeless(instance, kDialogMain) != nullptr;
 }
 
 INT_PTR CMainDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {

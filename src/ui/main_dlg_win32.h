@@ -27,6 +27,7 @@
 #include "ui/gdi_win32.h"
 #include "ui/progress_display.h"
 #include "ui/skin_button_win32.h"
+#include "ui/modeless_dialog_win32.h"
 #include "ui/tip_window_win32.h"
 #include "ui/web_browser_win32.h"
 #include "update/client_updater_win32.h"
@@ -34,7 +35,11 @@
 
 namespace velm {
 
-class CMainDlg : public LauncherWindow, public CDlgBase, public TServerListView, public TGameLaunchWindow {
+class CMainDlg : public LauncherWindow,
+                 public CDlgBase,
+                 public TServerListView,
+                 public TGameLaunchWindow,
+                 private ModelessDialog {
 public:
     enum ButtonMode : int32_t { kModeUpdate = 0, kModePlay = 1, kModeCancel = 2 };
 
@@ -48,7 +53,7 @@ public:
     bool Create(HINSTANCE instance);
     HWND Handle() const override { return window_; }
     // The message loop's filter: keyboard navigation of the dialog.
-    bool PreTranslateMessage(MSG& message) override;
+    bool PreTranslateMessage(MSG& message) override { return TranslateDialogMessage(message); }
 
     // CDlgBase
     void Notify(int32_t) override {}
@@ -72,10 +77,9 @@ public:
     void CloseAfterLaunch() override;
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
     static LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
                                         UINT_PTR id, DWORD_PTR self);
-    INT_PTR HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+    INT_PTR HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
     LRESULT HandleControlMessage(HWND control, UINT message, WPARAM wparam, LPARAM lparam);
 
     void OnInitDialog();
@@ -109,7 +113,6 @@ private:
     HWND Control(int id) const { return GetDlgItem(window_, id); }
 
     HINSTANCE instance_ = nullptr;
-    HWND window_ = nullptr;
     DWORD ui_thread_ = 0;
 
     CSTDownloadManager manager_;

@@ -69,29 +69,7 @@ bool CUpdateDlg::Create(HINSTANCE instance) {
     instance_ = instance;
     ui_thread_ = GetCurrentThreadId();
     // A damaged package ends the window during its initialisation: no handle comes back.
-    HWND window = CreateDialogParamW(instance, MAKEINTRESOURCEW(kDialogUpdate), nullptr, DialogProc,
-                                     reinterpret_cast<LPARAM>(this));
-    return window != nullptr && window_ != nullptr;
-}
-
-bool CUpdateDlg::PreTranslateMessage(MSG& message) { return window_ && IsDialogMessageW(window_, &message); }
-
-INT_PTR CALLBACK CUpdateDlg::DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    CUpdateDlg* self = nullptr;
-    if (message == WM_INITDIALOG) {
-        self = reinterpret_cast<CUpdateDlg*>(lparam);
-        self->window_ = window;
-        SetWindowLongPtrW(window, DWLP_USER, LONG_PTR(self));
-    } else {
-        self = reinterpret_cast<CUpdateDlg*>(GetWindowLongPtrW(window, DWLP_USER));
-    }
-    if (!self) return FALSE;
-    INT_PTR handled = self->HandleMessage(message, wparam, lparam);
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(window, DWLP_USER, 0);
-        self->window_ = nullptr;
-    }
-    return handled;
+    return CreateModeless(instance, kDialogUpdate) != nullptr;
 }
 
 INT_PTR CUpdateDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {

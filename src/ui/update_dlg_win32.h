@@ -21,13 +21,14 @@
 #include "download/dlg_base_win32.h"
 #include "download/download_manager_win32.h"
 #include "download/sync_win32.h"
+#include "ui/modeless_dialog_win32.h"
 #include "ui/progress_display.h"
 #include "update/client_updater_win32.h"
 #include "update/update_thread_win32.h"
 
 namespace velm {
 
-class CUpdateDlg : public LauncherWindow, public CDlgBase {
+class CUpdateDlg : public LauncherWindow, public CDlgBase, private ModelessDialog {
 public:
     CUpdateDlg();
     ~CUpdateDlg() override;
@@ -38,7 +39,7 @@ public:
     // window cannot be created or the package is damaged (the player has been told).
     bool Create(HINSTANCE instance);
     HWND Handle() const override { return window_; }
-    bool PreTranslateMessage(MSG& message) override;
+    bool PreTranslateMessage(MSG& message) override { return TranslateDialogMessage(message); }
 
     // CDlgBase
     void Notify(int32_t) override {}
@@ -55,8 +56,7 @@ public:
     int32_t QueryFlag() override { return 0; }
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-    INT_PTR HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+    INT_PTR HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
 
     void OnInitDialog();
     // Finds an acceptable installation and starts the run; ends the program when the
@@ -74,7 +74,6 @@ private:
     HWND Control(int id) const { return GetDlgItem(window_, id); }
 
     HINSTANCE instance_ = nullptr;
-    HWND window_ = nullptr;
     DWORD ui_thread_ = 0;
 
     CSTDownloadManager manager_;
