@@ -277,11 +277,12 @@ TEST_F(PackageMode, BringsTheRegisteredInstallationToTheRelease) {
     EXPECT_EQ(MessageBoxText(done), L"更新完成!");
     EXPECT_EQ(WindowText(done), L"");
     // The window keeps refreshing under the message: the run's final figures in the main
-    // window's format, nothing left of a known total.
+    // window's format, nothing left of a known total. The text may still show the last
+    // refresh of the run until the next tick of the once-a-second timer.
     std::wstring overall;
     const std::wregex format(L"剩余：(.+)，共：(.+) \\| 下载速率：(.+)/s \\| 剩余时间：(.+)");
     std::wsmatch parts;
-    for (int i = 0; i < 40 && !std::regex_match(overall, parts, format); ++i) {
+    for (int i = 0; i < 40 && !(std::regex_match(overall, parts, format) && parts[1].str() == SizeText(0)); ++i) {
         Sleep(100);
         overall = ControlText(GetDlgItem(window, kUpdateOverallText));
     }
