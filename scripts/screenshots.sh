@@ -64,11 +64,6 @@ export VELM_WINEPREFIX=${VELM_SCREENSHOT_WINEPREFIX:-$root/build/screenshot-wine
 if [ ! -f "$VELM_WINEPREFIX/.velm-unmanaged" ]; then
   "$root/scripts/wine-prefix.sh"
   "$root/scripts/wine-run" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
-  # Captions in "MS Shell Dlg" bold with the default character set, so that the CJK font
-  # link reaches them (Wine's default names the ANSI set, and Chinese titles show boxes).
-  caption=F5FFFFFF000000000000000000000000BC02000000000001000000224D00530020005300680065006C006C00200044006C00670000000000000000000000000000000000000000000000000000000000000000000000000000000000
-  "$root/scripts/wine-run" reg add 'HKCU\Control Panel\Desktop\WindowMetrics' /v CaptionFont \
-    /t REG_BINARY /d "$caption" /f >/dev/null
   WINEPREFIX=$VELM_WINEPREFIX wineserver -k || true
   touch "$VELM_WINEPREFIX/.velm-unmanaged"
 fi
