@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The main job: builds both trees, then runs the launcher under Wine against servers on
-# 127.0.0.1 and shows what it did (scripts/demo.py).
+# The main job: builds both trees, then publishes two releases of a demo client, serves
+# them on 127.0.0.1 and lets the launcher update an installation of the first under Wine
+# and start the demo game (scripts/demo.py says how).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh"

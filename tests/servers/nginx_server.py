@@ -30,8 +30,10 @@ def wait_for_port(port, timeout=10.0):
 
 
 class NginxServer:
-    def __init__(self, root, port=None):
+    def __init__(self, root, port=None, rate=None):
+        # rate: nginx's limit_rate per connection (e.g. "2m"), for runs slow enough to watch.
         self.root = os.path.abspath(root)
+        self.rate = rate
         self.port = port or free_port()
         self.url = f"http://127.0.0.1:{self.port}"
         self._dir = None
@@ -61,7 +63,7 @@ http {{
     server {{
         listen 127.0.0.1:{self.port};
         root {self.root};
-        location / {{ }}
+        location / {{ {f"limit_rate {self.rate};" if self.rate else ""} }}
     }}
 }}
 """)
