@@ -7,7 +7,7 @@
 
 namespace velm {
 
-int DecodeCmpFile(const std::wstring& source, const std::wstring& destination) {
+int DecodeCmpFile(const std::wstring& source, const std::wstring& destination, uint64_t max_output) {
     const int64_t size = FileSize(source);
     FileHandle in = OpenFile(source, FileMode::kRead);
     if (!in || size < 0) return -1;
@@ -26,7 +26,10 @@ int DecodeCmpFile(const std::wstring& source, const std::wstring& destination) {
         size_t got = std::fread(buffer, 1, want, in.get());
         return got == 0 && std::ferror(in.get()) ? -1 : int64_t(got);
     };
+    uint64_t written = 0;
     auto write = [&](const uint8_t* data, size_t count) {
+        if (count > max_output - written) return false;
+        written += count;
         return std::fwrite(data, 1, count, out.get()) == count;
     };
     if (DecodeLzmaStream(read, write) != 1) return -1;

@@ -81,6 +81,21 @@ TEST(CmpDecode, DecodesGoodContainersAndRefusesDamagedOnes) {
     }
 }
 
+TEST(CmpDecode, OutputBeyondTheLimitFailsWhateverTheHeaderSays) {
+    const std::vector<uint8_t> data = test::SampleData(300000);
+    for (SizeField field : {SizeField::kStored, SizeField::kEndMarker}) {
+        const std::vector<uint8_t> cmp = test::MakeCmp(data, field);
+        const std::wstring source = TempPath("limit.cmp");
+        const std::wstring destination = TempPath("limit.bin");
+        ASSERT_TRUE(WriteWholeFile(source, cmp.data(), cmp.size()));
+        EXPECT_EQ(DecodeCmpFile(source, destination, data.size()), 0);
+        EXPECT_EQ(DecodeCmpFile(source, destination, data.size() - 1), -1);
+        EXPECT_LE(FileSize(destination), int64_t(data.size() - 1));
+        RemoveFile(source);
+        RemoveFile(destination);
+    }
+}
+
 TEST(CmpDecode, MissingSourceFails) {
     EXPECT_EQ(DecodeCmpFile(TempPath("absent.cmp"), TempPath("absent.bin")), -1);
 }
