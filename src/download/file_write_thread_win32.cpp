@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/file_system.h"
 #include "common/log.h"
 #include "common/system_error_win32.h"
 #include "download/cmp_decode.h"
@@ -311,7 +312,11 @@ void TFileWriteThread::Complete() {
             job->SetState(kJobUnpacking);
             log.DebugWrite(0, 0, L"正在解压缩 %ls\n", transfer.c_str());
             const std::wstring final_file = FinalPath();
-            if (DecodeCmpFile(transfer, final_file) == 0) {
+            // Decoded beside the final file and moved over it only when whole: the file it
+            // replaces (the player's copy of the old version) survives a container that
+            // does not decode.
+            const std::wstring staging = final_file + L".unpack";
+            if (DecodeCmpFile(transfer, staging) == 0 && ReplaceFileAtomically(staging, final_file)) {
                 DeleteFileW(transfer.c_str());
                 log.DebugWrite(0, 0, L"解压缩 %ls 成功\n", transfer.c_str());
                 outcome = 1;
@@ -319,7 +324,7 @@ void TFileWriteThread::Complete() {
                 DWORD error = GetLastError();
                 // The container stays for inspection; a half-decoded file must not pass for
                 // the real one.
-                DeleteFileW(final_file.c_str());
+                DeleteFileW(staging.c_str());
                 log.DebugWrite(0, 0, L"解压缩 %ls 失败, Err: %d\n", transfer.c_str(), int(error));
                 job->SetErrorText(L"Decompress failed, Error:" + SystemErrorText(error));
             }

@@ -310,7 +310,8 @@ struct BadCmpCase {
 };
 
 // The transfer itself succeeds; the container does not decode. The job fails with the
-// decoder's error and the container stays for inspection.
+// decoder's error, the container stays for inspection, and the file the download was to
+// replace (the player's old version) keeps its bytes.
 TEST(HttpDownload, BadContainersFailWithDecompressFailed) {
     const std::vector<uint8_t> data = test::SampleData(600000, 5);
     const std::vector<uint8_t> good = test::MakeCmp(data, SizeField::kEndMarker);
@@ -335,14 +336,18 @@ TEST(HttpDownload, BadContainersFailWithDecompressFailed) {
         const std::string relative = std::string("badcmp/") + c.name + ".bin.cmp";
         PutServedFile(relative, served);
         const std::wstring local = WinPath(OutDir("badcmp")) + L"\\" + Utf8ToWide(c.name) + L".bin";
+        const std::vector<uint8_t> old_version = test::SampleData(70000, 9);
+        ASSERT_TRUE(WriteWholeFile(local, old_version.data(), old_version.size()));
         RecordingCallback callback;
         Outcome outcome = RunOne(MakeJob(NginxUrl(relative), local, &callback, 0, kJobFlagCompressed));
         EXPECT_EQ(outcome.result, kResultFailed);
         EXPECT_EQ(outcome.error.rfind(L"Decompress failed", 0), 0u) << WideToUtf8(outcome.error);
         EXPECT_EQ(callback.Completions(), std::vector<int32_t>{0});
         EXPECT_TRUE(ReadLocal(local + L".cmp") == served);
-        EXPECT_FALSE(LocalExists(local));
+        EXPECT_TRUE(ReadLocal(local) == old_version);
+        EXPECT_FALSE(LocalExists(local + L".unpack"));
         DeleteFileW((local + L".cmp").c_str());
+        DeleteFileW(local.c_str());
     }
 }
 
