@@ -66,6 +66,17 @@ void CreateShortcut(const std::wstring& target, const std::wstring& link, const 
     file->Save(link.c_str(), TRUE);
 }
 
+// Files that players or old installers marked read-only are removed all the same. A file
+// already gone counts as deleted, so that a repeated run does not fail on it.
+bool DeleteScriptFile(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesW(path.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+    if (DeleteFileW(path.c_str())) return true;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 }  // namespace
 
 std::wstring NormaliseScriptPath(const std::wstring& path) {
@@ -127,6 +138,7 @@ int TScriptProcessJob::Execute() {
     }
     SetState(kJobRunning);
     std::wstring refused;
+    std::wstring undeleted;
     for (const ScriptCommand& command : commands_) {
         if (command.name == L"CREATE_SHORTCUT" && command.args.size() >= 3) {
             std::wstring target = ResolvePath(command.args[0], desktop);
@@ -142,12 +154,20 @@ int TScriptProcessJob::Execute() {
                 refused += L"DELETE_FILE \"" + command.args[0] + L"\" ";
                 continue;
             }
-            DeleteFileW(path.c_str());
+            if (!DeleteScriptFile(path)) undeleted += L"\"" + command.args[0] + L"\" ";
         }
     }
     if (!refused.empty()) {
         LauncherLog::Instance().Write(L"script commands refused: %ls\n", refused.c_str());
         SetErrorText(L"unsafe path refused: " + refused);
+        Finish(0);
+        return 1;
+    }
+    // A file the release removes that stays behind leaves the installation unlike the
+    // release, which the run must not report as a success.
+    if (!undeleted.empty()) {
+        LauncherLog::Instance().Write(L"script could not delete: %ls\n", undeleted.c_str());
+        SetErrorText(L"could not delete: " + undeleted);
         Finish(0);
         return 1;
     }

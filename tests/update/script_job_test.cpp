@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/file_io.h"
+#include "common/handle_win32.h"
 #include "common/text.h"
 #include "update/script_job_win32.h"
 #include "update_fixture_win32.h"
@@ -79,6 +80,44 @@ TEST(TScriptProcessJob, ActsInsideTheInstallationAndOnTheDesktopOnly) {
         EXPECT_EQ(job.GetErrorText().empty(), c.success == 1) << WideToUtf8(job.GetErrorText());
         for (const std::wstring& path : c.gone) EXPECT_FALSE(FileExists(path)) << WideToUtf8(path);
         for (const std::wstring& path : c.present) EXPECT_TRUE(FileExists(path)) << WideToUtf8(path);
+    }
+}
+
+// DELETE_FILE removes read-only files, takes a file already gone as deleted, and fails the
+// job when a file stays (here: held open without delete sharing), naming it.
+TEST(TScriptProcessJob, DeletesReadOnlyFilesAndFailsWhenAFileStays) {
+    Installation installation("script_job_delete", 0);
+    const std::wstring base = installation.File(L"\\game");
+    CreateDirectoryW(base.c_str(), nullptr);
+    const std::wstring read_only = base + L"\\read_only.dll";
+    const std::wstring held = base + L"\\held.dll";
+    for (const std::wstring& path : {read_only, held}) ASSERT_TRUE(WriteWholeFile(path, "x", 1));
+    ASSERT_TRUE(SetFileAttributesW(read_only.c_str(), FILE_ATTRIBUTE_READONLY));
+    UniqueHandle holder(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+
+    struct Case {
+        const wchar_t* file;
+        int32_t success;
+        bool stays;
+    } cases[] = {
+        {L"read_only.dll", 1, false},
+        {L"never_there.dll", 1, false},
+        {L"held.dll", 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(WideToUtf8(c.file));
+        Completions callback;
+        TScriptProcessJob job;
+        job.Setup(L"", base, &callback, 0, 0);
+        job.SetDesktopForTest(installation.File(L"\\desktop"));
+        job.SetCommands({{L"DELETE_FILE", {c.file}}});
+        EXPECT_EQ(job.Execute(), 1);
+        EXPECT_EQ(callback.results, std::vector<int32_t>{c.success});
+        EXPECT_EQ(FileExists(base + L"\\" + c.file), c.stays);
+        if (!c.success) {
+            EXPECT_NE(job.GetErrorText().find(c.file), std::wstring::npos) << WideToUtf8(job.GetErrorText());
+        }
     }
 }
 
