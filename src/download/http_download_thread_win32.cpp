@@ -438,6 +438,8 @@ int TWinInetDownloadThread::RunAttempts(TDownloadJobBase::DownloadRecord* record
         if (bytes_ != expected) {
             log.Write(L"%d| READ 0 BYTES !!!!  downloaded %lld, total %lld\n", serial_,
                       (long long)bytes_, (long long)expected);
+            // Should the retries run out here, the run's error list needs this job's line.
+            job_->SetErrorText(L"Size of downloaded file dose not match.");
             continue;
         }
         const int delivered = DeliverUntilTaken(read_buffer_, 0);

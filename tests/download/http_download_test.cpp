@@ -154,6 +154,9 @@ TEST(HttpDownload, FaultyServersEndInTheRightOutcome) {
         {"body_larger_than_total", "", 300000, true, -5000, kResultFailed,
          L"Received more than the total", 4, kAnyRange, 8},
         {"negative_content_length", "length=-5", 200000, false, 0, kResultFailed, L"", 0, kAnyRange, 8},
+        // Cut before the first whole block and Range ignored: every attempt starts over.
+        {"cut_early_range_ignored", "cut=4467&norange=1", 1000000, false, 0, kResultFailed,
+         L"READ 0 BYTES", 0, kAnyRange, 20},
     };
     for (const FaultCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -185,6 +188,8 @@ TEST(HttpDownload, FaultyServersEndInTheRightOutcome) {
             EXPECT_EQ(callback.Sum(), int64_t(c.size));
             EXPECT_EQ(outcome.downloaded, int64_t(c.size));
         } else {
+            // A failed job says why: the run's error list is made of these lines.
+            EXPECT_FALSE(outcome.error.empty());
             // A failed job leaves nothing half-written behind.
             EXPECT_FALSE(LocalExists(local));
             EXPECT_FALSE(LocalExists(local + L".ha"));
