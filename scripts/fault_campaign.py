@@ -338,9 +338,9 @@ class Campaign:
             "list-changed": (n, lambda i: ("changed", "", None, None)),
             "corrupt-bit": (n, lambda i: ("corrupt", "", None, None)),
             # Slowed down so that the kill lands anywhere from the file list to the script.
-            "killed": (2 * n, lambda i: ("clean", "rate=150000", rng.uniform(2, 14), None)),
-            "read-only": (n, lambda i: ("clean", "rate=150000", None,
-                                        (rng.uniform(2, 10), self.make_read_only))),
+            "killed": (2 * n, lambda i: ("clean", "rate=20000", rng.uniform(1, 4), None)),
+            "read-only": (n, lambda i: ("clean", "rate=50000", None,
+                                        (rng.uniform(1.5, 5), self.make_read_only))),
         }
 
     def make_read_only(self):
