@@ -29,11 +29,10 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "servers"))
 from nginx_server import NginxServer  # noqa: E402
 from recording_server import RecordingServer  # noqa: E402
+from wine_launcher import WIN, WINE_RUN, retarget_launcher, start_xvfb, windows_path  # noqa: E402
 
 DEMO = os.path.join(ROOT, "build", "demo")
-WIN = os.path.join(ROOT, "build", "win")
 PUBLISH = os.path.join(ROOT, "build", "native", "velm-publish")
-WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
 PREFIX = os.path.join(ROOT, "build", "demo-wineprefix")
 PATCH_PATH = "qv_test/Patch/Client_Output"
 REGISTRY_KEY = "SOFTWARE\\\\Pendrel\\\\EMBERLYDEMO"
@@ -50,10 +49,6 @@ SERVERS = [
 
 def say(text):
     print(f"demo: {text}", flush=True)
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def game_data(rng, size):
@@ -115,8 +110,8 @@ def write_news(path):
 """.encode("utf-8"))
 
 
-def write_deployment(path, patch_url, record_url):
-    texts = {
+def deployment_texts(patch_url, record_url):
+    return {
         143: f"{patch_url}/{PATCH_PATH}/filelist.xml",
         205: f"{patch_url}/qv_test/Patch/loginserver.txt",
         209: f"{patch_url}/content/launcher/launcher.shtml",
@@ -129,24 +124,6 @@ def write_deployment(path, patch_url, record_url):
         902: f"{record_url}/index.shtml",
         903: f"{record_url}/download/index.shtml",
     }
-    with open(path, "w", encoding="utf-8") as f:
-        for key, value in texts.items():
-            f.write(f"{key} = {value}\n")
-
-
-def start_display():
-    if os.environ.get("DISPLAY"):
-        return None, os.environ["DISPLAY"]
-    for n in range(90, 140):
-        if not os.path.exists(f"/tmp/.X11-unix/X{n}") and not os.path.exists(f"/tmp/.X{n}-lock"):
-            break
-    xvfb = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(50):
-        if os.path.exists(f"/tmp/.X11-unix/X{n}"):
-            break
-        time.sleep(0.1)
-    return xvfb, f":{n}"
 
 
 def differences(expected, actual):
@@ -204,18 +181,13 @@ def main():
 
     patch = NginxServer(www, rate="2m").start()
     recorder = RecordingServer(os.path.join(DEMO, "requests.jsonl")).start()
-    xvfb, display = start_display()
+    xvfb, display = (None, os.environ["DISPLAY"]) if os.environ.get("DISPLAY") else start_xvfb()
     env = dict(os.environ, DISPLAY=display, VELM_WINEPREFIX=PREFIX)
     launcher = None
     try:
         say(f"nginx serves {www} at {patch.url}; reports go to {recorder.url}")
-        deployment = os.path.join(DEMO, "deployment.ini")
-        write_deployment(deployment, patch.url, recorder.url)
         published_launcher = os.path.join(DEMO, "VelmLauncher.exe")
-        subprocess.run([WINE_RUN, os.path.join(WIN, "velm-retarget.exe"),
-                        "--exe", windows_path(os.path.join(WIN, "VelmLauncher.exe")),
-                        "--out", windows_path(published_launcher),
-                        "--deployment", windows_path(deployment)], check=True, env=env)
+        retarget_launcher(published_launcher, deployment_texts(patch.url, recorder.url), env)
 
         say("making the demo client in two versions")
         make_clients(clients)

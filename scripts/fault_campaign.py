@@ -37,11 +37,10 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "servers"))
 from fault_server import FaultServer  # noqa: E402
 from nginx_server import free_port  # noqa: E402
 from recording_server import RecordingServer  # noqa: E402
+from wine_launcher import WIN, WINE_RUN, retarget_launcher, start_xvfb, windows_path  # noqa: E402
 
 WORK = os.path.join(ROOT, "build", "fc")
-WIN = os.path.join(ROOT, "build", "win")
 PUBLISH = os.path.join(ROOT, "build", "native", "velm-publish")
-WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
 PREFIX = os.path.join(ROOT, "build", "fc-wineprefix")
 PUBLISHED_BASE = "http://127.0.0.1:1/fc/patch"
 REGISTRY_KEY = "SOFTWARE\\\\Velm\\\\FAULTCAMPAIGN"
@@ -55,10 +54,6 @@ ABSENT = "absent"
 
 def say(text):
     print(f"fault-campaign: {text}", flush=True)
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def md5_of(path):
@@ -124,8 +119,8 @@ def served_roots(releases, rng):
     return roots
 
 
-def write_deployment(path, fault_url, record_url):
-    texts = {
+def deployment_texts(fault_url, record_url):
+    return {
         143: f"{fault_url}/patch/filelist.xml",
         205: f"{record_url}/loginserver.txt",
         209: f"{record_url}/news.shtml",
@@ -138,22 +133,6 @@ def write_deployment(path, fault_url, record_url):
         902: f"{record_url}/index.shtml",
         903: f"{record_url}/download/index.shtml",
     }
-    with open(path, "w", encoding="utf-8") as f:
-        for key, value in texts.items():
-            f.write(f"{key} = {value}\n")
-
-
-def start_display(number):
-    lock = f"/tmp/.X{number}-lock"
-    if os.path.exists(f"/tmp/.X11-unix/X{number}"):
-        return None
-    xvfb = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(100):
-        if os.path.exists(f"/tmp/.X11-unix/X{number}") or os.path.exists(lock):
-            break
-        time.sleep(0.1)
-    return xvfb
 
 
 def snapshot(tops):
@@ -191,12 +170,7 @@ class Campaign:
         self.rows = []
 
     def retarget(self):
-        deployment = os.path.join(WORK, "deployment.ini")
-        write_deployment(deployment, self.fault_url, self.recorder.url)
-        subprocess.run([WINE_RUN, os.path.join(WIN, "velm-retarget.exe"),
-                        "--exe", windows_path(os.path.join(WIN, "VelmLauncher.exe")),
-                        "--out", windows_path(self.exe), "--deployment", windows_path(deployment)],
-                       check=True, env=self.env)
+        retarget_launcher(self.exe, deployment_texts(self.fault_url, self.recorder.url), self.env)
         self.kill_wine()
 
     def kill_wine(self):
@@ -381,7 +355,7 @@ def main():
             sys.exit(f"fault-campaign: {tool} is missing; build it first")
     os.makedirs(WORK, exist_ok=True)
     say(f"seed {args.seed}")
-    xvfb = start_display(int(args.display.lstrip(":")))
+    xvfb, _ = start_xvfb(int(args.display.lstrip(":")))
     campaign = None
     try:
         campaign = Campaign(args)
