@@ -72,7 +72,10 @@ int TWinInetDownloadJob::Abort() {
         if (record_.callback) record_.callback->OnJobComplete(this, 0);
         return 0;
     }
-    if (download_thread_->Stop(kThreadEndWaitMs) == 0) {
+    // A job the write thread has already ended may still have its download thread on the
+    // way out; stopping that thread is not an abort it would report, so it counts as ended.
+    const bool ended_before = GetState() == kJobDone;
+    if (download_thread_->Stop(kThreadEndWaitMs) == 0 || ended_before) {
         // The thread had ended already, or was cut off: nobody else will end the job, and a
         // write thread left waiting for chunks must not outlive it.
         write_thread_.SignalAbort();
