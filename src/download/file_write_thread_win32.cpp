@@ -61,14 +61,13 @@ uint64_t SystemTimeAsFileTime() {
 }  // namespace
 
 TFileWriteThread::~TFileWriteThread() {
-    abort_event_.Set();
+    abort_requested_ = true;
     Stop(kEndWaitMs);
 }
 
 void TFileWriteThread::SetJob(TDownloadJobBase* job) {
     TWorkerThread::SetJob(job);
-    if (!abort_event_.Handle()) abort_event_.Create(true, false);
-    abort_event_.Reset();
+    abort_requested_ = false;
     handoff_.assign(kChunkSize, 0);
     handoff_length_ = 0;
     empty_.Close();
@@ -99,7 +98,7 @@ int TFileWriteThread::Handoff(const uint8_t* data, size_t length) {
     return 1;
 }
 
-void TFileWriteThread::SignalAbort() { abort_event_.Set(); }
+void TFileWriteThread::SignalAbort() { abort_requested_ = true; }
 
 void TFileWriteThread::SetEnd(int status) {
     end_status_ = status;
@@ -183,7 +182,7 @@ int TFileWriteThread::Open(int64_t valid_entries, int64_t& resume_offset) {
 
 int TFileWriteThread::Run(uintptr_t) {
     for (;;) {
-        if (abort_event_.Wait(0) == Event::kSignalled || StopRequested()) {
+        if (abort_requested_ || StopRequested()) {
             // The unwritten tail of the data block is dropped, and so is its entry: it could
             // only vouch for bytes that never reach the file.
             SyncToDisk();

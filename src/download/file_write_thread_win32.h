@@ -68,7 +68,7 @@ private:
     std::atomic<int> input_ended_{0};
     std::atomic<int> end_status_{0};
     std::atomic<bool> write_failed_{false};
-    Event abort_event_;
+    std::atomic<bool> abort_requested_{false};
     Semaphore empty_;
     Semaphore full_;
     std::vector<uint8_t> handoff_;

@@ -321,7 +321,6 @@ int TWinInetDownloadThread::RunAttempts(TDownloadJobBase::DownloadRecord* record
                 job_->SetTotal(length);
             }
         }
-        DropCurrentJob();
         uint64_t last_modified = kUnknownFileTime;
         FILETIME file_time;
         if (modified.wYear != 0xFFFF && SystemTimeToFileTime(&modified, &file_time))
@@ -344,7 +343,16 @@ int TWinInetDownloadThread::RunAttempts(TDownloadJobBase::DownloadRecord* record
                 return -1;
             }
         }
-        const int transfer = OpenTransfer(record, bytes_);
+        int transfer = 1;
+        if (bytes_ == 0) {
+            // A fresh start reads the probe's own answer: a second request for the same bytes
+            // would cost a round trip, and closing an unread answer makes Wine's WinINet drain
+            // the body for as long as the server keeps up, which on a fast line is all of it.
+            log.Write(L"%d|setup download from: %lld \n", serial_, 0LL);
+        } else {
+            DropCurrentJob();
+            transfer = OpenTransfer(record, bytes_);
+        }
         if (transfer < 0) {
             Finish(0);
             return -1;

@@ -60,18 +60,47 @@ int Event::WaitWithMessages(DWORD timeout_ms) {
                      WAIT_OBJECT_0 + 1);
 }
 
-bool Semaphore::Create(LONG initial_count, LONG maximum_count, const wchar_t* name) {
-    handle_.Reset(CreateSemaphoreW(nullptr, initial_count, maximum_count, name));
+bool Semaphore::Create(LONG initial_count, LONG maximum_count) {
+    handle_.Reset(CreateSemaphoreW(nullptr, 0, LONG_MAX, nullptr));
+    count_ = initial_count;
+    maximum_ = maximum_count;
     return bool(handle_);
+}
+
+bool Semaphore::TryTake() {
+    LONG count = count_.load();
+    while (count > 0) {
+        if (count_.compare_exchange_weak(count, count - 1)) return true;
+    }
+    return false;
 }
 
 int Semaphore::Wait(DWORD timeout_ms) {
     if (!handle_) return 0;
-    return WaitForSingleObject(handle_.Get(), timeout_ms) == WAIT_OBJECT_0 ? 1 : 0;
+    // The other side usually answers within microseconds; a short spin spares the sleep.
+    for (int spin = 0; spin < 4000; ++spin) {
+        if (TryTake()) return 1;
+        YieldProcessor();
+    }
+    if (count_.fetch_sub(1) > 0) return 1;
+    if (WaitForSingleObject(handle_.Get(), timeout_ms) == WAIT_OBJECT_0) return 1;
+    // Timed out: withdraw as a waiter, unless a release has already counted on this one,
+    // in which case its wake-up is on its way and must be consumed.
+    LONG count = count_.load();
+    while (count < 0) {
+        if (count_.compare_exchange_weak(count, count + 1)) return 0;
+    }
+    WaitForSingleObject(handle_.Get(), INFINITE);
+    return 1;
 }
 
 void Semaphore::Release() {
-    if (handle_) ReleaseSemaphore(handle_.Get(), 1, nullptr);
+    if (!handle_) return;
+    LONG count = count_.load();
+    do {
+        if (count >= maximum_) return;
+    } while (!count_.compare_exchange_weak(count, count + 1));
+    if (count < 0) ReleaseSemaphore(handle_.Get(), 1, nullptr);
 }
 
 }  // namespace velm

@@ -3,6 +3,8 @@
 // releases it in its destructor.
 #include <windows.h>
 
+#include <atomic>
+
 #include "common/handle_win32.h"
 
 namespace velm {
@@ -54,16 +56,24 @@ private:
     UniqueHandle handle_;
 };
 
+// Counts its units in user space and enters the kernel only to block or to wake a blocked
+// waiter: the download and write threads pass one unit back and forth per 5120-byte chunk,
+// and a kernel call per pass (a server round trip under Wine) capped the transfer rate.
 class Semaphore {
 public:
-    bool Create(LONG initial_count, LONG maximum_count, const wchar_t* name = nullptr);
+    bool Create(LONG initial_count, LONG maximum_count);
     // 1 when a unit was taken, 0 on time-out or when no semaphore exists.
     int Wait(DWORD timeout_ms);
+    // Adds one unit unless the count is at its maximum.
     void Release();
     void Close() { handle_.Close(); }
 
 private:
-    UniqueHandle handle_;
+    bool TryTake();
+
+    UniqueHandle handle_;  // holds one wake-up per blocked waiter that a release owes
+    std::atomic<LONG> count_{0};  // units free; below 0, minus the number of blocked waiters
+    LONG maximum_ = 0;
 };
 
 }  // namespace velm

@@ -12,6 +12,7 @@ bool Thread::Start(uintptr_t argument, int mode) {
         if (WaitForSingleObject(thread_.Get(), 0) != WAIT_OBJECT_0) return false;
         Release();
     }
+    stop_requested_ = false;
     stop_event_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!stop_event_) return false;
     unsigned id = 0;
@@ -50,6 +51,7 @@ int Thread::Stop(DWORD timeout_ms) {
         return 0;
     }
     OnStopRequest();
+    stop_requested_ = true;
     SetEvent(stop_event_.Get());
     // A suspended thread cannot see the request.
     ResumeThread(thread_.Get());
@@ -70,7 +72,9 @@ void Thread::Release() {
 }
 
 int Thread::RequestStop() {
-    if (stop_event_) SetEvent(stop_event_.Get());
+    if (!stop_event_) return 1;
+    stop_requested_ = true;
+    SetEvent(stop_event_.Get());
     return 1;
 }
 
@@ -89,7 +93,7 @@ int Thread::Terminate(int exit_code) {
 }
 
 bool Thread::StopRequested() const {
-    return stop_event_ && WaitForSingleObject(stop_event_.Get(), 0) == WAIT_OBJECT_0;
+    return stop_requested_;
 }
 
 bool Thread::WaitForStop(DWORD timeout_ms) const {

@@ -9,6 +9,7 @@
 // Stop in its own destructor: by the time the base destructor runs, they are gone.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "common/handle_win32.h"
@@ -64,6 +65,8 @@ private:
     DWORD thread_id_ = 0;
     UniqueHandle thread_;
     UniqueHandle stop_event_;
+    // Mirrors the stop event so that steps polling it once per chunk need no kernel call.
+    std::atomic<bool> stop_requested_{false};
 };
 
 // A thread that serves one download job.

@@ -149,8 +149,10 @@ TEST(HttpDownload, FaultyServersEndInTheRightOutcome) {
          L"Start downloading", 1, -1, 2},
         {"range_ignored", "cut=300000&norange=1", 1000000, false, 0, kResultSucceeded,
          L"Range ignored by the server", 1, cut_resume, 20},
-        {"transfer_refused", "status=503&fail_from=2", 200000, false, 0, kResultFailed,
-         L"Download failed with http error: 503.", 0, -1, 8},
+        // A fresh start reads the probe's answer; only a resumed transfer asks again, and
+        // here the server refuses every request after the cut one and its next probe.
+        {"resumed_transfer_refused", "cut=300000&status=503&fail_from=3", 1000000, false, 0,
+         kResultFailed, L"Download failed with http error: 503.", 0, cut_resume, 8},
         {"body_larger_than_total", "", 300000, true, -5000, kResultFailed,
          L"Received more than the total", 4, kAnyRange, 8},
         {"negative_content_length", "length=-5", 200000, false, 0, kResultFailed, L"", 0, kAnyRange, 8},
@@ -179,10 +181,11 @@ TEST(HttpDownload, FaultyServersEndInTheRightOutcome) {
             EXPECT_GE(log.Count(c.log_text), 1) << WideToUtf8(c.log_text);
         const std::vector<std::string> requests = FaultRequests("/" + relative);
         EXPECT_LE(int(requests.size()), c.max_requests);
-        if (c.resume_from == -1)
+        if (c.resume_from == -1) {
             EXPECT_EQ(CountAnyRange(requests), 0);
-        else if (c.resume_from >= 0)
+        } else if (c.resume_from >= 0) {
             EXPECT_GE(CountRanges(requests, c.resume_from), 1);
+        }
         if (c.result == kResultSucceeded) {
             EXPECT_TRUE(ReadLocal(local) == data);
             EXPECT_EQ(callback.Sum(), int64_t(c.size));
@@ -281,7 +284,7 @@ TEST(HttpDownload, LeftoversOfAnEarlierRunAreResumedOnlyWhenTheyVerify) {
         {"complete_file", "", 5, -1, L"File already completed, skip.", -1, 1},
         {"partial_file", "", 2, -1, L"Resume from 227106.", 2 * kBlock, 2},
         {"bad_digest_in_the_middle", "", 4, 2, L"Resume from 227106.", 2 * kBlock, 2},
-        {"server_file_changed", "lastmod=future", 2, -1, L"已被修改，重新下载。", -1, 2},
+        {"server_file_changed", "lastmod=future", 2, -1, L"已被修改，重新下载。", -1, 1},
     };
     const std::vector<uint8_t> data = test::SampleData(size_t(4 * kBlock + 1000), 11);
     for (const LeftoverCase& c : cases) {
