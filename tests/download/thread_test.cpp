@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 #include "download/sync_win32.h"
 
@@ -98,6 +99,37 @@ TEST(Semaphore, WaitTakesAUnitOnlyWhenOneIsAvailable) {
     semaphore.Release();
     EXPECT_EQ(semaphore.Wait(10), 1);
     EXPECT_EQ(semaphore.Wait(10), 0);
+}
+
+// The handoff's pattern: one unit bounces between two semaphores. Waits that time out at
+// once keep withdrawing while the other side releases, which is where a count that lives
+// partly in user space could lose a unit (both sides stuck) or make one twice.
+TEST(Semaphore, UnitsBouncingBetweenTwoThreadsAreNeverLostOrDoubled) {
+    Semaphore empty, full;
+    ASSERT_TRUE(empty.Create(1, 1));
+    ASSERT_TRUE(full.Create(0, 1));
+    constexpr int kPasses = 20000;
+    std::atomic<int> slot{0};
+    std::atomic<int> mismatches{0};
+    std::thread consumer([&] {
+        for (int i = 1; i <= kPasses; ++i) {
+            while (!full.Wait(i % 2 ? 0 : 1)) {
+            }
+            if (slot.load() != i) ++mismatches;
+            empty.Release();
+        }
+    });
+    for (int i = 1; i <= kPasses; ++i) {
+        while (!empty.Wait(i % 3 ? 0 : 1)) {
+        }
+        slot = i;
+        full.Release();
+    }
+    consumer.join();
+    EXPECT_EQ(mismatches.load(), 0);
+    EXPECT_EQ(empty.Wait(10), 1) << "the unit ends where it started";
+    EXPECT_EQ(empty.Wait(10), 0) << "and exists once";
+    EXPECT_EQ(full.Wait(10), 0);
 }
 
 TEST(Event, WaitResults) {
