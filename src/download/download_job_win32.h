@@ -57,6 +57,9 @@ public:
         std::wstring url;
         std::wstring transfer_file;  // name, plus ".cmp" for a compressed transfer
         std::wstring final_file;     // decoded result of a compressed transfer
+        // Hexadecimal MD5 the decoded file must have; when set, a container that decodes
+        // to anything else fails the job before the file it would replace is touched.
+        std::wstring expected_md5;
     };
 
     TDownloadJobBase();

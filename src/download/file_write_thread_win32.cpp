@@ -315,7 +315,13 @@ void TFileWriteThread::Complete() {
             // replaces (the player's copy of the old version) survives a container that
             // does not decode.
             const std::wstring staging = final_file + L".unpack";
-            if (DecodeCmpFile(transfer, staging) == 0 && ReplaceFileAtomically(staging, final_file)) {
+            const bool decoded = DecodeCmpFile(transfer, staging) == 0;
+            if (decoded && !DecodedAsPublished(staging)) {
+                DeleteFileW(staging.c_str());
+                DeleteFileW(transfer.c_str());
+                log.Write(L"%ls decodes to a file that does not match its published MD5.\n", transfer.c_str());
+                job->SetErrorText(L"Decompressed file does not match its published MD5.");
+            } else if (decoded && ReplaceFileAtomically(staging, final_file)) {
                 DeleteFileW(transfer.c_str());
                 log.DebugWrite(0, 0, L"解压缩 %ls 成功\n", transfer.c_str());
                 outcome = 1;
@@ -343,6 +349,13 @@ void TFileWriteThread::Complete() {
     }
     if (auto* callback = job->Record().callback) callback->OnJobComplete(job, ok && outcome ? 1 : 0);
     job->SetState(kJobDone);
+}
+
+bool TFileWriteThread::DecodedAsPublished(const std::wstring& decoded) const {
+    const std::wstring& expected = job_->Record().expected_md5;
+    if (expected.empty()) return true;
+    Md5Digest digest;
+    return Md5File(decoded, digest) && HashTextEquals(Md5ToHex(digest), expected);
 }
 
 void TFileWriteThread::CloseFiles() {

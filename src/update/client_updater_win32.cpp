@@ -152,6 +152,7 @@ TDownloadJobBase* TClientUpdater::MakeJob(const PlannedJob& planned) {
     job->first_counter = planned.patch_group;
     job->second_counter = planned.full_download;
     job->second_text = planned.hash;
+    if (planned.full_download) job->Record().expected_md5 = planned.hash;
     return job;
 }
 

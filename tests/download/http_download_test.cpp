@@ -359,5 +359,45 @@ TEST(HttpDownload, BadContainersFailWithDecompressFailed) {
     }
 }
 
+// A container can be a valid LZMA stream and still not hold the published file (an
+// operator's mistake, or bytes spoiled in a way the decoder cannot see). The player's
+// old copy must survive that, as it survives a container that does not decode.
+TEST(HttpDownload, ADecodedFileIsMovedInPlaceOnlyWithItsPublishedMd5) {
+    const std::vector<uint8_t> data = test::SampleData(300000, 12);
+    const std::vector<uint8_t> other = test::SampleData(300000, 13);
+    std::wstring right = Md5ToHex(Md5Bytes(data.data(), data.size()));
+    for (wchar_t& c : right) c = wchar_t(towlower(c));  // published hashes compare without case
+    struct {
+        const char* name;
+        std::wstring expected_md5;
+        int32_t result;
+    } const cases[] = {
+        {"published", right, kResultSucceeded},
+        {"other_content", Md5ToHex(Md5Bytes(other.data(), other.size())), kResultFailed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string relative = std::string("md5cmp/") + c.name + ".bin.cmp";
+        PutServedFile(relative, test::MakeCmp(data, SizeField::kStored));
+        const std::wstring local = WinPath(OutDir("md5cmp")) + L"\\" + Utf8ToWide(c.name) + L".bin";
+        const std::vector<uint8_t> old_version = test::SampleData(70000, 9);
+        ASSERT_TRUE(WriteWholeFile(local, old_version.data(), old_version.size()));
+        RecordingCallback callback;
+        TWinInetDownloadJob* job = MakeJob(NginxUrl(relative), local, &callback, 0, kJobFlagCompressed);
+        job->Record().expected_md5 = c.expected_md5;
+        Outcome outcome = RunOne(job);
+        EXPECT_EQ(outcome.result, c.result) << WideToUtf8(outcome.error);
+        if (c.result == kResultSucceeded) {
+            EXPECT_TRUE(ReadLocal(local) == data);
+        } else {
+            EXPECT_EQ(outcome.error, L"Decompressed file does not match its published MD5.");
+            EXPECT_TRUE(ReadLocal(local) == old_version);
+        }
+        EXPECT_FALSE(LocalExists(local + L".unpack"));
+        EXPECT_FALSE(LocalExists(local + L".cmp"));
+        DeleteFileW(local.c_str());
+    }
+}
+
 }  // namespace
 }  // namespace velm

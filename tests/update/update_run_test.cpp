@@ -207,10 +207,11 @@ TEST_F(DamagedRoot, FullDownloadThatDiffersFromItsHashFails) {
     Totals totals = LastTotals(log);
     EXPECT_EQ(totals.failed, 1);
 
-    // The next run does not trust the damaged file either.
+    // The damaged content never replaced the installed file, and the next run fetches
+    // and rejects it again.
     LogCapture again("damaged_full_again");
     EXPECT_EQ(RunUpdateThread(owner), kUpdateFailed);
-    EXPECT_EQ(again.Count(L"\\VelmGame\\Scripts\\quest0.lua.cmp 下载完成"), 1);
+    EXPECT_EQ(again.Count(L"\\VelmGame\\Scripts\\quest0.lua.cmp decodes to a file that does not match its published MD5."), 1);
 }
 
 TEST_F(UpdateRun, TamperedListChangesNothingOutsideTheInstallation) {
