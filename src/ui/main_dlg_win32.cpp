@@ -19,7 +19,6 @@
 #include "ui/error_result_dlg_win32.h"
 #include "ui/game_config_dlg_win32.h"
 #include "ui/image_strip_win32.h"
-#include "ui/run_progress_win32.h"
 #include "ui/top_window_win32.h"
 #include "ui/ui_ids.h"
 
@@ -33,7 +32,6 @@ constexpr UINT_PTR kTimerServerList = 102;
 constexpr UINT kProgressPeriodMs = 1000;
 constexpr UINT kServerListPeriodMs = 100;
 constexpr DWORD kCancelWaitMs = 5000;
-constexpr DWORD kCloseWaitMs = 10000;
 constexpr DWORD kServerListStopMs = 500;
 constexpr int kRowHeight = 23;
 constexpr int kRowWidth = 163;
@@ -41,11 +39,8 @@ constexpr int kScratchSize = 200;
 constexpr int kStatusIconX = 3, kRowTextY = 4, kBadgeX = 143;
 // Texts over the skin: the system's black would vanish in its dark blue.
 constexpr COLORREF kSkinTextColour = RGB(255, 255, 255);
-// Messages of this window besides the run's end: texts and refreshes from worker
-// threads, and the server list rebuilt on the fetch thread.
-constexpr UINT UM_STATUS_TEXT = 0x0500;
-constexpr UINT UM_STATUS_LINE = WM_APP + 0x10;
-constexpr UINT UM_REFRESH_PROGRESS = WM_APP + 0x11;
+// The server list rebuilt on the fetch thread. The run's own messages use WM_APP + 0x10
+// and 0x11 (UpdateRunWindow).
 constexpr UINT UM_SERVER_LIST_REBUILT = WM_APP + 0x12;
 constexpr const wchar_t* kLocalVersionIni = L".\\VelmGame\\Config\\DefaultGame.ini";
 
@@ -87,24 +82,17 @@ const wchar_t* CloseEventForMode(int32_t mode) {
     }
 }
 
-CMainDlg::CMainDlg() : store_(kLauncherIniPath), progress_(0) { done_lock_.Init(); }
+CMainDlg::CMainDlg() : store_(kLauncherIniPath) {}
 
 CMainDlg::~CMainDlg() {
     if (window_) DestroyWindow(window_);
-    // The run has ended (the window's close waited for it); the jobs it left are the
-    // manager's to drop before the updater that made them goes.
-    update_thread_.Stop(kCloseWaitMs);
-    manager_.SetRunning(false);
-    manager_.DeleteAllJobs();
+    EndRun();
 }
 
-bool CMainDlg::Create(HINSTANCE instance) {
-    instance_ = instance;
-    ui_thread_ = GetCurrentThreadId();
-    return CreateModeless(instance, kDialogMain) != nullptr;
-}
+bool CMainDlg::Create(HINSTANCE instance) { return CreateRunWindow(instance, kDialogMain) != nullptr; }
 
 INT_PTR CMainDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+    if (HandleRunMessage(message, wparam, lparam)) return TRUE;
     switch (message) {
     case WM_INITDIALOG:
         OnInitDialog();
@@ -158,21 +146,6 @@ INT_PTR CMainDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_DESTROY:
         OnDestroy();
         return FALSE;
-    case UM_STATUS_TEXT:
-        // This window keeps no log list: the text only has to be released.
-        delete reinterpret_cast<std::wstring*>(lparam);
-        return TRUE;
-    case UM_STATUS_LINE: {
-        std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(lparam));
-        SetTransparentText(kMainStatusLine, *text);
-        return TRUE;
-    }
-    case UM_REFRESH_PROGRESS:
-        RefreshProgressNow();
-        return TRUE;
-    case UM_UPDATE_FINISHED:
-        OnUpdateFinished(int(wparam));
-        return TRUE;
     case UM_SERVER_LIST_REBUILT:
         FillListsFromStore();
         return TRUE;
@@ -383,12 +356,7 @@ void CMainDlg::OnMainButton() {
         return;
     }
     SetButtonMode(kModeCancel, true);
-    update_thread_.SetOwner(this);
-    SetTotalBytes(0);
-    {
-        ScopedLock lock(done_lock_);
-        done_bytes_ = 0;
-    }
+    PrepareRun();
     update_thread_.Start(0);
 }
 
@@ -435,22 +403,8 @@ void CMainDlg::OnUpdateFinished(int result) {
     }
 }
 
-void CMainDlg::RefreshProgress() {
-    if (GetCurrentThreadId() == ui_thread_) {
-        RefreshProgressNow();
-    } else if (window_) {
-        PostMessageW(window_, UM_REFRESH_PROGRESS, 0, 0);
-    }
-}
-
 void CMainDlg::RefreshProgressNow() {
-    int64_t done = 0;
-    {
-        ScopedLock lock(done_lock_);
-        done = done_bytes_;
-    }
-    ProgressDisplay display =
-        progress_.Refresh(SampleRunProgress(manager_, updater_, done, total_bytes_.load()), templates_);
+    ProgressDisplay display = SampleProgress();
     if (display.report_stall) PostLauncherReport(L"download_stucked", L"");
     if (display.overall_text != shown_.overall_text) SetTransparentText(kMainOverallText, display.overall_text);
     if (display.file_text != shown_.file_text) SetTransparentText(kMainFileText, display.file_text);
@@ -459,25 +413,10 @@ void CMainDlg::RefreshProgressNow() {
     shown_ = std::move(display);
 }
 
-void CMainDlg::AddDoneBytes(TDownloadJobBase*, int64_t delta) {
-    ScopedLock lock(done_lock_);
-    done_bytes_ += delta;
-}
+void CMainDlg::ShowStatusLine(const std::wstring& text) { SetTransparentText(kMainStatusLine, text); }
 
 void CMainDlg::OnServerListText(int32_t kind, int32_t success, const std::wstring& text) {
     if (refresh_) refresh_->OnServerListText(kind, success, text);
-}
-
-void CMainDlg::SetStatusText(const std::wstring& text) {
-    if (GetCurrentThreadId() == ui_thread_) {
-        SetTransparentText(kMainStatusLine, text);
-        return;
-    }
-    PostTextCopy(window_, UM_STATUS_LINE, text);
-}
-
-void CMainDlg::PostNotify(uint32_t message, uintptr_t first, intptr_t second) {
-    if (window_) PostMessageW(window_, message, first, second);
 }
 
 void CMainDlg::OnServerListRebuilt(size_t) {
@@ -518,8 +457,7 @@ void CMainDlg::OnDestroy() {
     if (refresh_) refresh_->Stop(kServerListStopMs);
     SendMessageW(Control(kMainRealmList), CB_RESETCONTENT, 0, 0);
     // Texts posted by workers that the window will never show.
-    DropPostedTexts(window_, UM_STATUS_LINE);
-    DropPostedTexts(window_, UM_STATUS_TEXT);
+    DropPostedStatusTexts();
     news_.Destroy();
     if (background_dc_ && background_previous_) SelectObject(background_dc_->Get(), background_previous_);
     if (scratch_dc_ && scratch_previous_) SelectObject(scratch_dc_->Get(), scratch_previous_);

@@ -5,41 +5,31 @@
 // server list refresh, the game start, the settings dialog, the hint windows and the
 // statistics events of the window.
 //
-// Threads: every window operation runs on the UI thread. The update run and the download
-// engine reach the window through CDlgBase from their own threads: AddDoneBytes,
-// SetTotalBytes and GetTotalBytes touch counters only, and SetStatusText, RefreshProgress
-// and PostNotify post to the window, so a worker never waits for the UI thread (which may
-// itself be waiting for the worker to stop).
+// Threads: as UpdateRunWindow (the UI thread may itself be waiting for a worker to stop);
+// the server list refresh calls OnServerListText and OnServerListRebuilt from its fetch
+// thread.
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "app/startup_win32.h"
-#include "download/dlg_base_win32.h"
-#include "download/download_manager_win32.h"
-#include "download/sync_win32.h"
 #include "services/game_launch_win32.h"
 #include "services/server_list_refresh_win32.h"
 #include "services/server_list_store_win32.h"
 #include "ui/gdi_win32.h"
-#include "ui/progress_display.h"
 #include "ui/skin_button_win32.h"
-#include "ui/modeless_dialog_win32.h"
 #include "ui/tip_window_win32.h"
+#include "ui/update_run_window_win32.h"
 #include "ui/web_browser_win32.h"
-#include "update/client_updater_win32.h"
-#include "update/update_thread_win32.h"
 
 namespace velm {
 
 class CMainDlg : public LauncherWindow,
-                 public CDlgBase,
+                 public UpdateRunWindow,
                  public TServerListView,
-                 public TGameLaunchWindow,
-                 private ModelessDialog {
+                 public TGameLaunchWindow {
 public:
     enum ButtonMode : int32_t { kModeUpdate = 0, kModePlay = 1, kModeCancel = 2 };
 
@@ -56,17 +46,7 @@ public:
     bool PreTranslateMessage(MSG& message) override { return TranslateDialogMessage(message); }
 
     // CDlgBase
-    void Notify(int32_t) override {}
-    CSTDownloadManager* GetDownloadManager() override { return &manager_; }
-    TJobFinishedHandler* GetUpdater() override { return &updater_; }
-    void RefreshProgress() override;
-    void AddDoneBytes(TDownloadJobBase* job, int64_t delta) override;
-    int64_t GetTotalBytes() override { return total_bytes_.load(); }
-    void SetTotalBytes(int64_t total) override { total_bytes_.store(total); }
     void OnServerListText(int32_t kind, int32_t success, const std::wstring& text) override;
-    void SetStatusText(const std::wstring& text) override;
-    void PostNotify(uint32_t message, uintptr_t first, intptr_t second) override;
-    int32_t QueryFlag() override { return 0; }
 
     // TServerListView (fetch thread)
     void OnServerListRebuilt(size_t realm_count) override;
@@ -87,8 +67,9 @@ private:
     void OnTimer(UINT_PTR id);
     void SetButtonMode(int32_t mode, bool enable);
     void OnMainButton();
-    void OnUpdateFinished(int result);
-    void RefreshProgressNow();
+    void OnUpdateFinished(int result) override;
+    void ShowStatusLine(const std::wstring& text) override;
+    void RefreshProgressNow() override;
     void OnCloseButton();
     void OnClose();
     void OnDestroy();
@@ -112,12 +93,6 @@ private:
     void DrawServerRow(const DRAWITEMSTRUCT& item);
     HWND Control(int id) const { return GetDlgItem(window_, id); }
 
-    HINSTANCE instance_ = nullptr;
-    DWORD ui_thread_ = 0;
-
-    CSTDownloadManager manager_;
-    TClientUpdater updater_;
-    UpdateThread update_thread_;
     ServerListStore store_;
     std::unique_ptr<TServerListRefresh> refresh_;
     WebBrowserHost news_;
@@ -134,13 +109,6 @@ private:
     std::unique_ptr<MemoryDc> scratch_dc_;
     HGDIOBJ scratch_previous_ = nullptr;
     UniqueBitmap progress_fill_, progress_track_;
-
-    CriticalSection done_lock_;
-    int64_t done_bytes_ = 0;
-    std::atomic<int64_t> total_bytes_{0};
-    ProgressTracker progress_;
-    ProgressTemplates templates_;
-    ProgressDisplay shown_;
 
     int32_t mode_ = kModeUpdate;
     int realm_index_ = -1;

@@ -12,7 +12,6 @@
 #include "app/process_settings.h"
 #include "common/log.h"
 #include "ui/error_result_dlg_win32.h"
-#include "ui/run_progress_win32.h"
 #include "ui/top_window_win32.h"
 #include "ui/ui_ids.h"
 
@@ -21,10 +20,7 @@ namespace {
 
 constexpr UINT_PTR kTimerProgress = 100;
 constexpr UINT kProgressPeriodMs = 1000;
-constexpr DWORD kCloseWaitMs = 10000;
-constexpr UINT UM_STATUS_TEXT = 0x0500;
-constexpr UINT UM_STATUS_LINE = WM_APP + 0x10;
-constexpr UINT UM_REFRESH_PROGRESS = WM_APP + 0x11;
+// Past the run's own messages, WM_APP + 0x10 and 0x11 (UpdateRunWindow).
 constexpr UINT UM_BEGIN_UPDATE = WM_APP + 0x12;
 // The message boxes of this window have an empty title bar.
 constexpr const wchar_t* kNoCaption = L"";
@@ -54,25 +50,18 @@ std::wstring InstalledVersion(const std::wstring& folder) {
 
 }  // namespace
 
-CUpdateDlg::CUpdateDlg() : progress_(0) { done_lock_.Init(); }
-
 CUpdateDlg::~CUpdateDlg() {
     if (window_) DestroyWindow(window_);
-    // The run has ended (the window's close waited for it); the jobs it left are the
-    // manager's to drop before the updater that made them goes.
-    update_thread_.Stop(kCloseWaitMs);
-    manager_.SetRunning(false);
-    manager_.DeleteAllJobs();
+    EndRun();
 }
 
 bool CUpdateDlg::Create(HINSTANCE instance) {
-    instance_ = instance;
-    ui_thread_ = GetCurrentThreadId();
     // A damaged package ends the window during its initialisation: no handle comes back.
-    return CreateModeless(instance, kDialogUpdate) != nullptr;
+    return CreateRunWindow(instance, kDialogUpdate) != nullptr;
 }
 
 INT_PTR CUpdateDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+    if (HandleRunMessage(message, wparam, lparam)) return TRUE;
     switch (message) {
     case WM_INITDIALOG:
         OnInitDialog();
@@ -91,21 +80,6 @@ INT_PTR CUpdateDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         return FALSE;
     case UM_BEGIN_UPDATE:
         BeginUpdate();
-        return TRUE;
-    case UM_STATUS_TEXT:
-        // This window keeps no log list: the text only has to be released.
-        delete reinterpret_cast<std::wstring*>(lparam);
-        return TRUE;
-    case UM_STATUS_LINE: {
-        std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(lparam));
-        SetDlgItemTextW(window_, kUpdateStatusLine, text->c_str());
-        return TRUE;
-    }
-    case UM_REFRESH_PROGRESS:
-        RefreshProgressNow();
-        return TRUE;
-    case UM_UPDATE_FINISHED:
-        OnUpdateFinished(int(wparam));
         return TRUE;
     default:
         return FALSE;
@@ -139,12 +113,7 @@ void CUpdateDlg::OnInitDialog() {
     updater_.SetDownloadManager(&manager_);
     updater_.SetFileListUrl(Settings().file_list_url_override.empty() ? LoadConfigText(kConfigFileListUrl)
                                                                       : Settings().file_list_url_override);
-    update_thread_.SetOwner(this);
-    SetTotalBytes(0);
-    {
-        ScopedLock lock(done_lock_);
-        done_bytes_ = 0;
-    }
+    PrepareRun();
     // The installation is looked for once the window is on screen, so that the player sees
     // whose questions the messages and the folder browser are.
     PostMessageW(window_, UM_BEGIN_UPDATE, 0, 0);
@@ -226,23 +195,9 @@ void CUpdateDlg::OnUpdateFinished(int result) {
     dialog.DoModal(window_);
 }
 
-void CUpdateDlg::RefreshProgress() {
-    if (GetCurrentThreadId() == ui_thread_) {
-        RefreshProgressNow();
-    } else if (window_) {
-        PostMessageW(window_, UM_REFRESH_PROGRESS, 0, 0);
-    }
-}
-
 void CUpdateDlg::RefreshProgressNow() {
-    int64_t done = 0;
-    {
-        ScopedLock lock(done_lock_);
-        done = done_bytes_;
-    }
     // No stall report here: a package is read from the local disk.
-    ProgressDisplay display =
-        progress_.Refresh(SampleRunProgress(manager_, updater_, done, total_bytes_.load()), templates_);
+    ProgressDisplay display = SampleProgress();
     if (display.overall_text != shown_.overall_text)
         SetDlgItemTextW(window_, kUpdateOverallText, display.overall_text.c_str());
     if (display.file_text != shown_.file_text) SetDlgItemTextW(window_, kUpdateFileText, display.file_text.c_str());
@@ -251,21 +206,8 @@ void CUpdateDlg::RefreshProgressNow() {
     shown_ = std::move(display);
 }
 
-void CUpdateDlg::AddDoneBytes(TDownloadJobBase*, int64_t delta) {
-    ScopedLock lock(done_lock_);
-    done_bytes_ += delta;
-}
-
-void CUpdateDlg::SetStatusText(const std::wstring& text) {
-    if (GetCurrentThreadId() == ui_thread_) {
-        SetDlgItemTextW(window_, kUpdateStatusLine, text.c_str());
-        return;
-    }
-    PostTextCopy(window_, UM_STATUS_LINE, text);
-}
-
-void CUpdateDlg::PostNotify(uint32_t message, uintptr_t first, intptr_t second) {
-    if (window_) PostMessageW(window_, message, first, second);
+void CUpdateDlg::ShowStatusLine(const std::wstring& text) {
+    SetDlgItemTextW(window_, kUpdateStatusLine, text.c_str());
 }
 
 void CUpdateDlg::OnClose() {
@@ -285,8 +227,7 @@ void CUpdateDlg::EndProgram() {
 void CUpdateDlg::OnDestroy() {
     KillTimer(window_, kTimerProgress);
     // Texts posted by workers that the window will never show.
-    DropPostedTexts(window_, UM_STATUS_LINE);
-    DropPostedTexts(window_, UM_STATUS_TEXT);
+    DropPostedStatusTexts();
     MutableSettings().main_window = nullptr;
 }
 

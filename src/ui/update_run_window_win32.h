@@ -1,0 +1,83 @@
+#pragma once
+// UpdateRunWindow: what a top-level window holds when it owns an update run (the main
+// window, and the update window of package mode): the job manager, the updater and its
+// thread, the byte counters the engine reports to, and the once-a-second progress sample.
+//
+// Threads: the run and the download engine reach the window through CDlgBase from their
+// own threads. AddDoneBytes, SetTotalBytes and GetTotalBytes touch counters only;
+// SetStatusText, RefreshProgress and PostNotify post to the window, so a worker never
+// waits for the UI thread. Everything else runs on the UI thread.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "download/dlg_base_win32.h"
+#include "download/download_manager_win32.h"
+#include "download/sync_win32.h"
+#include "ui/modeless_dialog_win32.h"
+#include "ui/progress_display.h"
+#include "update/client_updater_win32.h"
+#include "update/update_thread_win32.h"
+
+namespace velm {
+
+class UpdateRunWindow : public CDlgBase, protected ModelessDialog {
+public:
+    // CDlgBase
+    void Notify(int32_t) override {}
+    CSTDownloadManager* GetDownloadManager() override { return &manager_; }
+    TJobFinishedHandler* GetUpdater() override { return &updater_; }
+    void RefreshProgress() override;
+    void AddDoneBytes(TDownloadJobBase* job, int64_t delta) override;
+    int64_t GetTotalBytes() override { return total_bytes_.load(); }
+    void SetTotalBytes(int64_t total) override { total_bytes_.store(total); }
+    void SetStatusText(const std::wstring& text) override;
+    void PostNotify(uint32_t message, uintptr_t first, intptr_t second) override;
+    int32_t QueryFlag() override { return 0; }
+
+protected:
+    // How long closing the window waits for the run to give up.
+    static constexpr DWORD kCloseWaitMs = 10000;
+
+    UpdateRunWindow();
+    ~UpdateRunWindow() override = default;
+
+    // Creates the dialog; the calling thread becomes the window's UI thread.
+    HWND CreateRunWindow(HINSTANCE instance, int template_id);
+    // The messages the run's threads post (status texts, refreshes, the run's end); true
+    // when the message was one of them.
+    bool HandleRunMessage(UINT message, WPARAM wparam, LPARAM lparam);
+    // Zeroes the counters and hands the run's thread this window, before a run starts.
+    void PrepareRun();
+    // The run's progress now, in the window's texts; the caller shows what differs from
+    // shown_ and then keeps it there.
+    ProgressDisplay SampleProgress();
+    // Stops the run's thread and drops the jobs it left, before the updater that made them
+    // goes. Destructors call it once the window is gone.
+    void EndRun();
+    // The texts a closing window will never show.
+    void DropPostedStatusTexts();
+
+    virtual void ShowStatusLine(const std::wstring& text) = 0;
+    virtual void RefreshProgressNow() = 0;
+    // The run posted its result code (0 success, 1 failure, 3 launcher replaced).
+    virtual void OnUpdateFinished(int result) = 0;
+
+    HINSTANCE instance_ = nullptr;
+    DWORD ui_thread_ = 0;
+    CSTDownloadManager manager_;
+    TClientUpdater updater_;
+    UpdateThread update_thread_;
+    ProgressTracker progress_;
+    ProgressTemplates templates_;
+    ProgressDisplay shown_;
+
+private:
+    CriticalSection done_lock_;
+    int64_t done_bytes_ = 0;
+    std::atomic<int64_t> total_bytes_{0};
+};
+
+}  // namespace velm
