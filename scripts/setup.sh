@@ -25,7 +25,7 @@ done
 src_list=/etc/apt/sources.list.d/velm-deb-src.sources
 need_update=0
 if [ ! -f "$src_list" ]; then
-  # pugixml and libdivsufsort are compiled from their Debian sources into both builds.
+  # pugixml is compiled from its Debian sources into both builds.
   cat > "$src_list" <<'SRC'
 Types: deb-src
 URIs: http://deb.debian.org/debian
@@ -54,7 +54,6 @@ fetch_source() { # package, folder name it unpacks to
   [ -d "$deps/$dir" ] || { echo "setup: apt-get source $pkg did not give $deps/$dir" >&2; exit 1; }
 }
 fetch_source pugixml pugixml-1.13
-fetch_source libdivsufsort libdivsufsort-2.0.1
 
 "$root/scripts/wine-prefix.sh"
 echo "setup: done"

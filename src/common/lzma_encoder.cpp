@@ -2,6 +2,7 @@
 
 #include <LzmaEnc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -77,11 +78,13 @@ size_t FileWrite(void* p, const void* buf, size_t size) {
     return std::fwrite(buf, 1, size, s->file);
 }
 
+// A window larger than the data finds nothing more, yet costs the encoder about eleven
+// bytes and the decoder one byte per byte of window, so it never outgrows the data.
 uint32_t DictSizeFor(const LzmaEncoderSettings& settings, uint64_t size) {
-    if (settings.dict_size) return settings.dict_size;
+    const uint32_t cap = settings.dict_size ? settings.dict_size : kMaxDictSize;
     uint32_t dict = 1u << 12;
-    while (dict < kMaxDictSize && dict < size) dict <<= 1;
-    return dict;
+    while (dict < cap && dict < size) dict <<= 1;
+    return std::min(dict, cap);
 }
 
 // Writes the 13-byte header into header[] and encodes from in to out.

@@ -11,8 +11,9 @@ namespace velm {
 
 struct LzmaEncoderSettings {
     int level = 9;
-    // 0 picks the smallest dictionary that still covers the whole input (up to 64 MiB):
-    // a larger one gains nothing and costs the decoder memory.
+    // The largest dictionary to use (0: 64 MiB). The encoder takes the smallest power of
+    // two that covers the whole input, up to this: a larger one gains nothing and costs
+    // memory on both sides.
     uint32_t dict_size = 0;
     int lc = 3;
     int lp = 0;

@@ -18,7 +18,7 @@ constexpr int64_t kEntryFixedSize = 40;
 constexpr size_t kCopyPiece = 10240;
 // Far above any real client (a million entries with long names), far below memory limits.
 constexpr int64_t kMaxDirectoryBytes = 256ll << 20;
-// Matches the size the launcher's decoder is sized for; larger gains little on game files.
+// At most the size the launcher's decoder is sized for; larger gains little on game files.
 constexpr uint32_t kPackDictSize = 10485760;
 
 uint64_t GetLe(const uint8_t* p, int bytes) {

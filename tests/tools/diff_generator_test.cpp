@@ -52,6 +52,7 @@ TEST(MakeDiff, EveryPairPatchesToTheExactNewBytes) {
         {"to empty", Random(1000, 6), {}},
         {"both empty", {}, {}},
         {"one byte", {1}, {2}},
+        {"old shorter than a seed", Random(9, 7), Random(30, 7)},
         {"zeros", Bytes(100000, 0), Bytes(100001, 0)},
     };
     for (const Pair& p : pairs) {
@@ -71,13 +72,33 @@ TEST(MakeDiff, EveryPairPatchesToTheExactNewBytes) {
     }
 }
 
-TEST(MakeDiff, SmallEditsGiveSmallExtraBlocks) {
-    Bytes base = Random(500000, 9), edited = Edited(base, 10);
-    DiffFile diff;
-    std::string error;
-    ASSERT_TRUE(MakeDiff(base.data(), base.size(), edited.data(), edited.size(), diff, error));
-    // About 2,400 inserted bytes; everything else must come from matches.
-    EXPECT_LT(diff.extra_block.size(), 20000u);
+// Whatever the new file takes from the old one, wherever it sits there, comes from
+// matches: only bytes that are really new may go into the extra block.
+TEST(MakeDiff, ContentTakenFromTheOldFileComesFromMatches) {
+    const Bytes base = Random(500000, 9);
+    Bytes swapped(base.begin() + 123457, base.end());
+    swapped.insert(swapped.end(), base.begin(), base.begin() + 123457);
+    Bytes reordered;  // 64 KiB pieces of the old file in reverse order, each shifted by one
+    for (size_t at = base.size(); at > 65536; at -= 65536)
+        reordered.insert(reordered.end(), base.begin() + long(at - 65537), base.begin() + long(at - 1));
+    const struct {
+        const char* what;
+        Bytes new_bytes;
+        size_t most_extra;
+    } cases[] = {
+        {"scattered edits (about 2,400 inserted bytes)", Edited(base, 10), 20000},
+        {"halves swapped", swapped, 1000},
+        {"pieces reordered", reordered, 1000},
+    };
+    for (const auto& c : cases) {
+        DiffFile diff;
+        std::string error;
+        ASSERT_TRUE(MakeDiff(base.data(), base.size(), c.new_bytes.data(), c.new_bytes.size(), diff, error));
+        EXPECT_LE(diff.extra_block.size(), c.most_extra) << c.what;
+        Bytes result;
+        ASSERT_TRUE(ApplyDiff(diff, base.data(), base.size(), result, error)) << c.what;
+        EXPECT_EQ(result, c.new_bytes) << c.what;
+    }
 }
 
 }  // namespace

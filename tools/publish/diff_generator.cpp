@@ -1,7 +1,5 @@
 #include "diff_generator.h"
 
-#include <divsufsort.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -15,44 +13,80 @@ int64_t MatchLength(const uint8_t* a, int64_t a_size, const uint8_t* b, int64_t 
     return i;
 }
 
-// Longest match of target among the suffixes of old, by binary search over the suffix
-// array; pos receives where it starts in old.
-int64_t Search(const int32_t* sa, const uint8_t* old_data, int64_t old_size,
-               const uint8_t* target, int64_t target_size, int64_t st, int64_t en,
-               int64_t& pos) {
-    while (en - st >= 2) {
-        int64_t mid = st + (en - st) / 2;
-        int64_t from = sa[mid];
-        int64_t n = std::min(old_size - from, target_size);
-        if (std::memcmp(old_data + from, target, size_t(n)) < 0)
-            st = mid;
-        else
-            en = mid;
-    }
-    int64_t x = MatchLength(old_data + sa[st], old_size - sa[st], target, target_size);
-    int64_t y = MatchLength(old_data + sa[en], old_size - sa[en], target, target_size);
-    if (x > y) {
-        pos = sa[st];
-        return x;
-    }
-    pos = sa[en];
-    return y;
+// A seed is 16 bytes, hashed from two 64-bit loads; one is indexed at every 4th position
+// of the old file, so any match of 19 bytes or more is found, at most 3 bytes after its
+// start (the backward extension of the next step recovers those).
+constexpr int64_t kSeedLength = 16;
+constexpr int64_t kSeedStride = 4;
+
+uint64_t SeedHash(const uint8_t* at) {
+    uint64_t a, b;
+    std::memcpy(&a, at, 8);
+    std::memcpy(&b, at + 8, 8);
+    uint64_t h = a * 0x9E3779B97F4A7C15ull ^ (b + 0x632BE59BD9B4E019ull) * 0xC2B2AE3D27D4EB4Full;
+    return h ^ (h >> 31);
 }
+
+// Where in the old file a seed occurs. One slot per indexed position (rounded up to a
+// power of two), the last position with a hash wins, and a lookup is only a candidate
+// that the caller checks against the bytes. A full suffix array would find slightly
+// longer matches but needs 4 bytes per old byte, and with the two files that is more
+// than half of what bsdiff needs; this index needs one to two bytes per old byte.
+class SeedIndex {
+public:
+    bool Build(const uint8_t* old_data, int64_t old_size) {
+        if (old_size < kSeedLength) return true;
+        const int64_t seeds = (old_size - kSeedLength) / kSeedStride + 1;
+        int bits = 10;
+        while ((int64_t(1) << bits) < seeds && bits < 31) ++bits;
+        const size_t slots = size_t(1) << bits;
+        slots_.reset(new (std::nothrow) int32_t[slots]);
+        if (!slots_) return false;
+        shift_ = 64 - bits;
+        std::fill(slots_.get(), slots_.get() + slots, -1);
+        for (int64_t p = 0; p + kSeedLength <= old_size; p += kSeedStride)
+            slots_[SeedHash(old_data + p) >> shift_] = int32_t(p);
+        return true;
+    }
+    // -1 when no indexed position has the seed's hash.
+    int64_t Candidate(const uint8_t* seed) const { return slots_ ? slots_[SeedHash(seed) >> shift_] : -1; }
+
+private:
+    std::unique_ptr<int32_t[]> slots_;
+    int shift_ = 64;
+};
 
 class Matcher {
 public:
     Matcher(const uint8_t* old_data, int64_t old_size, const uint8_t* new_data,
-            int64_t new_size, const int32_t* sa, DiffFile& diff)
-        : old_(old_data), old_size_(old_size), new_(new_data), new_size_(new_size), sa_(sa),
+            int64_t new_size, const SeedIndex& index, DiffFile& diff)
+        : old_(old_data), old_size_(old_size), new_(new_data), new_size_(new_size), index_(index),
           diff_(diff) {}
 
     void Run();
 
 private:
+    // The longer of two candidates: the seed index's, and the old position the current
+    // alignment continues to (kept on a tie, so that an unchanged stretch stays one step).
     int64_t FindMatch(int64_t scan, int64_t& pos) const {
-        if (old_size_ == 0) return 0;
-        return Search(sa_, old_, old_size_, new_ + scan, new_size_ - scan, 0, old_size_ - 1,
-                      pos);
+        int64_t best = 0;
+        pos = 0;
+        const int64_t aligned = scan + last_offset_;
+        if (aligned >= 0 && aligned < old_size_) {
+            best = MatchLength(old_ + aligned, old_size_ - aligned, new_ + scan, new_size_ - scan);
+            pos = aligned;
+        }
+        if (new_size_ - scan >= kSeedLength) {
+            const int64_t seed = index_.Candidate(new_ + scan);
+            if (seed >= 0 && seed != aligned) {
+                const int64_t len = MatchLength(old_ + seed, old_size_ - seed, new_ + scan, new_size_ - scan);
+                if (len > best) {
+                    best = len;
+                    pos = seed;
+                }
+            }
+        }
+        return best;
     }
     void Emit(int64_t scan, int64_t pos);
 
@@ -60,7 +94,7 @@ private:
     int64_t old_size_;
     const uint8_t* new_;
     int64_t new_size_;
-    const int32_t* sa_;
+    const SeedIndex& index_;
     DiffFile& diff_;
     int64_t last_scan_ = 0, last_pos_ = 0, last_offset_ = 0;
 };
@@ -160,7 +194,7 @@ LzmaEncoderSettings DiffContainerSettings() {
     settings.pb = 0;
     settings.fb = 273;
     // Matches in a diff are local: a 1 MiB window compresses as well as 64 MiB on every
-    // pair measured, and keeps the encoder's memory small beside the suffix array.
+    // pair measured, and keeps the encoder's memory small.
     settings.dict_size = 1u << 20;
     return settings;
 }
@@ -176,17 +210,15 @@ bool MakeDiff(const uint8_t* old_data, size_t old_size, const uint8_t* new_data,
     diff.old_md5 = Md5Bytes(old_data, old_size);
     diff.new_size = int32_t(new_size);
     diff.new_md5 = Md5Bytes(new_data, new_size);
-    std::unique_ptr<int32_t[]> sa;
-    if (old_size > 0) {
-        sa.reset(new (std::nothrow) int32_t[old_size]);
-        if (!sa || divsufsort(old_data, sa.get(), int32_t(old_size)) != 0) {
-            error = "suffix sorting failed (out of memory?)";
+    {
+        SeedIndex index;
+        if (!index.Build(old_data, int64_t(old_size))) {
+            error = "out of memory for the seed index";
             return false;
         }
+        Matcher(old_data, int64_t(old_size), new_data, int64_t(new_size), index, diff).Run();
     }
-    Matcher(old_data, int64_t(old_size), new_data, int64_t(new_size), sa.get(), diff).Run();
-    // The diff block is made once the suffix array is gone: the two never share memory.
-    sa.reset();
+    // The diff block is made once the index is gone: the two never share memory.
     FillDiffBlock(old_data, new_data, diff);
     // The reader rejects a diff without triples, and an empty new file has none.
     if (diff.triples.empty()) diff.triples.push_back({0, 0, 0});

@@ -1,7 +1,7 @@
 #pragma once
-// Makes the diff that turns one version of a file into the next: suffix sorting of the
-// old file and bsdiff-style approximate matching, so that the diff block is mostly zero
-// bytes and compresses well in the ".cmp" container.
+// Makes the diff that turns one version of a file into the next: a seed index of the old
+// file and bsdiff-style approximate matching, so that the diff block is mostly zero bytes
+// and compresses well in the ".cmp" container.
 #include "common/lzma_encoder.h"
 #include "update/diff_file.h"
 
@@ -14,8 +14,8 @@ namespace velm::publish {
 // Largest file the 32-bit diff format can describe.
 constexpr size_t kMaxDiffFileSize = 0x7FFFFFFF;
 
-// Fills diff (header digests included). Memory beside the inputs: 4 bytes per old byte
-// while matching (the suffix array), then the diff block (at most the new size).
+// Fills diff (header digests included). Memory beside the inputs: one to two bytes per
+// old byte while matching (the seed index), then the diff block (at most the new size).
 bool MakeDiff(const uint8_t* old_data, size_t old_size, const uint8_t* new_data,
               size_t new_size, DiffFile& diff, std::string& error);
 
