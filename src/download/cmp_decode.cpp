@@ -7,7 +7,8 @@
 
 namespace velm {
 
-int DecodeCmpFile(const std::wstring& source, const std::wstring& destination, uint64_t max_output) {
+int DecodeCmpFile(const std::wstring& source, const std::wstring& destination, uint64_t max_output,
+                  Md5* digest) {
     const int64_t size = FileSize(source);
     FileHandle in = OpenFile(source, FileMode::kRead);
     if (!in || size < 0) return -1;
@@ -30,6 +31,7 @@ int DecodeCmpFile(const std::wstring& source, const std::wstring& destination, u
     auto write = [&](const uint8_t* data, size_t count) {
         if (count > max_output - written) return false;
         written += count;
+        if (digest) digest->Update(data, count);
         return std::fwrite(data, 1, count, out.get()) == count;
     };
     if (DecodeLzmaStream(read, write) != 1) return -1;

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/md5.h"
+
 namespace velm {
 
 constexpr size_t kCmpExtraLengthOffset = 24;
@@ -22,8 +24,9 @@ constexpr uint64_t kMaxCmpDecodedBytes = uint64_t(16) << 30;
 // 0 on success, -1 on failure: unreadable source, destination not creatable, an extra
 // block reaching past the end, a bad header, corrupt or truncated data, a short write,
 // more than max_output decoded bytes. The destination is created new (a failed decode
-// may leave part of it behind).
+// may leave part of it behind). A digest, when given, takes every decoded byte, so the
+// result's MD5 costs no second read of it.
 int DecodeCmpFile(const std::wstring& source, const std::wstring& destination,
-                  uint64_t max_output = kMaxCmpDecodedBytes);
+                  uint64_t max_output = kMaxCmpDecodedBytes, Md5* digest = nullptr);
 
 }  // namespace velm

@@ -60,6 +60,8 @@ public:
         // Hexadecimal MD5 the decoded file must have; when set, a container that decodes
         // to anything else fails the job before the file it would replace is touched.
         std::wstring expected_md5;
+        // MD5 of the decoded file, taken while decoding, once the file is in place.
+        std::wstring decoded_md5;
     };
 
     TDownloadJobBase();

@@ -315,13 +315,17 @@ void TFileWriteThread::Complete() {
             // replaces (the player's copy of the old version) survives a container that
             // does not decode.
             const std::wstring staging = final_file + L".unpack";
-            const bool decoded = DecodeCmpFile(transfer, staging) == 0;
-            if (decoded && !DecodedAsPublished(staging)) {
+            Md5 digest;
+            const bool decoded = DecodeCmpFile(transfer, staging, kMaxCmpDecodedBytes, &digest) == 0;
+            const std::wstring decoded_md5 = decoded ? Md5ToHex(digest.Finish()) : std::wstring();
+            const std::wstring& expected = job->Record().expected_md5;
+            if (decoded && !expected.empty() && !HashTextEquals(decoded_md5, expected)) {
                 DeleteFileW(staging.c_str());
                 DeleteFileW(transfer.c_str());
                 log.Write(L"%ls decodes to a file that does not match its published MD5.\n", transfer.c_str());
                 job->SetErrorText(L"Decompressed file does not match its published MD5.");
             } else if (decoded && ReplaceFileAtomically(staging, final_file)) {
+                job->Record().decoded_md5 = decoded_md5;
                 DeleteFileW(transfer.c_str());
                 log.DebugWrite(0, 0, L"解压缩 %ls 成功\n", transfer.c_str());
                 outcome = 1;
@@ -349,13 +353,6 @@ void TFileWriteThread::Complete() {
     }
     if (auto* callback = job->Record().callback) callback->OnJobComplete(job, ok && outcome ? 1 : 0);
     job->SetState(kJobDone);
-}
-
-bool TFileWriteThread::DecodedAsPublished(const std::wstring& decoded) const {
-    const std::wstring& expected = job_->Record().expected_md5;
-    if (expected.empty()) return true;
-    Md5Digest digest;
-    return Md5File(decoded, digest) && HashTextEquals(Md5ToHex(digest), expected);
 }
 
 void TFileWriteThread::CloseFiles() {

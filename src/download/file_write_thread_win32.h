@@ -62,9 +62,6 @@ private:
     int SyncToDisk();
     void Complete();
     void CloseFiles();
-    // Whether a decoded container holds what the job was told to expect (always, when it
-    // was told nothing).
-    bool DecodedAsPublished(const std::wstring& decoded) const;
     std::wstring TransferPath() const;
     std::wstring FinalPath() const;
 

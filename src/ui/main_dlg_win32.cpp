@@ -350,8 +350,7 @@ void CMainDlg::OnMainButton() {
     }
     if (mode_ == kModeCancel) {
         SetButtonMode(kModeCancel, false);
-        updater_.Cancel();
-        update_thread_.Stop(kCancelWaitMs);
+        CancelRun(kCancelWaitMs);
         SetButtonMode(kModeUpdate, true);
         return;
     }
@@ -445,8 +444,7 @@ void CMainDlg::OnClose() {
     if (closing_) return;
     closing_ = true;
     store_.SaveChoice();
-    updater_.Cancel();
-    update_thread_.Stop(kCloseWaitMs);
+    CancelRun(kCloseWaitMs);
     DestroyWindow(window_);
     PostQuitMessage(0);
 }

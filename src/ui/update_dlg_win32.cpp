@@ -213,8 +213,7 @@ void CUpdateDlg::ShowStatusLine(const std::wstring& text) {
 void CUpdateDlg::OnClose() {
     if (closing_) return;
     closing_ = true;
-    updater_.Cancel();
-    update_thread_.Stop(kCloseWaitMs);
+    CancelRun(kCloseWaitMs);
     EndProgram();
 }
 

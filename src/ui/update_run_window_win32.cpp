@@ -60,6 +60,11 @@ ProgressDisplay UpdateRunWindow::SampleProgress() {
     return progress_.Refresh(SampleRunProgress(manager_, updater_, done, total_bytes_.load()), templates_);
 }
 
+void UpdateRunWindow::CancelRun(DWORD wait_ms) {
+    updater_.Cancel();
+    update_thread_.Stop(wait_ms);
+}
+
 void UpdateRunWindow::EndRun() {
     update_thread_.Stop(kCloseWaitMs);
     manager_.SetRunning(false);

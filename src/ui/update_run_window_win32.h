@@ -51,6 +51,8 @@ protected:
     bool HandleRunMessage(UINT message, WPARAM wparam, LPARAM lparam);
     // Zeroes the counters and hands the run's thread this window, before a run starts.
     void PrepareRun();
+    // Asks the run to give up and waits up to wait_ms for its thread.
+    void CancelRun(DWORD wait_ms);
     // The run's progress now, in the window's texts; the caller shows what differs from
     // shown_ and then keeps it there.
     ProgressDisplay SampleProgress();

@@ -92,9 +92,13 @@ void TPostDownloadProcessThread::OnFallbackEnded(int32_t group, bool success, co
 }
 
 bool TPostDownloadProcessThread::VerifyFullDownload(TDownloadJobBase* job) {
-    Md5Digest digest;
-    if (!Md5File(job->Name(), digest)) return false;
-    std::wstring hash = Md5ToHex(digest);
+    // A decoded container was hashed on its way to disk; only a plain transfer is read again.
+    std::wstring hash = job->Record().decoded_md5;
+    if (hash.empty()) {
+        Md5Digest digest;
+        if (!Md5File(job->Name(), digest)) return false;
+        hash = Md5ToHex(digest);
+    }
     updater_->UpdateHashCacheEntry(job->Name(), hash);
     return HashTextEquals(hash, job->second_text);
 }

@@ -70,11 +70,13 @@ TEST(CmpDecode, DecodesGoodContainersAndRefusesDamagedOnes) {
         const std::wstring source = TempPath("in.cmp");
         const std::wstring destination = TempPath("out.bin");
         ASSERT_TRUE(WriteWholeFile(source, cmp.data(), cmp.size()));
-        EXPECT_EQ(DecodeCmpFile(source, destination), c.expected);
+        Md5 digest;
+        EXPECT_EQ(DecodeCmpFile(source, destination, kMaxCmpDecodedBytes, &digest), c.expected);
         if (c.expected == 0) {
             std::vector<uint8_t> out;
             ASSERT_TRUE(ReadWholeFile(destination, out, data.size() + 1));
             EXPECT_TRUE(out == data);
+            EXPECT_EQ(Md5ToHex(digest.Finish()), Md5ToHex(Md5Bytes(data.data(), data.size())));
         }
         RemoveFile(source);
         RemoveFile(destination);
