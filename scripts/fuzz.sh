@@ -58,9 +58,10 @@ for t in "${targets[@]}"; do
   crashes=$((after - before))
   if [ "$rc" -ne 0 ] && [ "$crashes" -eq 0 ]; then crashes="rc=$rc"; fi
   [ "$rc" -ne 0 ] && status=1
+  # A target that fails on its first inputs prints no coverage line; its row still counts.
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
-  cov=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -1 | awk '{print $2 "/" $4}')
+  cov=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -1 | awk '{print $2 "/" $4}' || true)
   rows+=("$(printf '%-16s %12s %10s %14s %8s' "$t" "${runs:-?}" "${speed:-?}" "${cov:-?}" "$crashes")")
   if [ "$rc" -ne 0 ]; then
     echo "fuzz.sh: $t failed; its log: $log" >&2

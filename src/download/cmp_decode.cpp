@@ -27,14 +27,13 @@ int DecodeCmpFile(const std::wstring& source, const std::wstring& destination, u
         size_t got = std::fread(buffer, 1, want, in.get());
         return got == 0 && std::ferror(in.get()) ? -1 : int64_t(got);
     };
-    uint64_t written = 0;
     auto write = [&](const uint8_t* data, size_t count) {
-        if (count > max_output - written) return false;
-        written += count;
         if (digest) digest->Update(data, count);
         return std::fwrite(data, 1, count, out.get()) == count;
     };
-    if (DecodeLzmaStream(read, write) != 1) return -1;
+    // The decoder holds the bound itself: it refuses a stored size above it and sizes its
+    // window within it, instead of allocating for whatever the header claims.
+    if (DecodeLzmaStream(read, write, max_output) != 1) return -1;
     if (std::fflush(out.get()) != 0) return -1;
     return 0;
 }
