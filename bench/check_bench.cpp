@@ -19,13 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "common/cmp_container.h"
+#include "formats/cmp_container.h"
 #include "common/file_io.h"
 #include "common/md5.h"
 #include "common/text.h"
-#include "update/diff_file.h"
-#include "update/file_list.h"
-#include "update/hash_cache.h"
+#include "formats/diff_file.h"
+#include "formats/file_list.h"
+#include "formats/hash_cache.h"
 #include "update/update_planning.h"
 
 namespace {

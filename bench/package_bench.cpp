@@ -11,8 +11,8 @@
 
 #include "common/file_io.h"
 #include "common/text.h"
-#include "download/pack_file.h"
-#include "download/pack_format.h"
+#include "formats/pack_file.h"
+#include "formats/pack_format.h"
 
 namespace fs = std::filesystem;
 using namespace velm;

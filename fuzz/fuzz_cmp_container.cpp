@@ -3,9 +3,8 @@
 // produce more than its bound.
 #include "fuzz_support.h"
 
-#include "common/cmp_container.h"
 #include "common/lzma_decoder.h"
-#include "download/cmp_decode.h"
+#include "formats/cmp_container.h"
 
 #include <algorithm>
 
@@ -19,10 +18,11 @@ bool DecodeInPieces(const uint8_t* data, size_t size, size_t in_piece, size_t ou
                     std::vector<uint8_t>& out) {
     out.clear();
     if (size < velm::kCmpHeaderSize) return false;
-    uint64_t extra = uint64_t(data[24]) | uint64_t(data[25]) << 8 | uint64_t(data[26]) << 16 |
-                     uint64_t(data[27]) << 24;
-    if (extra > size - velm::kCmpHeaderSize) return false;
-    size_t pos = velm::kCmpHeaderSize + size_t(extra);
+    uint8_t prefix[velm::kCmpHeaderSize];
+    std::copy(data, data + velm::kCmpHeaderSize, prefix);
+    uint64_t lzma_at = 0;
+    if (!velm::ParseCmpPrefix(prefix, size, lzma_at)) return false;
+    size_t pos = size_t(lzma_at);
     velm::LzmaHeader header;
     if (!velm::ParseLzmaHeader(data + pos, size - pos, header)) return false;
     velm::LzmaDecoder decoder;

@@ -4,7 +4,7 @@
 // never allocate for a result the blocks cannot fill.
 #include "fuzz_support.h"
 
-#include "update/diff_file.h"
+#include "formats/diff_file.h"
 
 #include <cstring>
 

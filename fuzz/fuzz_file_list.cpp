@@ -5,7 +5,7 @@
 #include "fuzz_support.h"
 
 #include "common/text.h"
-#include "update/file_list.h"
+#include "formats/file_list.h"
 
 namespace {
 

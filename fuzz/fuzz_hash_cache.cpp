@@ -4,7 +4,7 @@
 // it: text that is not valid Unicode comes back normalised once.)
 #include "fuzz_support.h"
 
-#include "update/hash_cache.h"
+#include "formats/hash_cache.h"
 
 namespace {
 

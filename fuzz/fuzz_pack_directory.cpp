@@ -6,8 +6,8 @@
 
 #include "common/file_io.h"
 #include "common/lzma_decoder.h"
-#include "download/pack_file.h"
-#include "download/pack_format.h"
+#include "formats/pack_file.h"
+#include "formats/pack_format.h"
 
 #include <algorithm>
 #include <cstdio>

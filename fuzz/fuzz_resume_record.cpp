@@ -3,7 +3,7 @@
 // vouched for by the record's digests, block by block, and never pass the file's end.
 #include "fuzz_support.h"
 
-#include "download/resume_record.h"
+#include "formats/resume_record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::wstring record_path = velm_fuzz::ScratchPath("transfer.ha");

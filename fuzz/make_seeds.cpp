@@ -7,17 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "common/cmp_container.h"
+#include "formats/cmp_container.h"
 #include "common/file_io.h"
 #include "common/md5.h"
 #include "common/text.h"
-#include "download/pack_format.h"
-#include "download/resume_record.h"
-#include "download/test_streams.h"
+#include "formats/pack_format.h"
+#include "formats/resume_record.h"
+#include "formats/test_streams.h"
 #include "fuzz_support.h"
-#include "update/diff_file.h"
-#include "update/file_list.h"
-#include "update/hash_cache.h"
+#include "formats/diff_file.h"
+#include "formats/file_list.h"
+#include "formats/hash_cache.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "download/sync_win32.h"
+#include "common/sync_win32.h"
 
 namespace velm {
 

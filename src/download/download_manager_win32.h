@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "download/download_job_win32.h"
-#include "download/pack_file.h"
-#include "download/sync_win32.h"
-#include "download/thread_win32.h"
+#include "formats/pack_file.h"
+#include "common/sync_win32.h"
+#include "common/thread_win32.h"
 
 namespace velm {
 

@@ -6,9 +6,9 @@
 #include "common/file_system.h"
 #include "common/log.h"
 #include "common/system_error_win32.h"
-#include "download/cmp_decode.h"
+#include "formats/cmp_container.h"
 #include "download/download_job_win32.h"
-#include "download/resume_record.h"
+#include "formats/resume_record.h"
 
 namespace velm {
 namespace {

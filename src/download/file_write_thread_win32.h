@@ -15,8 +15,8 @@
 
 #include "common/handle_win32.h"
 #include "common/md5.h"
-#include "download/sync_win32.h"
-#include "download/thread_win32.h"
+#include "common/sync_win32.h"
+#include "common/thread_win32.h"
 
 namespace velm {
 

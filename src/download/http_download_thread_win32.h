@@ -17,8 +17,8 @@
 
 #include "download/download_job_win32.h"
 #include "download/download_timeouts.h"
-#include "download/sync_win32.h"
-#include "download/thread_win32.h"
+#include "common/sync_win32.h"
+#include "common/thread_win32.h"
 
 namespace velm {
 

@@ -6,7 +6,7 @@
 
 #include "common/log.h"
 #include "download/http_download_thread_win32.h"
-#include "download/sync_win32.h"
+#include "common/sync_win32.h"
 
 namespace velm {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "common/log.h"
 #include "common/text.h"
-#include "services/internet_handle_win32.h"
+#include "common/internet_handle_win32.h"
 
 namespace velm {
 namespace {

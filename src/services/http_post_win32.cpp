@@ -7,8 +7,8 @@
 #include "common/log.h"
 #include "common/text.h"
 #include "common/url.h"
-#include "download/sync_win32.h"
-#include "services/internet_handle_win32.h"
+#include "common/sync_win32.h"
+#include "common/internet_handle_win32.h"
 
 namespace velm {
 namespace {

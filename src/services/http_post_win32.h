@@ -10,7 +10,7 @@
 // the thread inside WinINet.
 #include <string>
 
-#include "download/thread_win32.h"
+#include "common/thread_win32.h"
 
 namespace velm {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "download/thread_win32.h"
+#include "common/thread_win32.h"
 
 namespace velm {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/log.h"
-#include "download/sync_win32.h"
+#include "common/sync_win32.h"
 #include "services/http_post_win32.h"
 #include "services/machine_id_win32.h"
 #include "services/report_body.h"

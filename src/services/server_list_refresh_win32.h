@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "download/sync_win32.h"
+#include "common/sync_win32.h"
 #include "services/http_string_thread_win32.h"
 #include "services/server_list_store_win32.h"
 

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <string>
 
-#include "download/sync_win32.h"
+#include "common/sync_win32.h"
 #include "services/server_list.h"
 
 namespace velm {

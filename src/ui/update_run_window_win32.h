@@ -15,7 +15,7 @@
 
 #include "download/dlg_base_win32.h"
 #include "download/download_manager_win32.h"
-#include "download/sync_win32.h"
+#include "common/sync_win32.h"
 #include "ui/modeless_dialog_win32.h"
 #include "ui/progress_display.h"
 #include "update/client_updater_win32.h"

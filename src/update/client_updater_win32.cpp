@@ -9,7 +9,7 @@
 #include "common/log.h"
 #include "common/md5.h"
 #include "common/text.h"
-#include "download/pack_file.h"
+#include "formats/pack_file.h"
 #include "download/winnet_download_job_win32.h"
 #include "services/http_get_win32.h"
 #include "update/script_job_win32.h"

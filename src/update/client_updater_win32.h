@@ -22,10 +22,10 @@
 #include "download/dlg_base_win32.h"
 #include "download/download_manager_win32.h"
 #include "download/download_timeouts.h"
-#include "download/sync_win32.h"
+#include "common/sync_win32.h"
 #include "download/ui_callback_win32.h"
-#include "update/file_list.h"
-#include "update/hash_cache.h"
+#include "formats/file_list.h"
+#include "formats/hash_cache.h"
 #include "update/post_download_win32.h"
 #include "update/update_planning.h"
 

@@ -9,7 +9,7 @@
 #include "common/handle_win32.h"
 #include "common/log.h"
 #include "common/md5.h"
-#include "update/diff_file.h"
+#include "formats/diff_file.h"
 
 namespace velm {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "download/download_job_win32.h"
-#include "update/file_list.h"
+#include "formats/file_list.h"
 
 namespace velm {
 

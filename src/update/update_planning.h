@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "update/file_list.h"
-#include "update/hash_cache.h"
+#include "formats/file_list.h"
+#include "formats/hash_cache.h"
 
 namespace velm {
 

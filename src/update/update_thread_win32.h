@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "download/dlg_base_win32.h"
-#include "download/thread_win32.h"
+#include "common/thread_win32.h"
 
 namespace velm {
 

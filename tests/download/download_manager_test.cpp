@@ -13,7 +13,7 @@
 #include "download/dlg_base_win32.h"
 #include "download/ui_callback_win32.h"
 #include "download_fixture_win32.h"
-#include "test_streams.h"
+#include "formats/test_streams.h"
 
 namespace velm {
 namespace {

@@ -8,9 +8,9 @@
 #include "common/file_io.h"
 #include "common/md5.h"
 #include "common/text.h"
-#include "download/resume_record.h"
+#include "formats/resume_record.h"
 #include "download_fixture_win32.h"
-#include "test_streams.h"
+#include "formats/test_streams.h"
 
 namespace velm {
 namespace {

@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "common/cmp_container.h"
+#include "formats/cmp_container.h"
 #include "common/file_io.h"
 #include "common/md5.h"
 #include "common/text.h"
-#include "download/pack_file.h"
-#include "download/pack_format.h"
-#include "download/resume_record.h"
+#include "formats/pack_file.h"
+#include "formats/pack_format.h"
+#include "formats/resume_record.h"
 #include "download_fixture_win32.h"
-#include "update/file_list.h"
+#include "formats/file_list.h"
 
 namespace velm {
 namespace {

@@ -8,8 +8,8 @@
 
 #include "common/file_io.h"
 #include "common/text.h"
-#include "download/pack_format.h"
-#include "update/diff_file.h"
+#include "formats/pack_format.h"
+#include "formats/diff_file.h"
 
 namespace velm {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "download/sync_win32.h"
+#include "common/sync_win32.h"
 #include "services/server_list_refresh_win32.h"
 
 namespace velm::test {

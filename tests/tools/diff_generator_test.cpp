@@ -1,7 +1,7 @@
 // Diffs made by the publisher, applied by the launcher's patch step.
 #include "diff_generator.h"
 
-#include "update/diff_file.h"
+#include "formats/diff_file.h"
 
 #include <gtest/gtest.h>
 

@@ -12,8 +12,8 @@
 #include "common/lzma_decoder.h"
 #include "common/file_io.h"
 #include "common/text.h"
-#include "download/pack_file.h"
-#include "download/pack_format.h"
+#include "formats/pack_file.h"
+#include "formats/pack_format.h"
 
 #include <gtest/gtest.h>
 

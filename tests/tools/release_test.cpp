@@ -7,11 +7,11 @@
 #include "test_client.h"
 #include "verify.h"
 
-#include "common/cmp_container.h"
+#include "formats/cmp_container.h"
 #include "common/md5.h"
 #include "common/text.h"
-#include "update/diff_file.h"
-#include "update/file_list.h"
+#include "formats/diff_file.h"
+#include "formats/file_list.h"
 
 #include <gtest/gtest.h>
 

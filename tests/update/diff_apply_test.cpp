@@ -6,7 +6,7 @@
 #include "common/file_system.h"
 #include "common/md5.h"
 #include "update/diff_apply_win32.h"
-#include "update/diff_file.h"
+#include "formats/diff_file.h"
 #include "update_fixture_win32.h"
 
 namespace velm::test {

@@ -10,7 +10,7 @@
 #include "common/file_io.h"
 #include "common/md5.h"
 #include "common/text.h"
-#include "update/file_list.h"
+#include "formats/file_list.h"
 #include "update/replace_script.h"
 #include "update/update_thread_win32.h"
 #include "update_fixture_win32.h"

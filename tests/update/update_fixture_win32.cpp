@@ -5,12 +5,12 @@
 #include <cstdlib>
 
 #include "app/process_settings.h"
-#include "common/cmp_container.h"
+#include "formats/cmp_container.h"
 #include "common/file_io.h"
 #include "common/log.h"
 #include "common/md5.h"
 #include "common/text.h"
-#include "update/file_list.h"
+#include "formats/file_list.h"
 
 namespace velm::test {
 

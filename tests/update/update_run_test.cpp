@@ -11,7 +11,7 @@
 #include "common/file_io.h"
 #include "common/file_system.h"
 #include "common/text.h"
-#include "update/file_list.h"
+#include "formats/file_list.h"
 #include "update/update_planning.h"
 #include "update/update_thread_win32.h"
 #include "update_fixture_win32.h"

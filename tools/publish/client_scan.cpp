@@ -1,7 +1,7 @@
 #include "client_scan.h"
 
 #include "paths.h"
-#include "update/file_list.h"
+#include "formats/file_list.h"
 
 #include "common/text.h"
 

@@ -3,7 +3,7 @@
 // file and bsdiff-style approximate matching, so that the diff block is mostly zero bytes
 // and compresses well in the ".cmp" container.
 #include "common/lzma_encoder.h"
-#include "update/diff_file.h"
+#include "formats/diff_file.h"
 
 #include <cstddef>
 #include <cstdint>

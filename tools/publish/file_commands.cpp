@@ -3,7 +3,7 @@
 #include "diff_generator.h"
 #include "paths.h"
 
-#include "common/cmp_container.h"
+#include "formats/cmp_container.h"
 #include "common/file_io.h"
 
 namespace velm::publish {

@@ -8,9 +8,9 @@
 
 #include "common/file_io.h"
 #include "common/text.h"
-#include "download/pack_file.h"
-#include "download/pack_format.h"
-#include "update/file_list.h"
+#include "formats/pack_file.h"
+#include "formats/pack_format.h"
+#include "formats/file_list.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include "paths.h"
 
-#include "common/cmp_container.h"
+#include "formats/cmp_container.h"
 #include "common/text.h"
 
 namespace velm::publish {

@@ -9,7 +9,7 @@
 //
 // URL root k of the list is the base URL followed by "/" and the folder of the version
 // k releases old, so a root's last path segment names its folder.
-#include "update/file_list.h"
+#include "formats/file_list.h"
 
 #include <filesystem>
 #include <string>

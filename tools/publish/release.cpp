@@ -7,9 +7,9 @@
 #include "progress.h"
 #include "script_file.h"
 
-#include "common/cmp_container.h"
+#include "formats/cmp_container.h"
 #include "common/text.h"
-#include "update/file_list.h"
+#include "formats/file_list.h"
 
 #include <cstdio>
 #include <map>

@@ -7,7 +7,7 @@
 //
 // Arguments are separated by blanks; double quotes keep blanks inside one argument.
 // The file is UTF-8.
-#include "update/file_list.h"
+#include "formats/file_list.h"
 
 #include <filesystem>
 #include <string>

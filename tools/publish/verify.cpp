@@ -6,10 +6,10 @@
 #include "progress.h"
 #include "script_file.h"
 
-#include "common/cmp_container.h"
+#include "formats/cmp_container.h"
 #include "common/text.h"
-#include "update/diff_file.h"
-#include "update/file_list.h"
+#include "formats/diff_file.h"
+#include "formats/file_list.h"
 
 #include <set>
 

@@ -1,4 +1,4 @@
-#include "update/hash_cache.h"
+#include "formats/hash_cache.h"
 
 #include <pugixml.hpp>
 

@@ -7,6 +7,7 @@
 // names that could leave the installation folder are rejected, counts are capped, and
 // every entry must be reachable through the URL roots the list carries.
 #include "common/md5.h"
+#include "formats/entry_name.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -57,15 +58,11 @@ constexpr size_t kMaxFileEntries = 1000000;
 constexpr size_t kMaxHistory = 1000;
 constexpr size_t kMaxUrlRoots = 1000;
 constexpr size_t kMaxScriptArgs = 100;
-constexpr size_t kMaxNameChars = 1024;
+constexpr size_t kMaxNameChars = kMaxEntryNameChars;
 
 // Index of the URL root that holds the full current file: the first history version
 // with a published diff, else the last one.
 size_t FullDownloadRootIndex(const FileEntry& entry);
-
-// True for a relative name the launcher may write: starts with "\\", no empty, "." or
-// ".." component, no drive, no characters Windows forbids in names.
-bool IsSafeEntryName(const std::wstring& name);
 
 // Parses UTF-8 XML. base_directory is prefixed to every name for full_path. Returns 1 on
 // success, 0 with an English reason in error. An entry whose name could leave the

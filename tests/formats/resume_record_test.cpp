@@ -1,4 +1,4 @@
-#include "download/resume_record.h"
+#include "formats/resume_record.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "common/file_io.h"
 #include "common/text.h"
-#include "test_streams.h"
+#include "formats/test_streams.h"
 
 namespace velm {
 namespace {

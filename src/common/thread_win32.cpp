@@ -1,4 +1,4 @@
-#include "download/thread_win32.h"
+#include "common/thread_win32.h"
 
 #include <process.h>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "test_streams.h"
+#include "formats/test_streams.h"
 
 namespace velm {
 namespace {

@@ -1,5 +1,5 @@
 // Diff file reader, writer and the byte-level patch step.
-#include "update/diff_file.h"
+#include "formats/diff_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "download/pack_format.h"
+#include "formats/pack_format.h"
 
 #include "common/file_io.h"
 #include "common/lzma_encoder.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "update/file_list.h"
+#include "formats/file_list.h"
 
 namespace velm {
 namespace {

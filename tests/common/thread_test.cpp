@@ -1,11 +1,11 @@
-#include "download/thread_win32.h"
+#include "common/thread_win32.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
-#include "download/sync_win32.h"
+#include "common/sync_win32.h"
 
 namespace velm {
 namespace {

@@ -1,5 +1,5 @@
 // The encoder and the ".cmp" container, read back by the launcher's own decoder.
-#include "common/cmp_container.h"
+#include "formats/cmp_container.h"
 #include "common/file_io.h"
 #include "common/lzma_decoder.h"
 #include "common/lzma_encoder.h"

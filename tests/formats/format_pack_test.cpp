@@ -2,7 +2,7 @@
 #include "common/file_io.h"
 #include "common/lzma_decoder.h"
 #include "common/text.h"
-#include "download/pack_format.h"
+#include "formats/pack_format.h"
 
 #include <gtest/gtest.h>
 

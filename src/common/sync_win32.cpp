@@ -1,4 +1,4 @@
-#include "download/sync_win32.h"
+#include "common/sync_win32.h"
 
 namespace velm {
 

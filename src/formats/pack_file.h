@@ -13,7 +13,7 @@
 #include <string>
 
 #include "common/file_io.h"
-#include "download/pack_format.h"
+#include "formats/pack_format.h"
 
 namespace velm {
 

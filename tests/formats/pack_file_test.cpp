@@ -1,5 +1,5 @@
 // The package reader over real pack files written by BuildPack, whole and damaged.
-#include "download/pack_file.h"
+#include "formats/pack_file.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 #include "common/file_io.h"
 #include "common/file_system.h"
 #include "common/text.h"
-#include "test_streams.h"
+#include "formats/test_streams.h"
 
 namespace velm {
 namespace {

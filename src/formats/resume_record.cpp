@@ -1,4 +1,4 @@
-#include "download/resume_record.h"
+#include "formats/resume_record.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // File list reader and writer, and the ".hash" companion.
 #include "common/md5.h"
 #include "common/text.h"
-#include "update/file_list.h"
+#include "formats/file_list.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "download/pack_file.h"
+#include "formats/pack_file.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -9,7 +9,7 @@
 #include "common/lzma_decoder.h"
 #include "common/text.h"
 #include "common/url.h"
-#include "update/file_list.h"
+#include "formats/file_list.h"
 
 namespace velm {
 namespace {

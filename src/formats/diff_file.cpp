@@ -1,4 +1,4 @@
-#include "update/diff_file.h"
+#include "formats/diff_file.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "test_streams.h"
+#include "formats/test_streams.h"
 
 #include <LzmaEnc.h>
 
