@@ -7,7 +7,7 @@
 
 #include "common/ini_file.h"
 #include "common/text.h"
-#include "ui/perf_switch_settings.h"
+#include "game/perf_switch_settings.h"
 
 namespace {
 

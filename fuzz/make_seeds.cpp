@@ -208,8 +208,8 @@ void ServerListSeeds() {
 }
 
 void IniSeeds(const std::string& source) {
-    Bytes perf = velm_fuzz::ReadBytes(velm::Utf8ToWide(source + "/tests/ui/fixtures/VelmPerfSwitch.ini"));
-    Bytes engine = velm_fuzz::ReadBytes(velm::Utf8ToWide(source + "/tests/ui/fixtures/VelmEngine.ini"));
+    Bytes perf = velm_fuzz::ReadBytes(velm::Utf8ToWide(source + "/tests/game/fixtures/VelmPerfSwitch.ini"));
+    Bytes engine = velm_fuzz::ReadBytes(velm::Utf8ToWide(source + "/tests/game/fixtures/VelmEngine.ini"));
     if (perf.empty() || engine.empty()) {
         std::fprintf(stderr, "INI fixtures missing under %s\n", source.c_str());
         std::exit(1);

@@ -69,7 +69,7 @@ if [ ! -f "$VELM_WINEPREFIX/.velm-unmanaged" ]; then
 fi
 
 gallery=$build/velm_ui_gallery.exe
-fixtures=$(winpath "$root/tests/ui/fixtures")
+fixtures=$(winpath "$root/tests/game/fixtures")
 shot settings "$gallery" settings "$fixtures"
 shot errors "$gallery" errors
 shot hints "$gallery" hints

@@ -15,12 +15,10 @@ struct ProcessSettings {
     std::wstring file_list_url_override;
     std::wstring url_root_replacement;
     std::wstring url_root_original;
-    // The main window while it exists; owner of message boxes.
-    void* main_window = nullptr;
 };
 
 const ProcessSettings& Settings();
-// Start-up only (and tests).
+// Start-up only.
 ProcessSettings& MutableSettings();
 
 // Steps 3 to 6 of the start-up: the switches of the entry point's command line.

@@ -6,14 +6,13 @@
 #include <commctrl.h>
 #include <ole2.h>
 
-#include "app/config_ids.h"
-#include "app/config_text_win32.h"
-#include "app/game_folder_win32.h"
-#include "app/game_settings_win32.h"
+#include "common/config_text_ids.h"
+#include "common/string_ids.h"
+#include "common/resource_text_win32.h"
+#include "game/game_folder_win32.h"
 #include "app/install_code.h"
 #include "app/command_line.h"
 #include "app/process_settings.h"
-#include "app/show_message_win32.h"
 #include "common/handle_win32.h"
 #include "common/file_io.h"
 #include "common/log.h"
@@ -52,8 +51,9 @@ int RunMessageLoop(LauncherWindow* window) {
     return int(message.wParam);
 }
 
-int RunWindow(HINSTANCE instance, LauncherWindowFactory create_window, int show_command) {
-    std::unique_ptr<LauncherWindow> window = create_window ? create_window(instance) : nullptr;
+int RunWindow(HINSTANCE instance, LauncherWindowFactory create_window, const ProcessSettings& settings,
+              int show_command) {
+    std::unique_ptr<LauncherWindow> window = create_window ? create_window(instance, settings) : nullptr;
     if (!window) return 0;
     ShowWindow(window->Handle(), show_command);
     UpdateWindow(window->Handle());
@@ -63,11 +63,11 @@ int RunWindow(HINSTANCE instance, LauncherWindowFactory create_window, int show_
 int StartupProcedure(HINSTANCE instance, const std::wstring& command_line, int show_command,
                      LauncherWindowFactory create_main_window, LauncherWindowFactory create_update_window) {
     ProcessSettings& settings = MutableSettings();
-    LoadGameSettingsModel();
 
     UniqueHandle mutex(CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
-        ShowMessage(LoadResString(kStringAlreadyRunning), nullptr, MB_OK);
+        // No window of this copy exists yet to own the message.
+        MessageBoxW(nullptr, LoadResString(kStringAlreadyRunning).c_str(), nullptr, MB_OK);
         return 0;
     }
 
@@ -87,7 +87,7 @@ int StartupProcedure(HINSTANCE instance, const std::wstring& command_line, int s
     PostRequest(LoadConfigText(kConfigStartupClickUrl), L"GET", L"BtnParam=15&gametype=qv");
 
     int exit_code = RunWindow(instance, settings.package_mode ? create_update_window : create_main_window,
-                              show_command);
+                              settings, show_command);
 
     mutex.Close();
     WaitForReportThreads();
@@ -111,7 +111,7 @@ int RunLauncher(HINSTANCE instance, const wchar_t* command_line, int show_comman
     SetCurrentDirectoryW(ProgramFolder().c_str());
 
     // OLE, not only COM: the main window hosts the web browser control in place.
-    OleInitialize(nullptr);
+    const bool ole_ready = SUCCEEDED(OleInitialize(nullptr));
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
 
@@ -119,7 +119,7 @@ int RunLauncher(HINSTANCE instance, const wchar_t* command_line, int show_comman
                                   create_update_window);
 
     LauncherLog::Instance().DebugWrite(0, 0, L"CommandLine: %ls\r\n", GetCommandLineW());
-    OleUninitialize();
+    if (ole_ready) OleUninitialize();
     WSACleanup();
     return result;
 }

@@ -7,22 +7,15 @@
 
 #include <memory>
 
+#include "app/process_settings.h"
+#include "ui/launcher_window_win32.h"
+
 namespace velm {
 
-// The one top-level window of a run: the main window in normal mode, the update window
-// in package mode. The executable makes them, so that the start-up does not depend on the
-// windows it shows.
-class LauncherWindow {
-public:
-    virtual ~LauncherWindow() = default;
-    virtual HWND Handle() const = 0;
-    // The message loop offers every message here first (keyboard navigation of dialogs);
-    // true when the window handled it.
-    virtual bool PreTranslateMessage(MSG& message) = 0;
-};
-
-// Null when the window cannot be created.
-using LauncherWindowFactory = std::unique_ptr<LauncherWindow> (*)(HINSTANCE instance);
+// Makes the window of the mode the settings choose, with what it needs from them. Null
+// when the window cannot be created.
+using LauncherWindowFactory = std::unique_ptr<LauncherWindow> (*)(HINSTANCE instance,
+                                                                  const ProcessSettings& settings);
 
 // The process exit code: -1 when Winsock cannot be started or has the wrong version;
 // 0 when another copy runs or no window can be created; else the message loop's code.

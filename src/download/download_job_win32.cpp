@@ -68,7 +68,7 @@ JobSnapshot TDownloadJobBase::GetSnapshot() {
     snapshot.total = total_;
     snapshot.downloaded = downloaded_;
     snapshot.name = name_;
-    snapshot.file_name = first_text;
+    snapshot.file_name = tag_.file_name;
     snapshot.key = key;
     snapshot.weight = weight_;
     return snapshot;

@@ -8,6 +8,7 @@
 // also hold the manager lock take it first.
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "common/sync_win32.h"
 
@@ -28,7 +29,7 @@ struct JobSnapshot {
     int64_t total = 0;
     int64_t downloaded = 0;
     std::wstring name;       // the local path the job writes
-    std::wstring file_name;  // the update engine's name of the file (first_text), may be empty
+    std::wstring file_name;  // the update engine's name of the file (its tag), may be empty
     std::wstring key;
     int32_t weight = 1;
 };
@@ -87,11 +88,17 @@ public:
     void SetErrorText(const std::wstring& text);
     JobSnapshot GetSnapshot();
 
-    // Slots the update engine gives meaning to (file name, patch group, full download).
-    std::wstring first_text;
-    int32_t first_counter = -1;
-    int32_t second_counter = 0;
-    std::wstring second_text;
+    // What the update run planned for this job. The engine only carries it (and shows the
+    // file name in snapshots); set before the job is added, read-only afterwards.
+    struct UpdateTag {
+        std::wstring file_name;      // the file list entry's name, "\\..." form
+        std::wstring published_md5;  // the entry's MD5, for full downloads
+        int32_t patch_group = -1;    // the diff chain a diff belongs to; -1 for none
+        bool full_download = false;
+    };
+    void SetUpdateTag(UpdateTag tag) { tag_ = std::move(tag); }
+    const UpdateTag& Tag() const { return tag_; }
+
     // Set by the owner before the scheduler reaches the job: Execute then aborts.
     int32_t abort_flag = 0;
     std::wstring key;
@@ -118,6 +125,7 @@ protected:
     std::wstring error_text_;
     CSTDownloadManager* manager_ = nullptr;
     int32_t weight_ = 1;
+    UpdateTag tag_;
 };
 
 }  // namespace velm

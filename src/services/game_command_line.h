@@ -5,14 +5,12 @@
 #include <cstdint>
 #include <string>
 
+#include "common/string_ids.h"
 #include "services/server_list.h"
 
 namespace velm {
 
-// String-table ids and statistics events of the game start.
-constexpr int kStringStartFailed = 153;      // "启动客户端失败。", caption "Error"
-constexpr int kStringSelectServer = 162;     // "请从服务器列表中选择一个服务器"
-constexpr int kStringServerUnavailable = 163;  // "选择的服务器暂不可用，请重新选择"
+// Statistics events of the game start.
 extern const wchar_t kEventLaunchClicked[];    // "launch_clicked"
 extern const wchar_t kEventNotSelectServer[];  // "not_select_server"
 extern const wchar_t kEventStartGame[];        // "start_game"

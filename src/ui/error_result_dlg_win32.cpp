@@ -2,8 +2,9 @@
 
 #include <shellapi.h>
 
-#include "app/config_ids.h"
-#include "app/config_text_win32.h"
+#include "common/config_text_ids.h"
+#include "common/string_ids.h"
+#include "common/resource_text_win32.h"
 #include "common/handle_win32.h"
 #include "common/url.h"
 #include "services/report_list_win32.h"

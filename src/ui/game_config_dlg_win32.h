@@ -6,7 +6,7 @@
 #include <string>
 
 #include "ui/modal_dialog_win32.h"
-#include "ui/perf_switch_settings.h"
+#include "game/perf_switch_settings.h"
 
 namespace velm {
 

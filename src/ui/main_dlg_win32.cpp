@@ -5,11 +5,11 @@
 
 #include <vector>
 
-#include "app/config_ids.h"
-#include "app/config_text_win32.h"
-#include "app/game_folder_win32.h"
-#include "app/game_settings_win32.h"
-#include "app/process_settings.h"
+#include "common/config_text_ids.h"
+#include "common/string_ids.h"
+#include "common/resource_text_win32.h"
+#include "game/game_folder_win32.h"
+#include "game/game_settings_win32.h"
 #include "common/log.h"
 #include "common/url.h"
 #include "services/last_selected_win32.h"
@@ -56,12 +56,6 @@ RECT ChildRect(HWND parent, HWND child) {
     return rect;
 }
 
-// The address the update run asks for its file list: the command line's override wins.
-std::wstring FileListUrl() {
-    const std::wstring& override_url = Settings().file_list_url_override;
-    return override_url.empty() ? LoadConfigText(kConfigFileListUrl) : override_url;
-}
-
 std::wstring WindowText(HWND window) {
     const int length = GetWindowTextLengthW(window);
     std::wstring text(size_t(length) + 1, L'\0');
@@ -82,7 +76,7 @@ const wchar_t* CloseEventForMode(int32_t mode) {
     }
 }
 
-CMainDlg::CMainDlg() : store_(kLauncherIniPath) {}
+CMainDlg::CMainDlg(const UpdateOptions& options) : UpdateRunWindow(options), store_(kLauncherIniPath) {}
 
 CMainDlg::~CMainDlg() {
     if (window_) DestroyWindow(window_);
@@ -163,7 +157,6 @@ void CMainDlg::OnInitDialog() {
     badges_ = LoadImageStrip(instance_, kBitmapServerBadges, 18, kSkinMagenta);
     row_frames_ = LoadImageStrip(instance_, kBitmapServerRows, kRowWidth, kSkinMagenta);
 
-    MutableSettings().main_window = window_;
     LONG_PTR style = GetWindowLongPtrW(window_, GWL_STYLE);
     style &= ~LONG_PTR(WS_CAPTION | WS_THICKFRAME | WS_BORDER | WS_DLGFRAME);
     SetWindowLongPtrW(window_, GWL_STYLE, style | WS_POPUP | WS_MINIMIZEBOX | WS_SYSMENU);
@@ -192,7 +185,6 @@ void CMainDlg::OnInitDialog() {
     GetCurrentDirectoryW(MAX_PATH, current);
     updater_.SetBaseDirectory(current);
     updater_.SetOwner(this);
-    updater_.SetFileListUrl(FileListUrl());
 
     HDC screen = GetDC(window_);
     background_.Reset(HBITMAP(LoadImageW(instance_, MAKEINTRESOURCEW(kBitmapBackground), IMAGE_BITMAP, 0, 0,
@@ -382,7 +374,7 @@ void CMainDlg::OnUpdateFinished(int result) {
             std::wstring address = roots.empty() ? updater_.LauncherUrl() : roots.front();
             // A list that never arrived names no server; the one that failed to send it
             // is the one worth showing.
-            if (address.empty()) address = FileListUrl();
+            if (address.empty()) address = options_.file_list_url;
             // The host without its port: "host:8080" resolves to nothing.
             UrlEndpoint endpoint;
             errors.push_back(L"Server IP: " + (SplitUrl(address, &endpoint) ? ResolveHostIp(endpoint.host) : L""));
@@ -413,10 +405,6 @@ void CMainDlg::RefreshProgressNow() {
 }
 
 void CMainDlg::ShowStatusLine(const std::wstring& text) { SetTransparentText(kMainStatusLine, text); }
-
-void CMainDlg::OnServerListText(int32_t kind, int32_t success, const std::wstring& text) {
-    if (refresh_) refresh_->OnServerListText(kind, success, text);
-}
 
 void CMainDlg::OnServerListRebuilt(size_t) {
     if (window_) PostMessageW(window_, UM_SERVER_LIST_REBUILT, 0, 0);
@@ -459,7 +447,6 @@ void CMainDlg::OnDestroy() {
     news_.Destroy();
     if (background_dc_ && background_previous_) SelectObject(background_dc_->Get(), background_previous_);
     if (scratch_dc_ && scratch_previous_) SelectObject(scratch_dc_->Get(), scratch_previous_);
-    MutableSettings().main_window = nullptr;
 }
 
 void CMainDlg::FillListsFromStore() {

@@ -6,15 +6,14 @@
 // statistics events of the window.
 //
 // Threads: as UpdateRunWindow (the UI thread may itself be waiting for a worker to stop);
-// the server list refresh calls OnServerListText and OnServerListRebuilt from its fetch
-// thread.
+// the server list refresh calls OnServerListRebuilt from its fetch thread.
 #include <windows.h>
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "app/startup_win32.h"
+#include "ui/launcher_window_win32.h"
 #include "services/game_launch_win32.h"
 #include "services/server_list_refresh_win32.h"
 #include "services/server_list_store_win32.h"
@@ -33,7 +32,7 @@ class CMainDlg : public LauncherWindow,
 public:
     enum ButtonMode : int32_t { kModeUpdate = 0, kModePlay = 1, kModeCancel = 2 };
 
-    CMainDlg();
+    explicit CMainDlg(const UpdateOptions& options);
     ~CMainDlg() override;
     CMainDlg(const CMainDlg&) = delete;
     CMainDlg& operator=(const CMainDlg&) = delete;
@@ -44,9 +43,6 @@ public:
     HWND Handle() const override { return window_; }
     // The message loop's filter: keyboard navigation of the dialog.
     bool PreTranslateMessage(MSG& message) override { return TranslateDialogMessage(message); }
-
-    // CDlgBase
-    void OnServerListText(int32_t kind, int32_t success, const std::wstring& text) override;
 
     // TServerListView (fetch thread)
     void OnServerListRebuilt(size_t realm_count) override;
@@ -69,7 +65,7 @@ private:
     void OnMainButton();
     void OnUpdateFinished(int result) override;
     void ShowStatusLine(const std::wstring& text) override;
-    void RefreshProgressNow() override;
+    void RefreshProgressNow();
     void OnCloseButton();
     void OnClose();
     void OnDestroy();

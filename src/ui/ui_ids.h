@@ -1,6 +1,8 @@
 #pragma once
-// Resource ids of the windows' dialogs, controls, skin bitmaps and texts; the resource
-// script src/ui/res/launcher.rc uses the same numbers.
+// Resource ids of the windows' dialogs, controls and skin bitmaps; the resource script
+// src/ui/res/launcher.rc uses the same numbers. The texts' ids are in common/string_ids.h.
+
+#include "common/string_ids.h"
 
 namespace velm {
 
@@ -54,12 +56,6 @@ enum SkinBitmapId : int {
     kBitmapHintServers = 260,        // 2 frames of 182
 };
 
-enum UiStringId : int {
-    kStringUpdateFailed = 134,
-    kStringUpdateErrorsHeading = 155,
-    kStringClientRunning = 173,
-};
-
 // The main window's template and controls.
 inline constexpr int kDialogMain = 152;
 inline constexpr int kIconLauncher = 128;
@@ -87,17 +83,8 @@ enum MainControlId : int {
     kMainSelection = 1039,
     kMainSelectionLabel = 1040,
 };
-// Texts of the main window.
-enum MainStringId : int {
-    kStringUpdateDone = 133,
-    kStringUnpacking = 150,
-    kStringDownloading = 151,
-    kStringOverallProgress = 154,
-    kStringChooseRealm = 169,
-    kStringCheckingFiles = 245,
-};
 
-// The update window of package mode: its template, controls and texts.
+// The update window of package mode: its template and controls.
 inline constexpr int kDialogUpdate = 153;
 enum UpdateControlId : int {
     kUpdateOverallBar = 1004,
@@ -105,11 +92,6 @@ enum UpdateControlId : int {
     kUpdateFileText = 1022,
     kUpdateOverallText = 1023,
     kUpdateStatusLine = 1030,
-};
-enum UpdateStringId : int {
-    kStringPackageApplied = 152,
-    kStringAcceptedVersionsHeading = 172,
-    kStringPackageDamaged = 246,
 };
 
 }  // namespace velm

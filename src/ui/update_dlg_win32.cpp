@@ -6,10 +6,10 @@
 #include <memory>
 #include <vector>
 
-#include "app/config_ids.h"
-#include "app/config_text_win32.h"
-#include "app/game_folder_win32.h"
-#include "app/process_settings.h"
+#include "common/config_text_ids.h"
+#include "common/string_ids.h"
+#include "common/resource_text_win32.h"
+#include "game/game_folder_win32.h"
 #include "common/log.h"
 #include "ui/error_result_dlg_win32.h"
 #include "ui/top_window_win32.h"
@@ -88,7 +88,6 @@ INT_PTR CUpdateDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 
 void CUpdateDlg::OnInitDialog() {
     progress_ = ProgressTracker(GetTickCount());
-    MutableSettings().main_window = window_;
     SetLauncherIcons(window_, instance_);
 
     for (int bar : {kUpdateOverallBar, kUpdateFileBar})
@@ -102,7 +101,7 @@ void CUpdateDlg::OnInitDialog() {
     manager_.SetPackageMode(1);
     // The switch alone names no package: the executable is then read from its start,
     // where no pack begins, and is refused like a damaged one.
-    const int64_t offset = Settings().package_marker > 0 ? Settings().package_marker : 0;
+    const int64_t offset = package_offset_ > 0 ? package_offset_ : 0;
     if (!manager_.AddUpdatePackage(ProgramPath(), offset)) {
         MessageBoxW(window_, LoadResString(kStringPackageDamaged).c_str(), kNoCaption, MB_OK);
         EndProgram();
@@ -111,8 +110,6 @@ void CUpdateDlg::OnInitDialog() {
 
     updater_.SetOwner(this);
     updater_.SetDownloadManager(&manager_);
-    updater_.SetFileListUrl(Settings().file_list_url_override.empty() ? LoadConfigText(kConfigFileListUrl)
-                                                                      : Settings().file_list_url_override);
     PrepareRun();
     // The installation is looked for once the window is on screen, so that the player sees
     // whose questions the messages and the folder browser are.
@@ -227,7 +224,6 @@ void CUpdateDlg::OnDestroy() {
     KillTimer(window_, kTimerProgress);
     // Texts posted by workers that the window will never show.
     DropPostedStatusTexts();
-    MutableSettings().main_window = nullptr;
 }
 
 }  // namespace velm

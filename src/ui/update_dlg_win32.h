@@ -12,14 +12,16 @@
 #include <string>
 #include <vector>
 
-#include "app/startup_win32.h"
+#include "ui/launcher_window_win32.h"
 #include "ui/update_run_window_win32.h"
 
 namespace velm {
 
 class CUpdateDlg : public LauncherWindow, public UpdateRunWindow {
 public:
-    CUpdateDlg() = default;
+    // package_offset is where the package starts in this executable (its marker).
+    CUpdateDlg(const UpdateOptions& options, int64_t package_offset)
+        : UpdateRunWindow(options), package_offset_(package_offset) {}
     ~CUpdateDlg() override;
     CUpdateDlg(const CUpdateDlg&) = delete;
     CUpdateDlg& operator=(const CUpdateDlg&) = delete;
@@ -29,9 +31,6 @@ public:
     bool Create(HINSTANCE instance);
     HWND Handle() const override { return window_; }
     bool PreTranslateMessage(MSG& message) override { return TranslateDialogMessage(message); }
-
-    // There is no server list in package mode.
-    void OnServerListText(int32_t, int32_t, const std::wstring&) override {}
 
 private:
     INT_PTR HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
@@ -46,12 +45,13 @@ private:
     void ShowFolderProblem(int check, const std::wstring& folder, const std::vector<std::wstring>& accepted);
     void OnUpdateFinished(int result) override;
     void ShowStatusLine(const std::wstring& text) override;
-    void RefreshProgressNow() override;
+    void RefreshProgressNow();
     void OnClose();
     void OnDestroy();
     void EndProgram();
     HWND Control(int id) const { return GetDlgItem(window_, id); }
 
+    const int64_t package_offset_;
     bool closing_ = false;
 };
 

@@ -8,14 +8,15 @@
 namespace velm {
 namespace {
 
-// The run's log texts; neither window keeps a log list, so they are only released.
-constexpr UINT UM_STATUS_TEXT = 0x0500;
+constexpr UINT UM_UPDATE_FINISHED = 0x0501;
 constexpr UINT UM_STATUS_LINE = WM_APP + 0x10;
-constexpr UINT UM_REFRESH_PROGRESS = WM_APP + 0x11;
 
 }  // namespace
 
-UpdateRunWindow::UpdateRunWindow() : progress_(0) { done_lock_.Init(); }
+UpdateRunWindow::UpdateRunWindow(const UpdateOptions& options) : options_(options), progress_(0) {
+    done_lock_.Init();
+    updater_.SetOptions(options_);
+}
 
 HWND UpdateRunWindow::CreateRunWindow(HINSTANCE instance, int template_id) {
     instance_ = instance;
@@ -25,17 +26,11 @@ HWND UpdateRunWindow::CreateRunWindow(HINSTANCE instance, int template_id) {
 
 bool UpdateRunWindow::HandleRunMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
-    case UM_STATUS_TEXT:
-        delete reinterpret_cast<std::wstring*>(lparam);
-        return true;
     case UM_STATUS_LINE: {
         std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(lparam));
         ShowStatusLine(*text);
         return true;
     }
-    case UM_REFRESH_PROGRESS:
-        RefreshProgressNow();
-        return true;
     case UM_UPDATE_FINISHED:
         OnUpdateFinished(int(wparam));
         return true;
@@ -45,7 +40,7 @@ bool UpdateRunWindow::HandleRunMessage(UINT message, WPARAM wparam, LPARAM lpara
 }
 
 void UpdateRunWindow::PrepareRun() {
-    update_thread_.SetOwner(this);
+    update_thread_.SetRun(&updater_, this);
     SetTotalBytes(0);
     ScopedLock lock(done_lock_);
     done_bytes_ = 0;
@@ -73,18 +68,9 @@ void UpdateRunWindow::EndRun() {
 
 void UpdateRunWindow::DropPostedStatusTexts() {
     DropPostedTexts(window_, UM_STATUS_LINE);
-    DropPostedTexts(window_, UM_STATUS_TEXT);
 }
 
-void UpdateRunWindow::RefreshProgress() {
-    if (GetCurrentThreadId() == ui_thread_) {
-        RefreshProgressNow();
-    } else if (window_) {
-        PostMessageW(window_, UM_REFRESH_PROGRESS, 0, 0);
-    }
-}
-
-void UpdateRunWindow::AddDoneBytes(TDownloadJobBase*, int64_t delta) {
+void UpdateRunWindow::AddDoneBytes(int64_t delta) {
     ScopedLock lock(done_lock_);
     done_bytes_ += delta;
 }
@@ -97,8 +83,13 @@ void UpdateRunWindow::SetStatusText(const std::wstring& text) {
     PostTextCopy(window_, UM_STATUS_LINE, text);
 }
 
-void UpdateRunWindow::PostNotify(uint32_t message, uintptr_t first, intptr_t second) {
-    if (window_) PostMessageW(window_, message, first, second);
+void UpdateRunWindow::ShowRunMessage(const std::wstring& text, const wchar_t* caption) {
+    HWND owner = window_ && IsWindow(window_) ? window_ : GetActiveWindow();
+    MessageBoxW(owner, text.c_str(), caption, MB_OK);
+}
+
+void UpdateRunWindow::OnRunFinished(int result) {
+    if (window_) PostMessageW(window_, UM_UPDATE_FINISHED, WPARAM(result), 0);
 }
 
 }  // namespace velm

@@ -3,51 +3,50 @@
 // window, and the update window of package mode): the job manager, the updater and its
 // thread, the byte counters the engine reports to, and the once-a-second progress sample.
 //
-// Threads: the run and the download engine reach the window through CDlgBase from their
-// own threads. AddDoneBytes, SetTotalBytes and GetTotalBytes touch counters only;
-// SetStatusText, RefreshProgress and PostNotify post to the window, so a worker never
-// waits for the UI thread. Everything else runs on the UI thread.
+// Threads: the run and the download engine reach the window through UpdateRunOwner from
+// their own threads. AddDoneBytes, SetTotalBytes and GetTotalBytes touch counters only;
+// SetStatusText and OnRunFinished post to the window, so a worker never waits for the UI
+// thread; ShowRunMessage opens a message box owned by the window on the update thread.
+// Everything else runs on the UI thread.
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 
-#include "download/dlg_base_win32.h"
-#include "download/download_manager_win32.h"
 #include "common/sync_win32.h"
+#include "download/download_manager_win32.h"
 #include "ui/modeless_dialog_win32.h"
 #include "ui/progress_display.h"
 #include "update/client_updater_win32.h"
+#include "update/update_options.h"
+#include "update/update_run_owner_win32.h"
 #include "update/update_thread_win32.h"
 
 namespace velm {
 
-class UpdateRunWindow : public CDlgBase, protected ModelessDialog {
+class UpdateRunWindow : public UpdateRunOwner, protected ModelessDialog {
 public:
-    // CDlgBase
-    void Notify(int32_t) override {}
-    CSTDownloadManager* GetDownloadManager() override { return &manager_; }
-    TJobFinishedHandler* GetUpdater() override { return &updater_; }
-    void RefreshProgress() override;
-    void AddDoneBytes(TDownloadJobBase* job, int64_t delta) override;
+    // UpdateRunOwner
+    void SetStatusText(const std::wstring& text) override;
+    void AddDoneBytes(int64_t delta) override;
     int64_t GetTotalBytes() override { return total_bytes_.load(); }
     void SetTotalBytes(int64_t total) override { total_bytes_.store(total); }
-    void SetStatusText(const std::wstring& text) override;
-    void PostNotify(uint32_t message, uintptr_t first, intptr_t second) override;
-    int32_t QueryFlag() override { return 0; }
+    void ShowRunMessage(const std::wstring& text, const wchar_t* caption) override;
+    void OnRunFinished(int result) override;
 
 protected:
     // How long closing the window waits for the run to give up.
     static constexpr DWORD kCloseWaitMs = 10000;
 
-    UpdateRunWindow();
+    // The run's options come from the executable, which reads the process's switches.
+    explicit UpdateRunWindow(const UpdateOptions& options);
     ~UpdateRunWindow() override = default;
 
     // Creates the dialog; the calling thread becomes the window's UI thread.
     HWND CreateRunWindow(HINSTANCE instance, int template_id);
-    // The messages the run's threads post (status texts, refreshes, the run's end); true
-    // when the message was one of them.
+    // The messages the run's threads post (status texts, the run's end); true when the
+    // message was one of them.
     bool HandleRunMessage(UINT message, WPARAM wparam, LPARAM lparam);
     // Zeroes the counters and hands the run's thread this window, before a run starts.
     void PrepareRun();
@@ -63,10 +62,10 @@ protected:
     void DropPostedStatusTexts();
 
     virtual void ShowStatusLine(const std::wstring& text) = 0;
-    virtual void RefreshProgressNow() = 0;
     // The run posted its result code (0 success, 1 failure, 3 launcher replaced).
     virtual void OnUpdateFinished(int result) = 0;
 
+    const UpdateOptions options_;
     HINSTANCE instance_ = nullptr;
     DWORD ui_thread_ = 0;
     CSTDownloadManager manager_;

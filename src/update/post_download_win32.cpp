@@ -25,10 +25,10 @@ void TPostDownloadProcessThread::ResetChains(const std::vector<PatchGroup>& grou
 
 bool TPostDownloadProcessThread::ApplyChain(TDownloadJobBase* job, int32_t count) {
     const std::wstring& base = updater_->BaseDirectory();
-    const std::wstring target = base + job->first_text;
+    const std::wstring target = base + job->Tag().file_name;
     bool ok = true;
     for (int32_t i = 0; i < count; ++i) {
-        std::wstring diff_path = FormatText(L"%ls%ls.diff.%d", base.c_str(), job->first_text.c_str(), i);
+        std::wstring diff_path = FormatText(L"%ls%ls.diff.%d", base.c_str(), job->Tag().file_name.c_str(), i);
         if (ok && !ApplyDiffFile(target, target, diff_path)) {
             DWORD error = GetLastError();
             LauncherLog::Instance().Write(L"Patch %ls failed (%d).\n", target.c_str(), int(error));
@@ -54,8 +54,8 @@ void TPostDownloadProcessThread::OnChainFailed(int32_t group, const std::wstring
         std::lock_guard<std::mutex> hold(lock_);
         ++chain.failed_jobs;
         if (chain.resolved) {
-            if (chain.recovered) ++updater_->recovered_;
-            else if (!line.empty()) updater_->AddError(line);
+            if (chain.recovered) ++updater_->Tally().recovered;
+            else if (!line.empty()) updater_->Tally().AddError(line);
             return;
         }
         if (!line.empty()) chain.held_lines.push_back(line);
@@ -69,7 +69,7 @@ void TPostDownloadProcessThread::OnChainFailed(int32_t group, const std::wstring
     std::lock_guard<std::mutex> hold(lock_);
     chain.fallback_job = nullptr;
     chain.resolved = true;
-    for (const std::wstring& held : chain.held_lines) updater_->AddError(held);
+    for (const std::wstring& held : chain.held_lines) updater_->Tally().AddError(held);
     chain.held_lines.clear();
 }
 
@@ -83,10 +83,10 @@ void TPostDownloadProcessThread::OnFallbackEnded(int32_t group, bool success, co
     chain.resolved = true;
     chain.recovered = success;
     if (success) {
-        updater_->recovered_ += chain.failed_jobs;
+        updater_->Tally().recovered += chain.failed_jobs;
     } else {
-        for (const std::wstring& held : chain.held_lines) updater_->AddError(held);
-        if (!line.empty()) updater_->AddError(line);
+        for (const std::wstring& held : chain.held_lines) updater_->Tally().AddError(held);
+        if (!line.empty()) updater_->Tally().AddError(line);
     }
     chain.held_lines.clear();
 }
@@ -99,13 +99,13 @@ bool TPostDownloadProcessThread::VerifyFullDownload(TDownloadJobBase* job) {
         if (!Md5File(job->Name(), digest)) return false;
         hash = Md5ToHex(digest);
     }
-    updater_->UpdateHashCacheEntry(job->Name(), hash);
-    return HashTextEquals(hash, job->second_text);
+    updater_->Cache().UpdateHashCacheEntry(job->Name(), hash);
+    return HashTextEquals(hash, job->Tag().published_md5);
 }
 
 void TPostDownloadProcessThread::ProcessFinishedJob(TDownloadJobBase* job, int32_t success,
                                                     const std::wstring& error_line) {
-    const int32_t group = job->first_counter;
+    const int32_t group = job->Tag().patch_group;
     const bool in_chain = group >= 0 && size_t(group) < chains_.size();
     const int32_t fallback_of = in_chain ? -1 : FallbackGroupOf(job);
     bool ok = true;
@@ -122,23 +122,23 @@ void TPostDownloadProcessThread::ProcessFinishedJob(TDownloadJobBase* job, int32
         if (!ok) line = job->Name() + L" : " + job->GetErrorText() + L"\n";
         if (in_chain) OnChainFailed(group, line);
         else if (fallback_of >= 0) OnFallbackEnded(fallback_of, false, line);
-        else if (!line.empty()) updater_->AddError(line);
-        ++updater_->failed_;
+        else if (!line.empty()) updater_->Tally().AddError(line);
+        ++updater_->Tally().failed;
         return;
     }
-    if (job->second_counter) {
+    if (job->Tag().full_download) {
         if (!VerifyFullDownload(job)) {
             LauncherLog::Instance().Write(L"%ls does not match its published md5.\n", job->Name().c_str());
             std::wstring line = job->Name() + L" : the downloaded file does not match its published MD5\n";
             if (fallback_of >= 0) OnFallbackEnded(fallback_of, false, line);
-            else updater_->AddError(line);
-            ++updater_->failed_;
+            else updater_->Tally().AddError(line);
+            ++updater_->Tally().failed;
             return;
         }
         if (fallback_of >= 0) OnFallbackEnded(fallback_of, true, L"");
     }
-    if (patched) updater_->UpdateHashCacheEntry(updater_->BaseDirectory() + job->first_text, L"");
-    ++updater_->completed_;
+    if (patched) updater_->Cache().UpdateHashCacheEntry(updater_->BaseDirectory() + job->Tag().file_name, L"");
+    ++updater_->Tally().completed;
 }
 
 }  // namespace velm

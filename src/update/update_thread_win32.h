@@ -1,22 +1,24 @@
 #pragma once
-// UpdateThread: runs one update run of the owner's updater and, when it ends, posts
-// UM_UPDATE_FINISHED with the result code to the owner (which handles it on its own
-// thread). Started and stopped by the owning window.
+// UpdateThread: runs one update run of the owner's updater and, when it ends, hands the
+// result code to the run's owner (which posts it to its own thread). Started and stopped
+// by the owning window.
 #include <cstdint>
 
-#include "download/dlg_base_win32.h"
 #include "common/thread_win32.h"
+#include "update/client_updater_win32.h"
+#include "update/update_run_owner_win32.h"
 
 namespace velm {
-
-inline constexpr uint32_t UM_UPDATE_FINISHED = 0x0501;
 
 class UpdateThread : public Thread {
 public:
     ~UpdateThread() override { Stop(kDefaultStopTimeoutMs); }
 
-    // Before Start; the owner outlives the thread.
-    void SetOwner(CDlgBase* owner) { owner_ = owner; }
+    // Before Start; both outlive the thread.
+    void SetRun(TClientUpdater* updater, UpdateRunOwner* owner) {
+        updater_ = updater;
+        owner_ = owner;
+    }
     int Result() const { return result_; }
 
 protected:
@@ -25,8 +27,9 @@ protected:
     void OnExit(int last_result) override;
 
 private:
-    CDlgBase* owner_ = nullptr;
-    int result_ = 1;
+    TClientUpdater* updater_ = nullptr;
+    UpdateRunOwner* owner_ = nullptr;
+    int result_ = kUpdateFailed;
 };
 
 }  // namespace velm

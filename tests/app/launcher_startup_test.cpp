@@ -4,7 +4,8 @@
 
 #include <regex>
 
-#include "app/config_ids.h"
+#include "common/config_text_ids.h"
+#include "common/string_ids.h"
 #include "app/launcher_harness_win32.h"
 #include "app/startup_win32.h"
 #include "common/file_io.h"

@@ -14,8 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "app/config_ids.h"
-#include "app/game_folder_win32.h"
+#include "common/config_text_ids.h"
+#include "common/string_ids.h"
+#include "game/game_folder_win32.h"
 #include "app/launcher_harness_win32.h"
 #include "common/file_io.h"
 #include "common/size_time_text.h"

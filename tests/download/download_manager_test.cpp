@@ -10,8 +10,6 @@
 #include <vector>
 
 #include "common/text.h"
-#include "download/dlg_base_win32.h"
-#include "download/ui_callback_win32.h"
 #include "download_fixture_win32.h"
 #include "formats/test_streams.h"
 
@@ -208,49 +206,6 @@ TEST(JobManager, AbortBeforeTheStartFailsTheJobWithoutStartingIt) {
     EXPECT_EQ(job->GetState(), kJobWaiting);
     EXPECT_EQ(callback.Completions(), std::vector<int32_t>{0});
     manager.DeleteAllJobs();
-}
-
-// Stand-in for the window that runs an update.
-class TestWindow : public CDlgBase, public TJobFinishedHandler {
-public:
-    void Notify(int32_t) override {}
-    CSTDownloadManager* GetDownloadManager() override { return nullptr; }
-    TJobFinishedHandler* GetUpdater() override { return this; }
-    void RefreshProgress() override {}
-    void AddDoneBytes(TDownloadJobBase*, int64_t delta) override { done += delta; }
-    int64_t GetTotalBytes() override { return total; }
-    void SetTotalBytes(int64_t value) override { total = value; }
-    void OnServerListText(int32_t, int32_t, const std::wstring&) override {}
-    void SetStatusText(const std::wstring&) override {}
-    void PostNotify(uint32_t, uintptr_t, intptr_t) override {}
-    int32_t QueryFlag() override { return 0; }
-    void OnJobFinished(TDownloadJobBase*, int32_t success) override { finished.push_back(success); }
-
-    std::atomic<int64_t> done{0};
-    int64_t total = 0;
-    std::vector<int32_t> finished;
-};
-
-TEST(UiCallback, ForwardsReportsToTheWindowAndTheUpdater) {
-    TDownloadFileUICallback callback;
-    StandInJob job(1);
-    // Without a window every report is dropped quietly.
-    callback.OnProgress(&job, 5);
-    callback.OnJobComplete(&job, 1);
-    callback.OnAddTotal(7);
-    TestWindow window;
-    callback.SetSink(&window);
-    callback.OnProgress(&job, 100);
-    callback.OnProgress(&job, -40);
-    callback.OnAddTotal(1000);
-    callback.OnAddTotal(24);
-    callback.OnTotalKnown(&job, 99);
-    callback.OnJobComplete(&job, 0);
-    EXPECT_EQ(window.done.load(), 60);
-    EXPECT_EQ(window.total, 1024);
-    EXPECT_EQ(window.finished, std::vector<int32_t>{0});
-    EXPECT_EQ(callback.OnReserved0(0), 1);
-    EXPECT_EQ(callback.OnReserved1(), 1);
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ void Press(HWND dialog, int id) { SendMessageW(GetDlgItem(dialog, id), BM_CLICK,
 
 std::wstring Fixture(const char* name) {
     const char* root = std::getenv("VELM_SOURCE_DIR");
-    return test::WinePath(Utf8ToWide(std::string(root ? root : ".") + "/tests/ui/fixtures/" + name));
+    return test::WinePath(Utf8ToWide(std::string(root ? root : ".") + "/tests/game/fixtures/" + name));
 }
 
 std::string Bytes(const std::wstring& path) {

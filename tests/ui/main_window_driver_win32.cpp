@@ -2,7 +2,8 @@
 
 #include <cstdlib>
 
-#include "app/config_ids.h"
+#include "common/config_text_ids.h"
+#include "common/string_ids.h"
 #include "common/file_io.h"
 #include "common/text.h"
 #include "ui/ui_ids.h"

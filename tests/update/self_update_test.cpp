@@ -6,7 +6,6 @@
 #include <atomic>
 #include <thread>
 
-#include "app/process_settings.h"
 #include "common/file_io.h"
 #include "common/md5.h"
 #include "common/text.h"
@@ -85,7 +84,7 @@ void ServeLauncher(const std::vector<uint8_t>& launcher, const std::wstring& has
 
 int RunUpdateThread(TestOwner& owner) {
     UpdateThread thread;
-    thread.SetOwner(&owner);
+    thread.SetRun(&owner.updater, &owner);
     EXPECT_TRUE(thread.Start(0));
     EXPECT_EQ(thread.Join(600000), 0);
     return thread.Result();
@@ -106,9 +105,6 @@ std::string ReadText(const std::wstring& path) {
 
 class SelfUpdate : public ::testing::Test {
 protected:
-    void SetUp() override { MutableSettings() = ProcessSettings(); }
-    void TearDown() override { MutableSettings() = ProcessSettings(); }
-
     // An installation of the current release whose launcher is an older build of the
     // stand-in (the same program with other bytes after its image).
     void Prepare(const std::string& name, TestOwner& owner) {
@@ -134,7 +130,7 @@ TEST_F(SelfUpdate, NewLauncherIsSwappedInOnceTheRunningOneHasExited) {
     ServeLauncher(fresh, AsciiLower(fresh_hash));
     TestOwner owner;
     Prepare("self_update", owner);
-    MutableSettings().self_update = 1;
+    owner.SetSelfUpdate(true);
 
     // The old launcher keeps running until released, so its file cannot be deleted yet.
     std::wstring command = L"\"" + launcher_ + L"\" --hold";
@@ -194,7 +190,7 @@ TEST_F(SelfUpdate, DamagedDownloadOrSwitchedOffLeavesTheLauncherAlone) {
         ServeLauncher(served, fresh_hash);
         TestOwner owner;
         Prepare(c.name, owner);
-        MutableSettings().self_update = c.self_update;
+        owner.SetSelfUpdate(c.self_update != 0);
 
         EXPECT_EQ(RunUpdateThread(owner), c.result);
         std::vector<std::wstring> errors = owner.updater.GetErrors();

@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 
-#include "app/process_settings.h"
 #include "formats/cmp_container.h"
 #include "common/file_io.h"
 #include "common/log.h"
@@ -50,14 +49,23 @@ void TestOwner::SetStatusText(const std::wstring& text) {
     if (on_status) on_status(*this);
 }
 
-void TestOwner::AddDoneBytes(TDownloadJobBase*, int64_t delta) {
+void TestOwner::AddDoneBytes(int64_t delta) {
     done_bytes += delta;
     if (on_progress) on_progress(*this);
 }
 
-void TestOwner::PostNotify(uint32_t message, uintptr_t first, intptr_t) {
+void TestOwner::ShowRunMessage(const std::wstring& text, const wchar_t* caption) {
+    MessageBoxW(nullptr, text.c_str(), caption, MB_OK);
+}
+
+void TestOwner::OnRunFinished(int result) {
     std::lock_guard<std::mutex> hold(lock_);
-    posted_.emplace_back(message, first);
+    results_.push_back(result);
+}
+
+void TestOwner::SetSelfUpdate(bool on) {
+    options.self_update = on;
+    updater.SetOptions(options);
 }
 
 std::vector<std::wstring> TestOwner::StatusTexts() {
@@ -65,9 +73,9 @@ std::vector<std::wstring> TestOwner::StatusTexts() {
     return status_;
 }
 
-std::vector<std::pair<uint32_t, uintptr_t>> TestOwner::Posted() {
+std::vector<int> TestOwner::Results() {
     std::lock_guard<std::mutex> hold(lock_);
-    return posted_;
+    return results_;
 }
 
 Installation::Installation(const std::string& name, int version) {
@@ -85,13 +93,13 @@ Installation::~Installation() { SetCurrentDirectoryW(previous_); }
 
 void PointRunAt(TestOwner& owner, const std::wstring& base, const std::wstring& served_base,
                 const std::wstring& file_list_url) {
-    ProcessSettings& settings = MutableSettings();
-    settings.self_update = 0;
-    settings.package_mode = 0;
-    settings.url_root_original = kPublishedBase;
-    settings.url_root_replacement = NginxUrl() + L"/" + served_base;
+    owner.options.self_update = false;
+    owner.options.package_mode = false;
+    owner.options.url_root_original = kPublishedBase;
+    owner.options.url_root_replacement = NginxUrl() + L"/" + served_base;
+    owner.options.file_list_url = file_list_url;
+    owner.updater.SetOptions(owner.options);
     owner.updater.SetBaseDirectory(base);
-    owner.updater.SetFileListUrl(file_list_url);
 }
 
 void CopyTree(const std::wstring& from, const std::wstring& to) {

@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "common/captured_log.h"
-#include "download/dlg_base_win32.h"
 #include "download/download_manager_win32.h"
 #include "update/client_updater_win32.h"
+#include "update/update_options.h"
+#include "update/update_run_owner_win32.h"
 
 namespace velm::test {
 
@@ -29,27 +30,25 @@ std::wstring NginxUrl();
 // The address the releases were published for; runs rewrite it to nginx.
 inline constexpr const wchar_t* kPublishedBase = L"http://127.0.0.1:1/releases/patch";
 
-// The owning window's part of a run: counts what it is told, posts nothing.
-class TestOwner : public CDlgBase {
+// The owning window's part of a run: counts what it is told and records the results it
+// gets; its messages are real message boxes, as the windows' are.
+class TestOwner : public UpdateRunOwner {
 public:
     TestOwner();
-    void Notify(int32_t) override {}
-    CSTDownloadManager* GetDownloadManager() override { return &manager; }
-    TJobFinishedHandler* GetUpdater() override { return &updater; }
-    void RefreshProgress() override {}
-    void AddDoneBytes(TDownloadJobBase*, int64_t delta) override;
+    void SetStatusText(const std::wstring& text) override;
+    void AddDoneBytes(int64_t delta) override;
     int64_t GetTotalBytes() override { return total_bytes.load(); }
     void SetTotalBytes(int64_t total) override { total_bytes = total; }
-    void OnServerListText(int32_t, int32_t, const std::wstring&) override {}
-    void SetStatusText(const std::wstring& text) override;
-    void PostNotify(uint32_t message, uintptr_t first, intptr_t second) override;
-    int32_t QueryFlag() override { return 0; }
+    void ShowRunMessage(const std::wstring& text, const wchar_t* caption) override;
+    void OnRunFinished(int result) override;
 
     std::vector<std::wstring> StatusTexts();
-    std::vector<std::pair<uint32_t, uintptr_t>> Posted();
+    std::vector<int> Results();
+    void SetSelfUpdate(bool on);
 
     CSTDownloadManager manager;
     TClientUpdater updater;
+    UpdateOptions options;
     std::atomic<int64_t> done_bytes{0};
     std::atomic<int64_t> total_bytes{0};
     // Runs inside SetStatusText, on the update thread.
@@ -60,7 +59,7 @@ public:
 private:
     std::mutex lock_;
     std::vector<std::wstring> status_;
-    std::vector<std::pair<uint32_t, uintptr_t>> posted_;
+    std::vector<int> results_;
 };
 
 // A fresh installation folder (the current folder while it lives) holding a copy of a

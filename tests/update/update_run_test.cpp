@@ -7,7 +7,6 @@
 #include <cwchar>
 #include <thread>
 
-#include "app/process_settings.h"
 #include "common/file_io.h"
 #include "common/file_system.h"
 #include "common/text.h"
@@ -22,17 +21,16 @@ namespace {
 std::wstring ListUrl(const std::wstring& served) { return NginxUrl() + L"/" + served + L"/filelist.xml"; }
 
 // One run on its own UpdateThread, as the window starts it; the result is what the
-// owner receives with UM_UPDATE_FINISHED.
+// owner receives when the run has ended.
 int RunUpdateThread(TestOwner& owner) {
     UpdateThread thread;
-    thread.SetOwner(&owner);
+    thread.SetRun(&owner.updater, &owner);
     EXPECT_TRUE(thread.Start(0));
     EXPECT_EQ(thread.Join(600000), 0);
-    std::vector<std::pair<uint32_t, uintptr_t>> posted = owner.Posted();
-    EXPECT_FALSE(posted.empty());
-    if (posted.empty()) return -1;
-    EXPECT_EQ(posted.back().first, UM_UPDATE_FINISHED);
-    return int(posted.back().second);
+    std::vector<int> results = owner.Results();
+    EXPECT_EQ(results.size(), 1u);
+    if (results.empty()) return -1;
+    return results.back();
 }
 
 struct Totals {
@@ -67,11 +65,7 @@ void ExpectRelease(const Installation& installation, int version) {
     }
 }
 
-class UpdateRun : public ::testing::Test {
-protected:
-    void SetUp() override { MutableSettings() = ProcessSettings(); }
-    void TearDown() override { MutableSettings() = ProcessSettings(); }
-};
+class UpdateRun : public ::testing::Test {};
 
 TEST_F(UpdateRun, EveryEarlierInstallationBecomesTheCurrentRelease) {
     struct Case {

@@ -1,28 +1,18 @@
+#include "update/launcher_self_update_win32.h"
+
 #include <windows.h>
 
-#include <pugixml.hpp>
-
-#include "app/config_text_win32.h"
-#include "app/process_settings.h"
-#include "app/show_message_win32.h"
 #include "common/file_io.h"
 #include "common/handle_win32.h"
 #include "common/log.h"
 #include "common/md5.h"
-#include "download/winnet_download_job_win32.h"
 #include "services/report_list_win32.h"
 #include "update/client_updater_win32.h"
 #include "update/replace_script.h"
-#include "update/update_texts.h"
+#include "update/update_jobs_win32.h"
 
 namespace velm {
 namespace {
-
-std::wstring RunningModulePath() {
-    wchar_t path[1024];
-    DWORD length = GetModuleFileNameW(nullptr, path, 1024);
-    return std::wstring(path, length < 1024 ? length : 0);
-}
 
 std::string ToAnsi(const std::wstring& text) {
     int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
@@ -59,58 +49,54 @@ bool StartReplaceScript() {
 
 }  // namespace
 
-int TClientUpdater::CheckLauncherUpdate(const std::wstring& path) {
-    if (!Settings().self_update) return 0;
-    std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(path, bytes, kMaxFileListBytes)) return -1;
-    pugi::xml_document document;
-    if (!document.load_buffer(bytes.data(), bytes.size())) return -1;
-    pugi::xml_node launcher = document.child(L"Root").child(L"LauncherCompressed");
-    if (!launcher) return -1;
-    const std::wstring url = launcher.attribute(L"URL").value();
-    const std::wstring hash = launcher.attribute(L"hash").value();
-    const int64_t size = launcher.attribute(L"size_compressed").as_llong(0);
-    {
-        std::lock_guard<std::mutex> hold(state_lock_);
-        launcher_url_ = url;
-    }
-    const std::wstring running = launcher_path_.empty() ? RunningModulePath() : launcher_path_;
-    if (FileHashIs(running, hash)) return 0;
+std::wstring RunningModulePath() {
+    wchar_t path[1024];
+    DWORD length = GetModuleFileNameW(nullptr, path, 1024);
+    return std::wstring(path, length < 1024 ? length : 0);
+}
 
+SelfUpdateOutcome LauncherSelfUpdate::Run(const LauncherEntry& launcher, const std::wstring& running) {
+    if (FileHashIs(running, launcher.hash)) return SelfUpdateOutcome::kCurrent;
     PostLauncherReport(L"download_launcher", L"");
-    auto* job = new TWinInetDownloadJob;
-    job->SetTimeouts(timeouts_);
-    job->Setup(url, kDownloadedLauncherPath, callback_.get(), size, kJobFlagCompressed);
-    total_ = 1;
-    manager_->AddJob(job);
-    if (owner_) owner_->SetTotalBytes(size);
-    completed_ = 0;
-    failed_ = 0;
-    int32_t completed = 0, failed = 0;
-    manager_->SetRunning(true);
-    WaitForJobs(completed, failed);
-    manager_->SetRunning(false);
-    DeleteJobs();
-    if (completed != 1 || !FileExists(kDownloadedLauncherPath)) return -1;
+    if (!Download(launcher)) return SelfUpdateOutcome::kFailed;
+    PostLauncherReport(L"launch_has_update", L"");
+    if (UpdateRunOwner* owner = run_.Owner()) owner->ShowRunMessage(run_.Options().texts.launcher_restart, L"Message");
+    StartReplacement(running);
+    return SelfUpdateOutcome::kReplacing;
+}
+
+bool LauncherSelfUpdate::Download(const LauncherEntry& launcher) {
+    PlannedJob planned;
+    planned.url = launcher.url;
+    planned.local_path = kDownloadedLauncherPath;
+    planned.expected_size = launcher.size_compressed;
+    planned.flags = kJobFlagCompressed;
+    UpdateOptions network = run_.Options();
+    network.package_mode = false;
+    TDownloadJobBase* job = MakeUpdateJob(planned, network, run_.JobCallback(), run_.Timeouts());
+    if (UpdateRunOwner* owner = run_.Owner()) owner->SetTotalBytes(launcher.size_compressed);
+    const RunOutcome outcome = run_.RunJobsToEnd({job});
+    if (outcome.completed != 1 || !FileExists(kDownloadedLauncherPath)) return false;
     // A damaged download must never replace a launcher that works.
-    if (!FileHashIs(kDownloadedLauncherPath, hash)) {
+    if (!FileHashIs(kDownloadedLauncherPath, launcher.hash)) {
         LauncherLog::Instance().Write(L"%ls does not match the published launcher md5.\n", kDownloadedLauncherPath);
         DeleteFileW(kDownloadedLauncherPath);
-        return -1;
+        return false;
     }
+    return true;
+}
 
-    PostLauncherReport(L"launch_has_update", L"");
-    ShowMessage(LoadResString(kTextLauncherRestart), L"Message", MB_OK);
+void LauncherSelfUpdate::StartReplacement(const std::wstring& running) {
+    UpdateRunOwner* owner = run_.Owner();
     DeleteFileW(kReplaceScriptPath);
     const std::string script = ReplaceScriptText(ToAnsi(running));
     if (!WriteWholeFile(kReplaceScriptPath, script.data(), script.size())) {
         PostLauncherReport(L"replace_launcher_failed0", L"");
-        ShowMessage(L"Can not replace VelmLauncher.exe code: 0", L"Error", MB_OK);
+        if (owner) owner->ShowRunMessage(L"Can not replace VelmLauncher.exe code: 0", L"Error");
     } else if (!StartReplaceScript()) {
         PostLauncherReport(L"replace_launcher_failed1", L"");
-        ShowMessage(L"Can not replace VelmLauncher", L"Error", MB_OK);
+        if (owner) owner->ShowRunMessage(L"Can not replace VelmLauncher", L"Error");
     }
-    return 1;
 }
 
 }  // namespace velm

@@ -1,14 +1,11 @@
-#include "app/game_settings_win32.h"
+#include "game/game_settings_win32.h"
 
 #include <windows.h>
 #include <shlobj.h>
 
-namespace velm {
+#include "game/perf_switch_settings.h"
 
-PerfSwitchSettings& GameSettingsModel() {
-    static PerfSwitchSettings model;
-    return model;
-}
+namespace velm {
 
 void GameSettingsPaths(std::wstring& perf_switch, std::wstring& engine) {
     wchar_t documents[MAX_PATH] = {};
@@ -18,12 +15,6 @@ void GameSettingsPaths(std::wstring& perf_switch, std::wstring& engine) {
         perf_switch = std::wstring(documents) + kPerfSwitchFileInDocuments;
         engine = std::wstring(documents) + kEngineFileInDocuments;
     }
-}
-
-void LoadGameSettingsModel() {
-    std::wstring perf_switch, engine;
-    GameSettingsPaths(perf_switch, engine);
-    GameSettingsModel().Load(perf_switch, engine);
 }
 
 }  // namespace velm

@@ -1,4 +1,4 @@
-#include "app/game_folder_win32.h"
+#include "game/game_folder_win32.h"
 
 #include <windows.h>
 

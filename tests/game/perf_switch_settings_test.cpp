@@ -1,4 +1,4 @@
-#include "ui/perf_switch_settings.h"
+#include "game/perf_switch_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@ void WriteText(const std::wstring& path, const std::string& text) {
 
 std::wstring Fixture(const char* name) {
     const char* root = std::getenv("VELM_SOURCE_DIR");
-    return Utf8ToWide(std::string(root ? root : ".") + "/tests/ui/fixtures/" + name);
+    return Utf8ToWide(std::string(root ? root : ".") + "/tests/game/fixtures/" + name);
 }
 
 // Every section header, comment and key=value of a file in order, with blank lines and

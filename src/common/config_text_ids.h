@@ -1,6 +1,7 @@
 #pragma once
-// Resource ids of the built-in configuration texts (type "CONFIG_TEXT") and of the
-// string-table texts of the shell and the online services.
+// Resource ids of the built-in configuration texts (type "CONFIG_TEXT"), which the
+// deployment file config/deployment.ini fills and velm-retarget rewrites, and of the
+// package marker.
 
 namespace velm {
 
@@ -22,19 +23,6 @@ enum ConfigTextId : int {
     kConfigRegistrationPageUrl = 901,
     kConfigHomePageUrl = 902,
     kConfigPatchPageUrl = 903,
-};
-
-enum StringId : int {
-    kStringGameCode = 144,
-    kStringGameName = 145,
-    kStringClientNotFound = 146,
-    kStringChooseInstallFolder = 149,
-    kStringGameStartFailed = 153,
-    kStringAlreadyRunning = 160,
-    kStringChooseServer = 162,
-    kStringServerUnavailable = 163,
-    kStringCannotUpgradeVersion = 171,
-    kStringNoClientVersion = 244,
 };
 
 // The 8-byte package marker resource.

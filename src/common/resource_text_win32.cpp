@@ -1,10 +1,10 @@
-#include "app/config_text_win32.h"
+#include "common/resource_text_win32.h"
 
 #include <windows.h>
 
 #include <cstring>
 
-#include "app/config_ids.h"
+#include "common/config_text_ids.h"
 
 namespace velm {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/perf_switch_settings.h"
+#include "game/perf_switch_settings.h"
 
 #include "common/ini_file.h"
 #include "common/log.h"

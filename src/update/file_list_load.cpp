@@ -1,0 +1,46 @@
+#include "update/file_list_load.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+#include "common/file_io.h"
+#include "common/text.h"
+
+namespace velm {
+namespace {
+
+// The 1-based line of a byte offset that the XML parser names in its reason, or 0 when
+// the reason is not an XML syntax error.
+int XmlErrorLine(const std::string& reason, const std::string& xml) {
+    const std::string prefix = "XML error at offset ";
+    if (reason.compare(0, prefix.size(), prefix) != 0) return 0;
+    const size_t offset = std::min<size_t>(std::strtoull(reason.c_str() + prefix.size(), nullptr, 10), xml.size());
+    return 1 + int(std::count(xml.begin(), xml.begin() + long(offset), '\n'));
+}
+
+std::wstring LoadFailedLine(const std::wstring& path, int line) {
+    return FormatText(L"%ls load failed\n line: %d", path.c_str(), line);
+}
+
+}  // namespace
+
+int LoadFileList(const std::wstring& path, const std::wstring& base, LoadedFileList& list,
+                 FileListLoadError& error) {
+    list = LoadedFileList();
+    error = FileListLoadError();
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(path, bytes, kMaxFileListBytes)) {
+        error.error_line = LoadFailedLine(path, 0);
+        return 0;
+    }
+    const std::string xml(bytes.begin(), bytes.end());
+    std::string reason;
+    if (ParseFileList(xml, base, list.document, reason, &list.unsafe_names)) return 1;
+    error.reason = Utf8ToWide(reason);
+    const int line = XmlErrorLine(reason, xml);
+    if (line > 0) error.error_line = LoadFailedLine(path, line);
+    return 0;
+}
+
+}  // namespace velm
