@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/file_system.h"
 #include "common/log.h"
 #include "common/system_error_win32.h"
-#include "formats/cmp_container.h"
 #include "download/download_job_win32.h"
 #include "formats/resume_record.h"
 
@@ -77,12 +75,8 @@ void TFileWriteThread::SetJob(TDownloadJobBase* job) {
     input_ended_ = 0;
     end_status_ = 0;
     write_failed_ = false;
-    record_md5_ = Md5();
-    record_fill_ = 0;
-    pending_entries_.clear();
     data_block_.assign(size_t(kResumeBlockSize), 0);
-    data_fill_ = 0;
-    unsynced_blocks_ = 0;
+    ResetBlocks();
 }
 
 int TFileWriteThread::Handoff(const uint8_t* data, size_t length) {
@@ -119,40 +113,53 @@ int TFileWriteThread::PrepareLocalFile(uint64_t last_modified, int64_t& resume_o
 }
 
 int TFileWriteThread::Open(int64_t valid_entries, int64_t& resume_offset) {
-    LauncherLog& log = LauncherLog::Instance();
     const std::wstring transfer = TransferPath();
     record_path_ = transfer + kResumeRecordSuffix;
     ClearReadOnly(record_path_);
     ClearReadOnly(transfer);
-    record_file_.Close();
-    data_file_.Close();
-    if (valid_entries > 0) {
-        record_file_.Reset(CreateFileW(record_path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_HIDDEN, nullptr));
-        // Entries past the resume point vouch for an older attempt: cut them off.
-        if (record_file_ && (!MoveTo(record_file_.Get(), int64_t(kResumeHeaderSize) +
-                                                          int64_t(kResumeEntrySize) * valid_entries) ||
-                             !SetEndOfFile(record_file_.Get())))
-            record_file_.Close();
-    } else {
-        CreateParentFolders(record_path_);
-        record_file_.Reset(CreateFileW(record_path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                       nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
-        if (record_file_) {
-            ResumeHeader header;
-            header.created = SystemTimeAsFileTime();
-            uint8_t bytes[kResumeHeaderSize];
-            EncodeResumeHeader(header, bytes);
-            if (!WriteAll(record_file_.Get(), bytes, sizeof(bytes)))
-                log.Write(kWriteHashFailed, record_path_.c_str(), int(GetLastError()));
-        }
-    }
-    if (!record_file_) {
-        log.Write(L"Create hashrecord file %ls failed, can't log for resume.\n", record_path_.c_str());
+    CloseFiles();
+    if (!(valid_entries > 0 ? ReopenRecord(valid_entries) : CreateRecord())) {
+        LauncherLog::Instance().Write(L"Create hashrecord file %ls failed, can't log for resume.\n",
+                                      record_path_.c_str());
         valid_entries = 0;
         resume_offset = 0;
     }
-    if (valid_entries > 0 && resume_offset > 0) {
+    if (!OpenDataFile(transfer, valid_entries > 0 && resume_offset > 0)) return 0;
+    if (resume_offset > 0) CutDataFileAt(resume_offset);
+    ResetBlocks();
+    return 1;
+}
+
+// Entries past the resume point vouch for an older attempt: they are cut off. 1 or 0.
+int TFileWriteThread::ReopenRecord(int64_t valid_entries) {
+    record_file_.Reset(CreateFileW(record_path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_HIDDEN, nullptr));
+    if (record_file_ && (!MoveTo(record_file_.Get(), int64_t(kResumeHeaderSize) +
+                                                      int64_t(kResumeEntrySize) * valid_entries) ||
+                         !SetEndOfFile(record_file_.Get())))
+        record_file_.Close();
+    return record_file_ ? 1 : 0;
+}
+
+// A new record starts with its header. A header that cannot be written is only logged:
+// the record exists to resume, and the transfer goes on without it.
+int TFileWriteThread::CreateRecord() {
+    CreateParentFolders(record_path_);
+    record_file_.Reset(CreateFileW(record_path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
+    if (!record_file_) return 0;
+    ResumeHeader header;
+    header.created = SystemTimeAsFileTime();
+    uint8_t bytes[kResumeHeaderSize];
+    EncodeResumeHeader(header, bytes);
+    if (!WriteAll(record_file_.Get(), bytes, sizeof(bytes)))
+        LauncherLog::Instance().Write(kWriteHashFailed, record_path_.c_str(), int(GetLastError()));
+    return 1;
+}
+
+// Keeps the partial file of an earlier attempt, or starts an empty one. 1 or 0.
+int TFileWriteThread::OpenDataFile(const std::wstring& transfer, bool keep_existing) {
+    if (keep_existing) {
         data_file_.Reset(CreateFileW(transfer.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     } else {
@@ -160,24 +167,26 @@ int TFileWriteThread::Open(int64_t valid_entries, int64_t& resume_offset) {
         data_file_.Reset(CreateFileW(transfer.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
-    if (!data_file_) {
-        DWORD error = GetLastError();
-        log.Write(L"Create file %ls failed! Err: %d\n", transfer.c_str(), int(error));
-        job_->SetErrorText(L"Create file failed, Error" + SystemErrorText(error));
-        return 0;
-    }
-    if (resume_offset > 0) {
-        if (!MoveTo(data_file_.Get(), resume_offset)) MoveTo(data_file_.Get(), 0);
-        // Bytes past the resume point are rewritten anyway; keeping them would make a
-        // transfer that ends early look longer than it is.
-        SetEndOfFile(data_file_.Get());
-    }
+    if (data_file_) return 1;
+    DWORD error = GetLastError();
+    LauncherLog::Instance().Write(L"Create file %ls failed! Err: %d\n", transfer.c_str(), int(error));
+    job_->SetErrorText(L"Create file failed, Error" + SystemErrorText(error));
+    return 0;
+}
+
+void TFileWriteThread::CutDataFileAt(int64_t offset) {
+    if (!MoveTo(data_file_.Get(), offset)) MoveTo(data_file_.Get(), 0);
+    // Bytes past the resume point are rewritten anyway; keeping them would make a
+    // transfer that ends early look longer than it is.
+    SetEndOfFile(data_file_.Get());
+}
+
+void TFileWriteThread::ResetBlocks() {
     record_md5_ = Md5();
     record_fill_ = 0;
     pending_entries_.clear();
     data_fill_ = 0;
     unsynced_blocks_ = 0;
-    return 1;
 }
 
 int TFileWriteThread::Run(uintptr_t) {
@@ -280,79 +289,6 @@ int TFileWriteThread::FlushData() {
     data_fill_ = 0;
     if (++unsynced_blocks_ >= kBlocksPerSync) return SyncToDisk();
     return 1;
-}
-
-void TFileWriteThread::Complete() {
-    LauncherLog& log = LauncherLog::Instance();
-    TDownloadJobBase* job = job_;
-    const std::wstring transfer = TransferPath();
-    int ok = 1;
-    if (end_status_ == 1) {
-        if (!FlushData()) ok = 0;
-        QueueRecordEntry();
-        if (!SyncToDisk()) ok = 0;
-        LARGE_INTEGER size{};
-        if (!data_file_ || !GetFileSizeEx(data_file_.Get(), &size)) size.QuadPart = -1;
-        const int64_t total = job->GetTotal();
-        if (total != 0 && size.QuadPart != total) {
-            job->SetErrorText(L"Size of downloaded file dose not match.");
-            log.DebugWrite(0, 0, L"文件大小匹配失败: %ls %lld %lld\n", transfer.c_str(),
-                           (long long)total, (long long)size.QuadPart);
-            ok = 0;
-        }
-    } else {
-        ok = 0;
-    }
-    CloseFiles();
-    int outcome = 0;
-    if (ok) {
-        DeleteFileW(record_path_.c_str());
-        if (job->Flags() & kJobFlagCompressed) {
-            job->SetState(kJobUnpacking);
-            log.DebugWrite(0, 0, L"正在解压缩 %ls\n", transfer.c_str());
-            const std::wstring final_file = FinalPath();
-            // Decoded beside the final file and moved over it only when whole: the file it
-            // replaces (the player's copy of the old version) survives a container that
-            // does not decode.
-            const std::wstring staging = final_file + L".unpack";
-            Md5 digest;
-            const bool decoded = DecodeCmpFile(transfer, staging, kMaxCmpDecodedBytes, &digest) == 0;
-            const std::wstring decoded_md5 = decoded ? Md5ToHex(digest.Finish()) : std::wstring();
-            const std::wstring& expected = job->Record().expected_md5;
-            if (decoded && !expected.empty() && !HashTextEquals(decoded_md5, expected)) {
-                DeleteFileW(staging.c_str());
-                DeleteFileW(transfer.c_str());
-                log.Write(L"%ls decodes to a file that does not match its published MD5.\n", transfer.c_str());
-                job->SetErrorText(L"Decompressed file does not match its published MD5.");
-            } else if (decoded && ReplaceFileAtomically(staging, final_file)) {
-                job->Record().decoded_md5 = decoded_md5;
-                DeleteFileW(transfer.c_str());
-                log.DebugWrite(0, 0, L"解压缩 %ls 成功\n", transfer.c_str());
-                outcome = 1;
-            } else {
-                DWORD error = GetLastError();
-                // The container stays for inspection; a half-decoded file must not pass for
-                // the real one.
-                DeleteFileW(staging.c_str());
-                log.DebugWrite(0, 0, L"解压缩 %ls 失败, Err: %d\n", transfer.c_str(), int(error));
-                job->SetErrorText(L"Decompress failed, Error:" + SystemErrorText(error));
-            }
-        } else {
-            outcome = 1;
-        }
-    } else {
-        DeleteFileW(record_path_.c_str());
-        DeleteFileW(transfer.c_str());
-    }
-    if (outcome) {
-        log.Write(L"%ls 下载完成.\n", transfer.c_str());
-        job->SetResult(kResultSucceeded);
-    } else {
-        log.Write(L"%ls 下载失败.\n", transfer.c_str());
-        job->SetResult(kResultFailed);
-    }
-    if (auto* callback = job->Record().callback) callback->OnJobComplete(job, ok && outcome ? 1 : 0);
-    job->SetState(kJobDone);
 }
 
 void TFileWriteThread::CloseFiles() {

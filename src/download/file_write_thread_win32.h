@@ -54,14 +54,30 @@ protected:
     bool IsFinished(int) override { return true; }
 
 private:
+    // Opening (file_write_thread_win32.cpp): the record and the data file, each either
+    // picked up where the transfer continues or created afresh.
+    int ReopenRecord(int64_t valid_entries);
+    int CreateRecord();
+    int OpenDataFile(const std::wstring& transfer, bool keep_existing);
+    void CutDataFileAt(int64_t offset);
+    void ResetBlocks();
+
     void TakeChunk();
     void QueueRecordEntry();
     // Writes the data block; every few blocks also flushes the file to disk and then
     // writes the record entries of the blocks that flush covered. 1 or 0.
     int FlushData();
     int SyncToDisk();
-    void Complete();
     void CloseFiles();
+
+    // The end of the transfer, in order (file_write_completion_win32.cpp). SettleTransfer,
+    // PlaceTransfer and DecodeTransfer return 1 or 0.
+    void Complete();
+    int SettleTransfer();
+    int PlaceTransfer();
+    int DecodeTransfer();
+    void DiscardTransfer();
+    void ReportCompletion(int ok, int placed);
     std::wstring TransferPath() const;
     std::wstring FinalPath() const;
 

@@ -17,6 +17,7 @@
 
 #include "download/download_job_win32.h"
 #include "download/download_timeouts.h"
+#include "common/internet_handle_win32.h"
 #include "common/sync_win32.h"
 #include "common/thread_win32.h"
 
@@ -42,6 +43,10 @@ public:
     void OnInternetStatus(DWORD status, void* information, DWORD length);
 
 protected:
+    // How a step of a transfer ends: kNext carries on with the following step; the others
+    // end the attempt (kRetry) or the run.
+    enum Step { kNext, kRetry, kSucceeded, kFailed, kWriteFailed };
+
     int Run(uintptr_t argument) override;
     bool IsFinished(int) override { return true; }
     void OnTerminate() override;
@@ -49,23 +54,43 @@ protected:
     int CheckAborted();
     // 1 taken, -1 aborted, -2 the write thread has given up.
     int DeliverUntilTaken(const uint8_t* data, size_t length);
+    // Ends the run after its last step: Finish with the outcome, and on kWriteFailed also
+    // the job's completion, which the write thread will not report. 0 or -1 for Run.
+    int EndRun(TDownloadJobBase::DownloadRecord* record, Step last);
 
 private:
-    enum Wait { kWaitDone = 1, kWaitTimedOut = 0, kWaitAborted = -1 };
+    enum Wait { kWaitDone = 1, kWaitTimedOut = 0, kWaitAborted = -1, kWaitNotNeeded = 2 };
 
+    // The thread's WinINet plumbing (http_download_thread_win32.cpp).
     void DropCurrentJob();
-    int WaitStatus(DWORD status, DWORD timeout_ms);
-    void EnsureBound();
+    void UnbindContext();
     void CloseRequest();
-    Wait WaitForRequest(const wchar_t* timeout_line);
-    int OpenTransfer(TDownloadJobBase::DownloadRecord* record, int64_t offset);
-    // 0 after the pause, -1 when the job was aborted during it.
-    int PauseAfterFailure();
+    void EnsureBound();
+    int WaitStatus(DWORD status, DWORD timeout_ms);
+    Wait WaitForRequest(DWORD timeout_ms, const wchar_t* timeout_line);
     int RestartWriter(TDownloadJobBase::DownloadRecord* record);
     void Report(TDownloadJobBase::DownloadRecord* record, int64_t delta);
-    int RunAttempts(TDownloadJobBase::DownloadRecord* record);
     int HttpStatus();
     void SetHttpError(DWORD code, const std::wstring& url);
+    // 0 after the pause, -1 when the job was aborted during it.
+    int PauseAfterFailure();
+    int RunAttempts(TDownloadJobBase::DownloadRecord* record);
+
+    // The steps of one attempt, in order (http_download_attempt_win32.cpp).
+    Step RunAttempt(TDownloadJobBase::DownloadRecord* record, int& attempt);
+    Step StartAttempt(TDownloadJobBase::DownloadRecord* record, int& attempt);
+    Wait OpenUrl(const std::wstring& url, const std::wstring* header, const wchar_t* pending_line,
+                 const wchar_t* timeout_line);
+    Step Probe(TDownloadJobBase::DownloadRecord* record, uint64_t& last_modified);
+    Step ReadProbeAnswer(TDownloadJobBase::DownloadRecord* record, uint64_t& last_modified);
+    Step PrepareTransferFile(uint64_t last_modified, int64_t& total);
+    Step OpenBody(TDownloadJobBase::DownloadRecord* record);
+    // 1: the transfer request is open at the right place; 0: this attempt failed; -1: aborted.
+    int OpenTransfer(TDownloadJobBase::DownloadRecord* record, int64_t offset);
+    int AcceptTransferAnswer(TDownloadJobBase::DownloadRecord* record, int64_t offset);
+    Step ReadBody(TDownloadJobBase::DownloadRecord* record, int64_t total);
+    Step ReadChunk(size_t& length);
+    Step EndBody();
 
     TFileWriteThread& writer_;
     const DownloadTimeouts timeouts_;
@@ -76,8 +101,11 @@ private:
     std::atomic<int> closing_count_{0};
     std::atomic<DWORD> async_error_{0};
     uint32_t context_id_ = 0;
-    HINTERNET root_ = nullptr;
-    std::atomic<HINTERNET> request_{nullptr};
+    // Declared before request_, so that the request closes before its root.
+    InternetHandle root_;
+    // Set on a WinINet thread when an asynchronous open creates it, forgotten there when
+    // it closes.
+    InternetHandle request_;
     bool retry_ = false;
     // Bytes of the file that this attempt has on disk or in flight: the resume point and
     // what the end of data is compared with the total.

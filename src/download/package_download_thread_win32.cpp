@@ -16,13 +16,18 @@ constexpr uint64_t kAlwaysNewer = ~uint64_t(0);
 }  // namespace
 
 int TWinInetUpdatePackageDownloadThread::Run(uintptr_t argument) {
-    LauncherLog& log = LauncherLog::Instance();
     auto* record = reinterpret_cast<TDownloadJobBase::DownloadRecord*>(argument);
     if (!record) {
         Finish(0);
         return -1;
     }
     job_ = record->job;
+    return EndRun(record, StreamEntry(record));
+}
+
+TWinInetDownloadThread::Step TWinInetUpdatePackageDownloadThread::StreamEntry(
+    TDownloadJobBase::DownloadRecord* record) {
+    LauncherLog& log = LauncherLog::Instance();
     CSTDownloadManager* manager = job_->Manager();
     const PackFile* pack = nullptr;
     int64_t size = 0;
@@ -30,61 +35,43 @@ int TWinInetUpdatePackageDownloadThread::Run(uintptr_t argument) {
     if (manager) entry = manager->OpenInUpdatePackages(record->url, pack, nullptr, &size);
     if (!entry.Valid()) {
         log.Write(L"OpenPackFile %ls failed", record->url.c_str());
-        Finish(0);
-        return -1;
+        return kFailed;
     }
     if (record->callback) record->callback->OnTotalKnown(job_, size);
     job_->SetTotal(size);
     int64_t resume_offset = 0;
-    if (!PrepareLocalFile(kAlwaysNewer, resume_offset)) {
-        Finish(0);
-        return -1;
-    }
+    if (!PrepareLocalFile(kAlwaysNewer, resume_offset)) return kFailed;
     log.Write(L"Reading file：%ls\n", record->transfer_file.c_str());
     uint8_t buffer[kReadSize];
+    const Step copied = CopyEntry(record, *manager, pack, entry, size, buffer);
+    if (copied != kNext) return copied;
+    return DeliverUntilTaken(buffer, 0) == 1 ? kSucceeded : kFailed;
+}
+
+// Hands the entry's size bytes to the write thread, chunk by chunk; kNext when all went.
+TWinInetDownloadThread::Step TWinInetUpdatePackageDownloadThread::CopyEntry(
+    TDownloadJobBase::DownloadRecord* record, CSTDownloadManager& manager, const PackFile* pack,
+    PackEntryHandle& entry, int64_t size, uint8_t (&buffer)[kReadSize]) {
     for (int64_t remaining = size; remaining > 0;) {
-        if (CheckAborted()) {
-            Finish(0);
-            return -1;
-        }
+        if (CheckAborted()) return kFailed;
         const size_t want = size_t(std::min<int64_t>(remaining, int64_t(kReadSize)));
         int64_t got = 0;
-        if (!manager->ReadUpdatePackage(pack, entry, buffer, want, got)) {
+        if (!manager.ReadUpdatePackage(pack, entry, buffer, want, got)) {
             const DWORD error = GetLastError();
-            log.Write(L"ReadPackFile failed with error %d.", int(error));
+            LauncherLog::Instance().Write(L"ReadPackFile failed with error %d.", int(error));
             job_->SetErrorText(L"ReadPackFile failed, Error:" + SystemErrorText(error));
-            Finish(0);
-            return -1;
+            return kFailed;
         }
         remaining -= got;
         if (record->callback) record->callback->OnProgress(job_, got);
         // The package ends before the entry does.
-        if (got == 0) {
-            Finish(0);
-            return -1;
-        }
+        if (got == 0) return kFailed;
         job_->AddDownloaded(got);
         const int delivered = DeliverUntilTaken(buffer, size_t(got));
-        if (delivered == -2) {
-            // The write thread has stopped on a disk error and will not complete the job.
-            log.Write(L"%d|File write failed, stop.\n", Serial());
-            Finish(0);
-            job_->SetResult(kResultFailed);
-            if (record->callback) record->callback->OnJobComplete(job_, 0);
-            job_->SetState(kJobDone);
-            return -1;
-        }
-        if (delivered != 1) {
-            Finish(0);
-            return -1;
-        }
+        if (delivered == -2) return kWriteFailed;
+        if (delivered != 1) return kFailed;
     }
-    if (DeliverUntilTaken(buffer, 0) != 1) {
-        Finish(0);
-        return -1;
-    }
-    Finish(1);
-    return 0;
+    return kNext;
 }
 
 }  // namespace velm

@@ -11,6 +11,10 @@
 
 namespace velm {
 
+class CSTDownloadManager;
+class PackEntryHandle;
+class PackFile;
+
 class TWinInetUpdatePackageDownloadThread : public TWinInetDownloadThread {
 public:
     using TWinInetDownloadThread::TWinInetDownloadThread;
@@ -19,6 +23,12 @@ public:
 
 protected:
     int Run(uintptr_t argument) override;
+
+private:
+    Step StreamEntry(TDownloadJobBase::DownloadRecord* record);
+    Step CopyEntry(TDownloadJobBase::DownloadRecord* record, CSTDownloadManager& manager,
+                   const PackFile* pack, PackEntryHandle& entry, int64_t size,
+                   uint8_t (&buffer)[kReadSize]);
 };
 
 }  // namespace velm
