@@ -15,10 +15,10 @@
 #include <string>
 
 #include "app/startup_win32.h"
+#include "common/gdi_win32.h"
 #include "services/game_launch_win32.h"
 #include "services/server_list_refresh_win32.h"
 #include "services/server_list_store_win32.h"
-#include "ui/gdi_win32.h"
 #include "ui/skin_button_win32.h"
 #include "ui/tip_window_win32.h"
 #include "ui/update_run_window_win32.h"
