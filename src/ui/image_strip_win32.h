@@ -2,7 +2,7 @@
 // Skin bitmaps cut into image lists of equal-width frames.
 #include <windows.h>
 
-#include "ui/gdi_win32.h"
+#include "common/gdi_win32.h"
 
 namespace velm {
 

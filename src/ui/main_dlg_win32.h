@@ -11,13 +11,15 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "ui/launcher_window_win32.h"
+#include "common/gdi_win32.h"
 #include "services/game_launch_win32.h"
 #include "services/server_list_refresh_win32.h"
 #include "services/server_list_store_win32.h"
-#include "ui/gdi_win32.h"
 #include "ui/skin_button_win32.h"
 #include "ui/tip_window_win32.h"
 #include "ui/update_run_window_win32.h"
@@ -53,25 +55,45 @@ public:
     void CloseAfterLaunch() override;
 
 private:
-    static LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
-                                        UINT_PTR id, DWORD_PTR self);
+    // The window and its dispatch (main_dlg_win32.cpp).
     INT_PTR HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
-    LRESULT HandleControlMessage(HWND control, UINT message, WPARAM wparam, LPARAM lparam);
-
-    void OnInitDialog();
     void OnCommand(int id, int code);
     void OnTimer(UINT_PTR id);
-    void SetButtonMode(int32_t mode, bool enable);
-    void OnMainButton();
-    void OnUpdateFinished(int result) override;
-    void ShowStatusLine(const std::wstring& text) override;
-    void RefreshProgressNow();
+    void OpenPage(int config_text_id);
+    void OpenGameSettings();
     void OnCloseButton();
     void OnClose();
     void OnDestroy();
-    void OpenPage(int config_text_id);
-    void ShowLocalVersion();
+    HWND Control(int id) const { return GetDlgItem(window_, id); }
 
+    // Creation of the controls and the skin (main_dlg_layout_win32.cpp).
+    void OnInitDialog();
+    void CreateHints();
+    void MakeSkinnedFrame();
+    void OpenNewsPage();
+    void PrepareUpdater();
+    void LoadSkin();
+    void SubclassControls();
+    void AttachSkinButtons();
+    void StartTimers();
+
+    // Painting over the skin (main_dlg_paint_win32.cpp).
+    static LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
+                                        UINT_PTR id, DWORD_PTR self);
+    LRESULT HandleControlMessage(HWND control, UINT message, WPARAM wparam, LPARAM lparam);
+    LRESULT ProgressBarMessage(HWND bar, UINT message, WPARAM wparam, LPARAM lparam);
+    LRESULT ServerListMessage(HWND list, UINT message, WPARAM wparam, LPARAM lparam);
+    INT_PTR ControlColour(UINT message, HDC dc);
+    void SetTransparentText(int control_id, const std::wstring& text);
+    void PaintBackground(HWND control, HDC dc);
+    void PaintProgressBar(HWND bar, HDC dc);
+    void PaintRealmPlaceholder(HWND list);
+    // The server list's rows; FALSE for items of other controls.
+    INT_PTR MeasureServerRow(MEASUREITEMSTRUCT& measure);
+    INT_PTR DrawServerRow(const DRAWITEMSTRUCT& item);
+    void ComposeServerRow(const DRAWITEMSTRUCT& item);
+
+    // The realm and server lists, the choice and its hints (main_dlg_servers_win32.cpp).
     void FillListsFromStore();
     void FillServerList(int server_to_select);
     void OnRealmChange();
@@ -81,13 +103,20 @@ private:
     void ShowServerHints(bool wanted);
     bool RealmChosen() const;
     bool ServerChosen() const;
+    // The record of a server of the chosen realm; empty when there is no such server.
+    ServerRecord ServerOfChosenRealm(size_t server);
 
-    void SetTransparentText(int control_id, const std::wstring& text);
-    void PaintBackground(HWND control, HDC dc);
-    void PaintProgressBar(HWND bar, HDC dc);
-    void PaintRealmPlaceholder(HWND list);
-    void DrawServerRow(const DRAWITEMSTRUCT& item);
-    HWND Control(int id) const { return GetDlgItem(window_, id); }
+    // The main button and the update run's outcome (main_dlg_run_win32.cpp).
+    void SetButtonMode(int32_t mode, bool enable);
+    void OnMainButton();
+    void StartGame();
+    void OnUpdateFinished(int result) override;
+    void OnUpdateSucceeded();
+    void OnUpdateFailed();
+    void ShowRunErrors(std::vector<std::wstring> errors);
+    void ShowStatusLine(const std::wstring& text) override;
+    void RefreshProgressNow();
+    void ShowLocalVersion();
 
     ServerListStore store_;
     std::unique_ptr<TServerListRefresh> refresh_;
@@ -98,12 +127,11 @@ private:
     CTipWindow realm_hint_, server_arrow_hint_, server_frame_hint_;
     UniqueImageList status_icons_, badges_, row_frames_;
 
-    UniqueBitmap background_;
-    std::unique_ptr<MemoryDc> background_dc_;
-    HGDIOBJ background_previous_ = nullptr;
-    UniqueBitmap scratch_;
-    std::unique_ptr<MemoryDc> scratch_dc_;
-    HGDIOBJ scratch_previous_ = nullptr;
+    // The skin the window and its controls paint from, and the scratch surface a server
+    // row is composed on (with the window's font) before it reaches the screen.
+    std::unique_ptr<BitmapDc> background_;
+    std::unique_ptr<BitmapDc> scratch_;
+    std::optional<ScopedSelect> scratch_font_;
     UniqueBitmap progress_fill_, progress_track_;
 
     int32_t mode_ = kModeUpdate;

@@ -9,7 +9,7 @@
 // because the windows hold its address.
 #include <windows.h>
 
-#include "ui/gdi_win32.h"
+#include "common/gdi_win32.h"
 
 namespace velm {
 

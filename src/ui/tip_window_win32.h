@@ -8,7 +8,7 @@
 // comes first. Not copyable or movable, because the windows hold its address.
 #include <windows.h>
 
-#include "ui/gdi_win32.h"
+#include "common/gdi_win32.h"
 
 namespace velm {
 

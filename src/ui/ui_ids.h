@@ -56,6 +56,19 @@ enum SkinBitmapId : int {
     kBitmapHintServers = 260,        // 2 frames of 182
 };
 
+// The width of one frame of each strip above.
+inline constexpr int kCloseButtonFrameWidth = 41;
+inline constexpr int kMinimiseButtonFrameWidth = 40;
+inline constexpr int kPageButtonFrameWidth = 97;  // home page, patch, account, settings
+inline constexpr int kMainButtonFrameWidth = 135;  // each of its faces: cancel, play, update
+inline constexpr int kPlusButtonFrameWidth = 30;
+inline constexpr int kServerStatusFrameWidth = 11;
+inline constexpr int kServerBadgeFrameWidth = 18;
+inline constexpr int kServerRowFrameWidth = 163;
+inline constexpr int kHintRealmFrameWidth = 182;
+inline constexpr int kHintArrowFrameWidth = 66;
+inline constexpr int kHintServersFrameWidth = 182;
+
 // The main window's template and controls.
 inline constexpr int kDialogMain = 152;
 inline constexpr int kIconLauncher = 128;

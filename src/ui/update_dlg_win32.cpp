@@ -20,8 +20,7 @@ namespace {
 
 constexpr UINT_PTR kTimerProgress = 100;
 constexpr UINT kProgressPeriodMs = 1000;
-// Past the run's own messages, WM_APP + 0x10 and 0x11 (UpdateRunWindow).
-constexpr UINT UM_BEGIN_UPDATE = WM_APP + 0x12;
+constexpr UINT UM_BEGIN_UPDATE = UpdateRunWindow::kFirstOwnMessage;
 // The message boxes of this window have an empty title bar.
 constexpr const wchar_t* kNoCaption = L"";
 

@@ -36,6 +36,9 @@ public:
     void OnRunFinished(int result) override;
 
 protected:
+    // The first message number a window built on this base may use for its own messages;
+    // the ones below it are the run's.
+    static constexpr UINT kFirstOwnMessage = WM_APP + 0x12;
     // How long closing the window waits for the run to give up.
     static constexpr DWORD kCloseWaitMs = 10000;
 

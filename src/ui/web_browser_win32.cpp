@@ -4,6 +4,8 @@
 #include <ole2.h>
 #include <oleauto.h>
 
+#include <utility>
+
 namespace velm {
 
 // The container side of the in-place browser: one object answers for the client site,
@@ -13,16 +15,15 @@ public:
     BrowserSite(HWND parent, const RECT& area) : parent_(parent), area_(area) {}
 
     bool Open() {
-        if (FAILED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
-                                    reinterpret_cast<void**>(&object_))))
+        if (FAILED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject, object_.Out())))
             return false;
         if (FAILED(object_->SetClientSite(static_cast<IOleClientSite*>(this)))) return false;
-        OleSetContainedObject(object_, TRUE);
+        OleSetContainedObject(object_.Get(), TRUE);
         RECT area = area_;
         if (FAILED(object_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, static_cast<IOleClientSite*>(this), 0,
                                    parent_, &area)))
             return false;
-        if (FAILED(object_->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&browser_)))) return false;
+        if (FAILED(object_->QueryInterface(IID_IWebBrowser2, browser_.Out()))) return false;
         browser_->put_Left(area_.left);
         browser_->put_Top(area_.top);
         browser_->put_Width(area_.right - area_.left);
@@ -33,26 +34,22 @@ public:
 
     bool Navigate(const std::wstring& url) {
         if (!browser_ || url.empty()) return false;
-        BSTR address = SysAllocString(url.c_str());
+        const UniqueBstr address(url);
         if (!address) return false;
         VARIANT empty;
         VariantInit(&empty);
-        const HRESULT result = browser_->Navigate(address, &empty, &empty, &empty, &empty);
-        SysFreeString(address);
-        return SUCCEEDED(result);
+        return SUCCEEDED(browser_->Navigate(address.Get(), &empty, &empty, &empty, &empty));
     }
 
     void Close() {
         if (browser_) {
             browser_->Stop();
-            browser_->Release();
-            browser_ = nullptr;
+            browser_.Reset();
         }
         if (object_) {
             object_->Close(OLECLOSE_NOSAVE);
             object_->SetClientSite(nullptr);
-            object_->Release();
-            object_ = nullptr;
+            object_.Reset();
         }
     }
 
@@ -145,19 +142,22 @@ private:
     LONG references_ = 1;
     HWND parent_;
     RECT area_;
-    IOleObject* object_ = nullptr;
-    IWebBrowser2* browser_ = nullptr;
+    ComPtr<IOleObject> object_;
+    ComPtr<IWebBrowser2> browser_;
 };
+
+WebBrowserHost::WebBrowserHost() = default;
+
+WebBrowserHost::~WebBrowserHost() { Destroy(); }
 
 bool WebBrowserHost::Create(HWND parent, const RECT& area) {
     Destroy();
-    auto* site = new BrowserSite(parent, area);
+    ComPtr<BrowserSite> site(new BrowserSite(parent, area));
     if (!site->Open()) {
         site->Close();
-        site->Release();
         return false;
     }
-    site_ = site;
+    site_ = std::move(site);
     return true;
 }
 
@@ -166,8 +166,7 @@ bool WebBrowserHost::Navigate(const std::wstring& url) { return site_ && site_->
 void WebBrowserHost::Destroy() {
     if (!site_) return;
     site_->Close();
-    site_->Release();
-    site_ = nullptr;
+    site_.Reset();
 }
 
 }  // namespace velm

@@ -9,14 +9,16 @@
 
 #include <string>
 
+#include "common/com_win32.h"
+
 namespace velm {
 
 class BrowserSite;
 
 class WebBrowserHost {
 public:
-    WebBrowserHost() = default;
-    ~WebBrowserHost() { Destroy(); }
+    WebBrowserHost();
+    ~WebBrowserHost();
     WebBrowserHost(const WebBrowserHost&) = delete;
     WebBrowserHost& operator=(const WebBrowserHost&) = delete;
 
@@ -28,10 +30,10 @@ public:
     bool Navigate(const std::wstring& url);
     // Closes the control; also done by the destructor. The parent must still exist.
     void Destroy();
-    bool Active() const { return site_ != nullptr; }
+    bool Active() const { return bool(site_); }
 
 private:
-    BrowserSite* site_ = nullptr;
+    ComPtr<BrowserSite> site_;
 };
 
 }  // namespace velm

@@ -1,9 +1,9 @@
 #include "ui/ui_test_support_win32.h"
 
 #include "common/file_io.h"
+#include "common/gdi_win32.h"
 #include "common/text.h"
 #include "services/loopback_env.h"
-#include "ui/gdi_win32.h"
 
 namespace velm::test {
 namespace {

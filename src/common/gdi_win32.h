@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <optional>
 #include <utility>
 
 namespace velm {
@@ -89,6 +90,44 @@ public:
 private:
     HDC dc_;
     HGDIOBJ previous_;
+};
+
+// A memory DC holding one bitmap, selected from construction until Deselect or the end,
+// so that the bitmap can be painted from for as long as the owner keeps it. Members go in
+// the order that undoes them: selection, then the DC, then the bitmap.
+class BitmapDc {
+public:
+    BitmapDc(HDC compatible_with, UniqueBitmap bitmap) : bitmap_(std::move(bitmap)), dc_(compatible_with) {
+        if (bitmap_) selection_.emplace(dc_.Get(), bitmap_.Get());
+    }
+    BitmapDc(const BitmapDc&) = delete;
+    BitmapDc& operator=(const BitmapDc&) = delete;
+
+    HDC Get() const { return dc_.Get(); }
+    explicit operator bool() const { return bool(bitmap_); }
+    // Puts the DC's own bitmap back; the DC and the bitmap stay.
+    void Deselect() { selection_.reset(); }
+
+private:
+    UniqueBitmap bitmap_;
+    MemoryDc dc_;
+    std::optional<ScopedSelect> selection_;
+};
+
+// GetDC and ReleaseDC: a window's DC for drawing outside WM_PAINT.
+class WindowDc {
+public:
+    explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
+    ~WindowDc() {
+        if (dc_) ReleaseDC(window_, dc_);
+    }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+    HDC Get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
 };
 
 // BeginPaint and EndPaint.
