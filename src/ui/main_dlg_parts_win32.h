@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ui/ui_ids.h"
+#include "ui/update_run_window_win32.h"
 
 namespace velm::main_dlg {
 
@@ -19,6 +20,6 @@ inline constexpr UINT_PTR kTimerProgress = 100;
 inline constexpr UINT_PTR kTimerServerList = 102;
 
 // The server list rebuilt on the fetch thread.
-inline constexpr UINT UM_SERVER_LIST_REBUILT = UpdateRunWindow::kFirstOwnMessage;
+inline constexpr UINT UM_SERVER_LIST_REBUILT = kFirstWindowOwnMessage;
 
 }  // namespace velm::main_dlg

@@ -20,7 +20,7 @@ namespace {
 
 constexpr UINT_PTR kTimerProgress = 100;
 constexpr UINT kProgressPeriodMs = 1000;
-constexpr UINT UM_BEGIN_UPDATE = UpdateRunWindow::kFirstOwnMessage;
+constexpr UINT UM_BEGIN_UPDATE = kFirstWindowOwnMessage;
 // The message boxes of this window have an empty title bar.
 constexpr const wchar_t* kNoCaption = L"";
 

@@ -25,6 +25,10 @@
 
 namespace velm {
 
+// The first message number a window built on UpdateRunWindow may use for messages of its
+// own; the ones below it are the run's.
+inline constexpr UINT kFirstWindowOwnMessage = WM_APP + 0x12;
+
 class UpdateRunWindow : public UpdateRunOwner, protected ModelessDialog {
 public:
     // UpdateRunOwner
@@ -36,9 +40,6 @@ public:
     void OnRunFinished(int result) override;
 
 protected:
-    // The first message number a window built on this base may use for its own messages;
-    // the ones below it are the run's.
-    static constexpr UINT kFirstOwnMessage = WM_APP + 0x12;
     // How long closing the window waits for the run to give up.
     static constexpr DWORD kCloseWaitMs = 10000;
 
