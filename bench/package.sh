@@ -13,9 +13,9 @@ if [ ! -x "$bench" ] || [ -n "$(find "$root/src" "$root/bench/package_bench.cpp"
       -name '*.[ch]*' | head -1)" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVELM_SANITIZE=OFF \
         -DVELM_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$build" -j2 --target velm_download_core velm_update_core >/dev/null
+  cmake --build "$build" -j2 --target velm_formats >/dev/null
   g++ -std=c++17 -O2 -I"$root/src" "$root/bench/package_bench.cpp" \
-      "$build/src/download/libvelm_download_core.a" "$build/src/update/libvelm_update_core.a" \
+      "$build/src/formats/libvelm_formats.a" \
       "$build/src/common/libvelm_common.a" "$build/libpugixml.a" "$build/liblzma_sdk.a" \
       -o "$bench"
 fi

@@ -16,6 +16,8 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 status=0
+echo "test: layers"
+python3 "$root/scripts/check_layers.py" || status=1
 echo "test: native"
 (cd "$root/build/native" && ctest --output-on-failure -j "$(nproc)") || status=1
 # A few seconds per fuzz target over its seeds and the inputs kept in fuzz/regressions/.

@@ -12,6 +12,7 @@ if [ ! -x "$CHECK_BENCH" ] || [ -n "$(find "$bench_root/src" "$bench_root/bench/
         -DVELM_BUILD_TESTS=OFF >/dev/null
   cmake --build "$bench_build" -j2 --target velm-publish velm_update_core >/dev/null
   g++ -std=c++17 -O2 -I"$bench_root/src" "$bench_root/bench/check_bench.cpp" \
-      "$bench_build/src/update/libvelm_update_core.a" "$bench_build/src/common/libvelm_common.a" \
+      "$bench_build/src/update/libvelm_update_core.a" "$bench_build/src/formats/libvelm_formats.a" \
+      "$bench_build/src/common/libvelm_common.a" \
       "$bench_build/libpugixml.a" "$bench_build/liblzma_sdk.a" -o "$CHECK_BENCH"
 fi

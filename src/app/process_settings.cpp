@@ -4,14 +4,6 @@
 
 namespace velm {
 
-namespace {
-ProcessSettings g_settings;
-}
-
-const ProcessSettings& Settings() { return g_settings; }
-
-ProcessSettings& MutableSettings() { return g_settings; }
-
 void ApplySwitches(const std::wstring& command_line, ProcessSettings& settings) {
     if (FindSwitch(command_line, L"-SHOWDEBUG")) settings.debug_console = 1;
     if (FindSwitch(command_line, L"-NOSELFUPDATE")) settings.self_update = 0;

@@ -1,6 +1,6 @@
 #pragma once
-// Process-wide settings: written by start-up before any other thread exists, read-only
-// afterwards (so readers on any thread need no lock).
+// The settings of one program run: made by start-up from the command line's switches and
+// the package marker, and handed to the window it creates.
 #include <cstdint>
 #include <string>
 
@@ -8,7 +8,6 @@ namespace velm {
 
 struct ProcessSettings {
     int debug_console = 0;
-    void* console_output = nullptr;
     int self_update = 1;
     int package_mode = 0;
     int64_t package_marker = 0;
@@ -16,10 +15,6 @@ struct ProcessSettings {
     std::wstring url_root_replacement;
     std::wstring url_root_original;
 };
-
-const ProcessSettings& Settings();
-// Start-up only.
-ProcessSettings& MutableSettings();
 
 // Steps 3 to 6 of the start-up: the switches of the entry point's command line.
 void ApplySwitches(const std::wstring& command_line, ProcessSettings& settings);

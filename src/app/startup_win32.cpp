@@ -13,6 +13,7 @@
 #include "app/install_code.h"
 #include "app/command_line.h"
 #include "app/process_settings.h"
+#include "common/com_win32.h"
 #include "common/handle_win32.h"
 #include "common/file_io.h"
 #include "common/log.h"
@@ -21,12 +22,11 @@
 namespace velm {
 namespace {
 
-void OpenDebugConsole(ProcessSettings& settings) {
+void OpenDebugConsole() {
     AllocConsole();
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     if (!output || output == INVALID_HANDLE_VALUE) return;
     SetConsoleScreenBufferSize(output, COORD{160, 4096});
-    settings.console_output = output;
     LauncherLog::Instance().SetConsole(output);
 }
 
@@ -62,7 +62,7 @@ int RunWindow(HINSTANCE instance, LauncherWindowFactory create_window, const Pro
 
 int StartupProcedure(HINSTANCE instance, const std::wstring& command_line, int show_command,
                      LauncherWindowFactory create_main_window, LauncherWindowFactory create_update_window) {
-    ProcessSettings& settings = MutableSettings();
+    ProcessSettings settings;
 
     UniqueHandle mutex(CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
@@ -73,7 +73,7 @@ int StartupProcedure(HINSTANCE instance, const std::wstring& command_line, int s
 
     if (FindSwitch(command_line, L"-SHOWDEBUG")) {
         settings.debug_console = 1;
-        OpenDebugConsole(settings);
+        OpenDebugConsole();
     }
     ApplySwitches(command_line, settings);
     int64_t marker = 0;
@@ -111,7 +111,7 @@ int RunLauncher(HINSTANCE instance, const wchar_t* command_line, int show_comman
     SetCurrentDirectoryW(ProgramFolder().c_str());
 
     // OLE, not only COM: the main window hosts the web browser control in place.
-    const bool ole_ready = SUCCEEDED(OleInitialize(nullptr));
+    const OleScope ole;
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
 
@@ -119,7 +119,6 @@ int RunLauncher(HINSTANCE instance, const wchar_t* command_line, int show_comman
                                   create_update_window);
 
     LauncherLog::Instance().DebugWrite(0, 0, L"CommandLine: %ls\r\n", GetCommandLineW());
-    if (ole_ready) OleUninitialize();
     WSACleanup();
     return result;
 }

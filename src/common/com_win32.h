@@ -79,4 +79,19 @@ private:
     HRESULT result_;
 };
 
+// CoInitializeEx (single-threaded apartment) for the calling thread, balanced at the end
+// only when it succeeded.
+class ComScope {
+public:
+    ComScope() : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    ~ComScope() {
+        if (initialised_) CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+private:
+    bool initialised_;
+};
+
 }  // namespace velm

@@ -1,5 +1,6 @@
 #pragma once
-// One owner per kernel handle. Closing twice is harmless: the owner forgets the handle.
+// One owner per kernel handle and per registry key. Closing twice is harmless: the owner
+// forgets the handle.
 #include <windows.h>
 
 #include <utility>
@@ -34,6 +35,28 @@ private:
     // CreateFile reports failure as INVALID_HANDLE_VALUE, the others as null.
     static HANDLE Normalise(HANDLE h) { return h == INVALID_HANDLE_VALUE ? nullptr : h; }
     HANDLE handle_ = nullptr;
+};
+
+// An open registry key, closed once.
+class UniqueRegKey {
+public:
+    UniqueRegKey() = default;
+    ~UniqueRegKey() { Close(); }
+    UniqueRegKey(const UniqueRegKey&) = delete;
+    UniqueRegKey& operator=(const UniqueRegKey&) = delete;
+
+    HKEY Get() const { return key_; }
+    // The slot for RegOpenKeyEx / RegCreateKeyEx; what was held is closed first.
+    HKEY* Out() {
+        Close();
+        return &key_;
+    }
+    void Close() {
+        if (key_) RegCloseKey(std::exchange(key_, nullptr));
+    }
+
+private:
+    HKEY key_ = nullptr;
 };
 
 }  // namespace velm

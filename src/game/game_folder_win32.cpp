@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "common/handle_win32.h"
 #include "common/file_io.h"
 
 namespace velm {
@@ -31,17 +32,16 @@ int ReadGameVersion(const std::wstring& ini_path, std::wstring& version) {
 }
 
 int ReadInstallPath(std::wstring& folder, const std::wstring& key_path) {
-    HKEY key = nullptr;
+    UniqueRegKey key;
     // Reading needs no write access; asking for it would fail for players without
     // administrator rights.
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_READ, key.Out()) != ERROR_SUCCESS)
         return 0;
     wchar_t buffer[512] = {};
     DWORD size = sizeof(buffer) - sizeof(wchar_t);  // keeps a terminator in the buffer
     DWORD type = 0;
-    LONG status = RegQueryValueExW(key, L"InstallPath", nullptr, &type,
+    LONG status = RegQueryValueExW(key.Get(), L"InstallPath", nullptr, &type,
                                    reinterpret_cast<BYTE*>(buffer), &size);
-    RegCloseKey(key);
     if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || buffer[0] == 0)
         return 0;
     folder = buffer;
@@ -49,15 +49,14 @@ int ReadInstallPath(std::wstring& folder, const std::wstring& key_path) {
 }
 
 bool WriteInstallPath(const std::wstring& key_path, const std::wstring& folder) {
-    HKEY key = nullptr;
+    UniqueRegKey key;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+                        nullptr, key.Out(), nullptr) != ERROR_SUCCESS)
         return false;
     std::wstring value = folder + L"\\";
-    LONG status = RegSetValueExW(key, L"InstallPath", 0, REG_SZ,
+    LONG status = RegSetValueExW(key.Get(), L"InstallPath", 0, REG_SZ,
                                  reinterpret_cast<const BYTE*>(value.c_str()),
                                  DWORD((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
     return status == ERROR_SUCCESS;
 }
 

@@ -5,44 +5,13 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include "common/com_win32.h"
 #include "common/log.h"
 
 namespace velm {
 namespace {
 
 constexpr const wchar_t* kDesktopToken = L"{DESKTOP}";
-
-// Releases a COM interface pointer once.
-template <typename T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ~ComPtr() {
-        if (pointer_) pointer_->Release();
-    }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    T** Out() { return &pointer_; }
-    T* operator->() const { return pointer_; }
-    explicit operator bool() const { return pointer_ != nullptr; }
-
-private:
-    T* pointer_ = nullptr;
-};
-
-// Balances the component library's initialisation on this thread.
-class ComScope {
-public:
-    ComScope() : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-    ~ComScope() {
-        if (initialised_) CoUninitialize();
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-
-private:
-    bool initialised_;
-};
 
 bool CommonDesktop(std::wstring& desktop) {
     wchar_t path[MAX_PATH];
@@ -57,12 +26,12 @@ void CreateShortcut(const std::wstring& target, const std::wstring& link, const 
     ComScope com;
     ComPtr<IShellLinkW> shell_link;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                reinterpret_cast<void**>(shell_link.Out()))))
+                                shell_link.Out())))
         return;
     shell_link->SetPath(target.c_str());
     shell_link->SetDescription(description.c_str());
     ComPtr<IPersistFile> file;
-    if (FAILED(shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Out())))) return;
+    if (FAILED(shell_link->QueryInterface(IID_IPersistFile, file.Out()))) return;
     file->Save(link.c_str(), TRUE);
 }
 

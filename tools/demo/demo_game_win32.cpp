@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "common/handle_win32.h"
+
 namespace {
 
 std::string ToUtf8(const std::wstring& text) {
@@ -21,12 +23,11 @@ std::string ToUtf8(const std::wstring& text) {
 
 bool WriteRecord(const std::wstring& command_line, const std::wstring& folder) {
     std::string bytes = ToUtf8(command_line + L"\n" + folder + L"\n");
-    HANDLE file = CreateFileW(L"demo_game.out", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    velm::UniqueHandle file(CreateFileW(L"demo_game.out", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
     DWORD written = 0;
-    BOOL ok = WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    BOOL ok = WriteFile(file.Get(), bytes.data(), DWORD(bytes.size()), &written, nullptr);
     return ok && written == bytes.size();
 }
 

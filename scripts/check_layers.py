@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""Fails when the code base reaches the wrong way between its layers, or closes a handle
+outside the handle's owner type.
+
+Layers, top to bottom: app -> ui -> update -> download/services -> game/formats -> common.
+A folder may include and link only itself and what lies below it. The raw close and
+release calls of Win32, WinINet, the registry, GDI and COM belong in the owner types of
+src/common; anywhere else in src/ and tools/ they are a handle some early return leaks.
+"""
+import pathlib
+import re
+import sys
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+
+# What each folder may reach, itself included.
+ALLOWED = {
+    "common": {"common"},
+    "formats": {"common", "formats"},
+    "game": {"common", "game"},
+    "download": {"common", "formats", "download"},
+    "services": {"common", "formats", "services"},
+    "update": {"common", "formats", "download", "services", "update"},
+    "ui": {"common", "formats", "game", "download", "services", "update", "ui"},
+    "app": {"common", "formats", "game", "download", "services", "update", "ui", "app"},
+    # The operators' tools: the shared formats, and the deployment file's parser.
+    "tools": {"common", "formats", "app", "tools"},
+}
+
+# The folder each library of src/ belongs to.
+LIBRARY_FOLDER = {
+    "velm_common": "common", "lzma_sdk": "common", "pugixml": "common",
+    "velm_formats": "formats",
+    "velm_game_core": "game", "velm_game": "game",
+    "velm_download": "download",
+    "velm_services_core": "services", "velm_reports": "services", "velm_services": "services",
+    "velm_update_core": "update", "velm_update": "update",
+    "velm_ui_core": "ui", "velm_ui": "ui", "velm_main_window": "ui", "velm_ui_resources": "ui",
+    "velm_app_core": "app", "velm_app": "app",
+}
+
+OWNER_FILES = {"handle_win32.h", "gdi_win32.h", "com_win32.h", "internet_handle_win32.h"}
+RAW_CLOSE = re.compile(
+    r"\b(CloseHandle|InternetCloseHandle|RegCloseKey|DeleteObject|DeleteDC|ReleaseDC|EndPaint|"
+    r"SysFreeString|OleUninitialize|CoUninitialize|FindClose|ImageList_Destroy)\s*\(")
+INCLUDE = re.compile(r'^\s*#\s*include\s+"(\w+)/')
+
+
+def folder_of(path):
+    rel = path.relative_to(ROOT).parts
+    return rel[1] if rel[0] == "src" else rel[0]
+
+
+def check_includes(problems):
+    for top in ("src", "tools"):
+        for path in sorted((ROOT / top).rglob("*")):
+            if path.suffix not in (".h", ".cpp", ".c"):
+                continue
+            folder = folder_of(path)
+            allowed = ALLOWED.get(folder)
+            if allowed is None:
+                continue
+            for number, line in enumerate(path.read_text(encoding="utf-8").splitlines(), 1):
+                match = INCLUDE.match(line)
+                if match and match.group(1) in ALLOWED and match.group(1) not in allowed:
+                    problems.append(f"{path.relative_to(ROOT)}:{number}: {folder} includes {match.group(1)}")
+                if RAW_CLOSE.search(line) and path.name not in OWNER_FILES and not line.lstrip().startswith("//"):
+                    problems.append(f"{path.relative_to(ROOT)}:{number}: raw close outside an owner type: "
+                                    f"{line.strip()}")
+
+
+def check_links(problems):
+    for cmake in sorted((ROOT / "src").glob("*/CMakeLists.txt")):
+        text = re.sub(r"#.*", "", cmake.read_text(encoding="utf-8"))
+        for call in re.finditer(r"target_link_libraries\(\s*(\w+)([^)]*)\)", text):
+            library, deps = call.group(1), call.group(2).split()
+            folder = LIBRARY_FOLDER.get(library, cmake.parent.name)
+            for dep in deps:
+                target = LIBRARY_FOLDER.get(dep)
+                if target and target not in ALLOWED[folder]:
+                    problems.append(f"{cmake.relative_to(ROOT)}: {library} ({folder}) links {dep} ({target})")
+
+
+def main():
+    problems = []
+    check_includes(problems)
+    check_links(problems)
+    for problem in problems:
+        print(problem)
+    print(f"layers: {len(problems)} problem(s)")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
