@@ -195,9 +195,13 @@ int TClientUpdater::DownloadFileListIfNeeded() {
     return 1;
 }
 
-int TClientUpdater::CheckLauncher(const LoadedFileList& list) {
-    if (!options_.self_update) return 1;
-    if (!list.document.has_launcher) return FailRun(L"Update Launcher failed.");
+bool TClientUpdater::CheckLauncher(const LoadedFileList& list, int& result) {
+    if (!options_.self_update) return true;
+    result = kUpdateFailed;
+    if (!list.document.has_launcher) {
+        FailRun(L"Update Launcher failed.");
+        return false;
+    }
     {
         std::lock_guard<std::mutex> hold(state_lock_);
         launcher_url_ = list.document.launcher.url;
@@ -205,14 +209,16 @@ int TClientUpdater::CheckLauncher(const LoadedFileList& list) {
     const std::wstring running = launcher_path_.empty() ? RunningModulePath() : launcher_path_;
     switch (LauncherSelfUpdate(*this).Run(list.document.launcher, running)) {
     case SelfUpdateOutcome::kCurrent:
-        return 1;
+        return true;
     case SelfUpdateOutcome::kReplacing:
         DeleteJobs();
-        return kUpdateLauncherReplaced;
+        result = kUpdateLauncherReplaced;
+        return false;
     case SelfUpdateOutcome::kFailed:
         break;
     }
-    return FailRun(L"Update Launcher failed.");
+    FailRun(L"Update Launcher failed.");
+    return false;
 }
 
 int TClientUpdater::PlanFileJobs(const LoadedFileList& list, std::vector<TDownloadJobBase*>& jobs) {
@@ -290,10 +296,8 @@ int TClientUpdater::RunUpdate() {
     const bool loaded = LoadFileList(kLocalFileListPath, base_, list, load_error) == 1;
     // A list that is not even XML names no launcher either.
     if (!loaded && options_.self_update && !load_error.error_line.empty()) return FailRun(L"Update Launcher failed.");
-    if (loaded) {
-        const int launcher = CheckLauncher(list);
-        if (launcher != 1) return launcher;
-    }
+    int launcher_result = kUpdateFailed;
+    if (loaded && !CheckLauncher(list, launcher_result)) return launcher_result;
 
     DeleteJobs();
     std::vector<TDownloadJobBase*> jobs;
