@@ -2,7 +2,7 @@
 # What players download: the shipped (stripped) VelmLauncher.exe against the same program
 # as linked, debug information and all, both as they are and as the self-update's
 # compressed download (velm-publish compress, the container the patch server stores). Also
-# prints where the loaded bytes come from, by library, from the link map. Fails when the
+# prints where the shipped bytes come from, by library, from the link map. Fails when the
 # shipped launcher is over its budget (docs/decisions.md).
 #
 #   BUILD_DIR   Windows build tree (default build/win)
@@ -26,7 +26,7 @@ mb() { python3 -c "print(f'{$1 / 1e6:.2f}')"; }
 s=$(stat -c %s "$shipped"); u=$(stat -c %s "$unstripped")
 sc=$(stat -c %s "$work/shipped.cmp"); uc=$(stat -c %s "$work/unstripped.cmp")
 d=$(stat -c %s "$build/VelmLauncher.exe.debug")
-echo "loaded sections by library (link map $build/VelmLauncher.map):"
+echo "the shipped file's sections by library (link map $build/VelmLauncher.map):"
 python3 "$root/bench/lib/map-breakdown.py" "$build/VelmLauncher.map"
 printf '%-34s %12s %12s\n' "" bytes compressed
 printf '%-34s %12d %12d\n' "shipped VelmLauncher.exe" "$s" "$sc"

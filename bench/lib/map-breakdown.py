@@ -3,9 +3,9 @@
 
 Usage: map-breakdown.py MAP
 
-Counts every input section placed in an output section the program loads (code, data,
-unwind tables, imports, resources), not the .debug_* sections the shipped program is
-stripped of. Prints one line per library, largest first, in KiB."""
+Counts every input section placed in an output section the shipped file holds (code,
+data, unwind tables, imports, resources, relocations): not the debug sections it is
+stripped of, nor .bss, which takes no room in the file. Prints one line per library, largest first, in KiB."""
 import re
 import sys
 from collections import defaultdict
@@ -42,7 +42,7 @@ def main():
                 output = out.group(1)
                 pending = None
                 continue
-            if output is None or output.startswith(".debug") or output == ".reloc":
+            if output is None or output.startswith((".debug", ".stab")) or output == ".bss":
                 continue
             if pending:
                 cont = CONTINUED.match(line)
@@ -63,7 +63,7 @@ def main():
             continue
         print(f"  {size / 1024:8.0f} KiB  {100 * size / total:4.1f}%  {name}")
     print(f"  {rest / 1024:8.0f} KiB  {100 * rest / total:4.1f}%  the rest, each under 0.5%")
-    print(f"  {total / 1024:8.0f} KiB  total of the loaded sections")
+    print(f"  {total / 1024:8.0f} KiB  total of the sections in the shipped file")
 
 
 main()
