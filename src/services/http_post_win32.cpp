@@ -90,14 +90,18 @@ int HTTPPost::Send() {
                                                          INTERNET_SERVICE_HTTP, 0, 0)
                                       : nullptr);
     const wchar_t* accept[] = {L"*/*", nullptr};
-    DWORD flags = INTERNET_FLAG_KEEP_CONNECTION;
+    // An answer is never read again, so nothing goes into the system's HTTP cache (each
+    // request would otherwise leave a file there on the player's machine), and no cache or
+    // proxy may answer in the server's place: the request itself is the report.
+    DWORD flags = INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_CACHE_WRITE |
+                  INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE;
     // Legacy behaviour the report hosts rely on: HTTPS requests accept certificates with a
     // wrong date, a wrong name or an unknown authority. This leaves the channel open to
     // interception; it is tolerable only because reports carry nothing secret. Never copy
     // these flags into the download or file list code.
     if (endpoint.https) {
-        flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_CACHE_WRITE |
-                 INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INTERNET_FLAG_IGNORE_CERT_CN_INVALID;
+        flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
+                 INTERNET_FLAG_IGNORE_CERT_CN_INVALID;
     }
     InternetHandle request(connection ? HttpOpenRequestW(connection.Get(), method_.c_str(),
                                                          endpoint.path.empty()

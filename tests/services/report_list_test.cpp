@@ -6,8 +6,10 @@
 #include "services/report_list_win32.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "common/text.h"
 #include "services/loopback_env.h"
@@ -134,6 +136,37 @@ TEST_F(ReportListTest, StartupRequestsKeepMethodPortAndPathAndAreNeverDeduplicat
     std::wstring text = log.Text();
     EXPECT_NE(text.find(L"\r\nstart post " + install + L"\r\n"), std::wstring::npos);
     EXPECT_NE(text.find(L"\r\nend post " + install + L" 1\r\n"), std::wstring::npos);
+}
+
+// Files the system's HTTP cache holds for the probe URLs below (they are named after the
+// URL's last path segment).
+size_t CachedProbeFiles() {
+    wchar_t folder[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_INTERNET_CACHE, nullptr, 0, folder))) return 0;
+    size_t count = 0;
+    std::error_code ec;
+    for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (it->path().filename().wstring().rfind(L"velmcacheprobe", 0) == 0) ++count;
+    }
+    return count;
+}
+
+// Reports and start-up requests are answered once and never read again: on a player's
+// machine each one that the system's HTTP cache kept would be a file per run left behind.
+TEST_F(ReportListTest, RequestsLeaveNothingInTheHttpCache) {
+    InitReports(record_url_ + L"/velmcacheprobe-report", kChannel);
+    size_t before = CachedProbeFiles();
+    EXPECT_EQ(PostLauncherReport(L"cache_probe", L""), 1);
+    EXPECT_EQ(PostRequest(record_url_ + L"/velmcacheprobe-click.html", L"GET",
+                          L"BtnParam=15&gametype=cacheprobe"),
+              1);
+    EXPECT_EQ(PostRequest(record_url_ + L"/velmcacheprobe-install.jsp?src=qv", L"POST",
+                          L"para=CACHE-1&version=qv:1.0.0.1"),
+              1);
+    EXPECT_EQ(WaitForReportThreads(), 0);
+    ASSERT_EQ(RequestsWithBody(L"BtnParam=15&gametype=cacheprobe").size(), 1u);
+    EXPECT_EQ(CachedProbeFiles(), before);
 }
 
 TEST_F(ReportListTest, UnusableOrRefusingEndpointsEndQuicklyWithoutSending) {

@@ -4,6 +4,7 @@
 #include "diff_generator.h"
 #include "patch_root.h"
 #include "paths.h"
+#include "pe_debug.h"
 #include "progress.h"
 #include "script_file.h"
 
@@ -85,6 +86,20 @@ std::wstring Rebase(const std::wstring& url, const std::wstring& old_base,
     if (!old_base.empty() && url.compare(0, old_base.size(), old_base) == 0)
         return new_base + url.substr(old_base.size());
     return url;
+}
+
+// Every player downloads the launcher at install time and with each self-update; its
+// debug information belongs in the symbols file the build keeps beside it. Shown even
+// with --quiet: it is a warning, not progress.
+void WarnIfUnstripped(const fs::path& launcher, const std::vector<uint8_t>& bytes) {
+    std::vector<std::string> sections;
+    std::string ignored;
+    if (!FindPeDebugSections(bytes, sections, ignored) || sections.empty()) return;
+    std::fprintf(stderr,
+                 "release: warning: the launcher %s carries debug information (%s and %zu more "
+                 "debug sections); publish the stripped build, whose symbols stay in "
+                 "VelmLauncher.exe.debug\n",
+                 launcher.u8string().c_str(), sections[0].c_str(), sections.size() - 1);
 }
 
 class Release {
@@ -174,6 +189,7 @@ bool Release::PublishLauncher(std::string& error) {
         error = "cannot read the launcher " + options_.launcher.u8string();
         return false;
     }
+    WarnIfUnstripped(options_.launcher, bytes);
     list_.has_launcher = true;
     list_.launcher.hash = Md5ToHex(Md5Bytes(bytes.data(), bytes.size()));
     if (before.has_launcher && HashTextEquals(before.launcher.hash, list_.launcher.hash)) {
