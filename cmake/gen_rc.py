@@ -72,6 +72,9 @@ def main():
     else:
         lines = ["// Generated from %s by cmake/gen_rc.py; do not edit." % source]
         for key, text in sorted(parse_deployment(source).items()):
+            # An empty text is no resource: the launcher reads an absent text as empty.
+            if not text:
+                continue
             words = ", ".join("0x%04x" % u for u in utf16_units(text))
             lines.append("%d CONFIG_TEXT { %s }" % (key, words))
         out = "\n".join(lines) + "\n"

@@ -39,10 +39,11 @@ LIBRARY_FOLDER = {
     "velm_app_core": "app", "velm_app": "app",
 }
 
-OWNER_FILES = {"handle_win32.h", "gdi_win32.h", "com_win32.h", "internet_handle_win32.h"}
+OWNER_FILES = {"handle_win32.h", "gdi_win32.h", "com_win32.h", "internet_handle_win32.h", "cng_win32.cpp"}
 RAW_CLOSE = re.compile(
     r"\b(CloseHandle|InternetCloseHandle|RegCloseKey|DeleteObject|DeleteDC|ReleaseDC|EndPaint|"
-    r"SysFreeString|OleUninitialize|CoUninitialize|FindClose|ImageList_Destroy)\s*\(")
+    r"SysFreeString|OleUninitialize|CoUninitialize|FindClose|ImageList_Destroy|"
+    r"BCryptCloseAlgorithmProvider|BCryptDestroyKey|BCryptDestroyHash)\s*\(")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"(\w+)/')
 
 

@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 deps="$root/build/deps"
 
 packages=(
-  cmake make g++ clang
+  cmake make g++ clang ccache
   libclang-rt-14-dev  # libFuzzer and clang's sanitizer runtimes (only recommended by clang)
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb x11-utils xdotool fonts-wqy-microhei imagemagick

@@ -15,6 +15,7 @@ UpdateOptions RunOptionsFor(const ProcessSettings& settings) {
                                                                     : settings.file_list_url_override;
     options.url_root_original = settings.url_root_original;
     options.url_root_replacement = settings.url_root_replacement;
+    options.release_key = LoadConfigText(kConfigReleasePublicKey);
     options.texts.connecting = LoadResString(kStringConnecting);
     options.texts.downloading_file_list = LoadResString(kStringDownloadingFileList);
     options.texts.checking_local_files = LoadResString(kStringCheckingLocalFiles);

@@ -23,6 +23,8 @@ enum ConfigTextId : int {
     kConfigRegistrationPageUrl = 901,
     kConfigHomePageUrl = 902,
     kConfigPatchPageUrl = 903,
+    // The public key releases are signed with; empty when releases are not signed.
+    kConfigReleasePublicKey = 904,
 };
 
 // The 8-byte package marker resource.

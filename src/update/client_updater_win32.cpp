@@ -6,6 +6,7 @@
 #include "common/text.h"
 #include "services/http_get_win32.h"
 #include "update/launcher_self_update_win32.h"
+#include "update/release_verification_win32.h"
 #include "update/script_job_win32.h"
 #include "update/update_jobs_win32.h"
 
@@ -291,9 +292,13 @@ int TClientUpdater::RunUpdate() {
     manager_->SetRunning(false);
     DeleteJobs();
 
+    // The bytes that are verified are the ones parsed: nothing reads the list file again.
+    std::string list_bytes;
+    const bool read = ReadFileListBytes(kLocalFileListPath, list_bytes);
+    if (read && !ReleaseVerification(*this).Check(list_bytes)) return kUpdateFailed;
     LoadedFileList list;
     FileListLoadError load_error;
-    const bool loaded = LoadFileList(kLocalFileListPath, base_, list, load_error) == 1;
+    const bool loaded = LoadFileList(kLocalFileListPath, read ? &list_bytes : nullptr, base_, list, load_error) == 1;
     // A list that is not even XML names no launcher either.
     if (!loaded && options_.self_update && !load_error.error_line.empty()) return FailRun(L"Update Launcher failed.");
     int launcher_result = kUpdateFailed;

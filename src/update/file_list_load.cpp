@@ -25,16 +25,22 @@ std::wstring LoadFailedLine(const std::wstring& path, int line) {
 
 }  // namespace
 
-int LoadFileList(const std::wstring& path, const std::wstring& base, LoadedFileList& list,
-                 FileListLoadError& error) {
+bool ReadFileListBytes(const std::wstring& path, std::string& bytes) {
+    std::vector<uint8_t> read;
+    if (!ReadWholeFile(path, read, kMaxFileListBytes)) return false;
+    bytes.assign(read.begin(), read.end());
+    return true;
+}
+
+int LoadFileList(const std::wstring& path, const std::string* bytes, const std::wstring& base,
+                 LoadedFileList& list, FileListLoadError& error) {
     list = LoadedFileList();
     error = FileListLoadError();
-    std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(path, bytes, kMaxFileListBytes)) {
+    if (!bytes) {
         error.error_line = LoadFailedLine(path, 0);
         return 0;
     }
-    const std::string xml(bytes.begin(), bytes.end());
+    const std::string& xml = *bytes;
     std::string reason;
     if (ParseFileList(xml, base, list.document, reason, &list.unsafe_names)) return 1;
     error.reason = Utf8ToWide(reason);

@@ -24,9 +24,14 @@ struct FileListLoadError {
     std::wstring reason;
 };
 
-// 1 when the list at path was read and parsed (base is put before every entry name), 0
-// otherwise with error filled in.
-int LoadFileList(const std::wstring& path, const std::wstring& base, LoadedFileList& list,
-                 FileListLoadError& error);
+// The downloaded list's bytes, at most the list limit; false when the file cannot be read
+// or is larger.
+bool ReadFileListBytes(const std::wstring& path, std::string& bytes);
+
+// 1 when bytes (read from path) parse as a file list (base is put before every entry
+// name), 0 otherwise with error filled in. A null bytes stands for a list that could not
+// be read.
+int LoadFileList(const std::wstring& path, const std::string* bytes, const std::wstring& base,
+                 LoadedFileList& list, FileListLoadError& error);
 
 }  // namespace velm

@@ -25,6 +25,9 @@ struct UpdateOptions {
     // (a mirror given on the command line); an empty original changes nothing.
     std::wstring url_root_original;
     std::wstring url_root_replacement;
+    // The operator's release key ("P256:" and 128 hexadecimal digits). Empty: releases
+    // are not verified; anything else that is not a key fails every run.
+    std::wstring release_key;
     UpdateTexts texts;
 };
 
