@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,10 +51,13 @@ bool DecodeCmp(const uint8_t* bytes, size_t size, std::vector<uint8_t>& out,
 
 // Decodes a downloaded container file into destination. 0 on success, -1 on failure:
 // unreadable source, destination not creatable, an extra block reaching past the end, a
-// bad header, corrupt or truncated data, a short write, more than max_output decoded
-// bytes. The destination is created new (a failed decode may leave part of it behind). A
-// digest, when given, takes every decoded byte, so the result's MD5 costs no second read.
+// bad header, corrupt or truncated data, a short write, more decoded bytes than max_output
+// or than the container's own prefix declares, or cancelled returning true (asked once
+// per decoded block). The destination is created new (a failed decode may leave part of
+// it behind). A digest, when given, takes every decoded byte, so the result's MD5 costs
+// no second read.
 int DecodeCmpFile(const std::wstring& source, const std::wstring& destination,
-                  uint64_t max_output = kMaxCmpDecodedBytes, Md5* digest = nullptr);
+                  uint64_t max_output = kMaxCmpDecodedBytes, Md5* digest = nullptr,
+                  const std::function<bool()>& cancelled = nullptr);
 
 }  // namespace velm
