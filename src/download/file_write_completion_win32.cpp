@@ -3,6 +3,7 @@
 // the job is completed (result, log line, the callback's completion, state Done).
 #include "download/file_write_thread_win32.h"
 
+#include "common/file_io.h"
 #include "common/file_system.h"
 #include "common/log.h"
 #include "common/md5.h"
@@ -11,6 +12,17 @@
 #include "formats/cmp_container.h"
 
 namespace velm {
+namespace {
+
+bool ReadDeclaredSize(const std::wstring& container, uint64_t& declared) {
+    uint8_t header[kCmpHeaderSize];
+    FileHandle file = OpenFile(container, FileMode::kRead);
+    if (!file || std::fread(header, 1, sizeof(header), file.get()) != sizeof(header)) return false;
+    declared = CmpDeclaredSize(header);
+    return true;
+}
+
+}  // namespace
 
 void TFileWriteThread::Complete() {
     const int ok = end_status_ == 1 ? SettleTransfer() : 0;
@@ -95,10 +107,19 @@ int TFileWriteThread::DecodeTransfer() {
     // does not decode.
     const std::wstring staging = final_file + L".unpack";
     Md5 digest;
+    // The container's prefix states its decoded size: a container that decodes to more is
+    // not the file it names. The decoder gets one byte of room past it, so that an end
+    // marker right at that size is still read, and the size is checked afterwards.
+    uint64_t declared = kCmpNoDeclaredSize;
+    uint64_t bound = job_->Record().max_decoded_bytes;
+    if (ReadDeclaredSize(transfer, declared) && declared < bound) bound = declared + 1;
     // A cancel stops the decoder at its next block: the job ends now, not after
     // gigabytes, and its thread is never cut off by the owner's time limit.
-    const bool decoded = DecodeCmpFile(transfer, staging, job_->Record().max_decoded_bytes, &digest,
-                                       [this] { return Aborted(); }) == 0;
+    bool decoded = DecodeCmpFile(transfer, staging, bound, &digest, [this] { return Aborted(); }) == 0;
+    if (decoded && declared != kCmpNoDeclaredSize && uint64_t(FileSize(staging)) > declared) {
+        decoded = false;
+        SetLastError(ERROR_INVALID_DATA);
+    }
     if (!decoded && Aborted()) {
         DeleteFileW(staging.c_str());
         log.Write(L"Job aborted.\n");

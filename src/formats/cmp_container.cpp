@@ -49,6 +49,13 @@ bool WriteCmpFile(std::FILE* in, uint64_t size, std::FILE* out,
            LzmaEncodeFile(in, size, out, settings, progress);
 }
 
+uint64_t CmpDeclaredSize(const uint8_t (&header)[kCmpHeaderSize]) {
+    if (std::memcmp(header, kCmpMagic, sizeof kCmpMagic) != 0) return kCmpNoDeclaredSize;
+    uint64_t declared = 0;
+    for (int i = 0; i < 8; ++i) declared |= uint64_t(header[8 + i]) << (8 * i);
+    return declared;
+}
+
 bool DecodeCmp(const uint8_t* bytes, size_t size, std::vector<uint8_t>& out,
                uint64_t max_output) {
     if (size < kCmpHeaderSize) return false;
@@ -71,30 +78,14 @@ int DecodeCmpFile(const std::wstring& source, const std::wstring& destination, u
     if (std::fread(header, 1, kCmpHeaderSize, in.get()) != kCmpHeaderSize ||
         !ParseCmpPrefix(header, uint64_t(size), header_at))
         return -1;
-    // The publisher states the decoded size in the prefix: a container that would decode
-    // to more is not the file it names, whatever its LZMA header claims.
-    // The decoder gets one byte of room past it, so that an end marker right at the
-    // declared size is still read; the write below refuses that byte.
-    uint64_t limit = max_output;
-    if (std::memcmp(header, kCmpMagic, sizeof kCmpMagic) == 0) {
-        uint64_t declared = 0;
-        for (int i = 0; i < 8; ++i) declared |= uint64_t(header[8 + i]) << (8 * i);
-        if (declared < limit) {
-            limit = declared;
-            max_output = declared + 1;
-        }
-    }
     if (header_at + kLzmaHeaderSize > uint64_t(size) || !SeekFile(in.get(), int64_t(header_at), SEEK_SET))
         return -1;
     auto read = [&](uint8_t* buffer, size_t want) -> int64_t {
         size_t got = std::fread(buffer, 1, want, in.get());
         return got == 0 && std::ferror(in.get()) ? -1 : int64_t(got);
     };
-    uint64_t written = 0;
     auto write = [&](const uint8_t* data, size_t count) {
         if (cancelled && cancelled()) return false;
-        written += count;
-        if (written > limit) return false;
         if (digest) digest->Update(data, count);
         return std::fwrite(data, 1, count, out.get()) == count;
     };
