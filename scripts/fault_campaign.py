@@ -361,7 +361,8 @@ class Campaign:
         }
 
     def world_container_size(self):
-        path = os.path.join(self.releases, "patch", "v3", *DAMAGED_FILE.split("/")) + ".cmp"
+        # Published under the file's own name.
+        path = os.path.join(self.releases, "patch", "v3", *DAMAGED_FILE.split("/"))
         return os.path.getsize(path)
 
     def make_read_only(self):
