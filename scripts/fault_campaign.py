@@ -20,6 +20,10 @@ seconds (a hang); the prefix's wineserver is then killed. After every run:
   - nothing may appear or change outside the installation folder: beside it, or in the
     prefix's users and ProgramData folders (v3's own desktop shortcut excepted);
 and the clean run after the faults must leave the installation equal to v3 (converged).
+Cases that damage world.pak first (so that it is downloaded whole) accept the damaged
+bytes too, and count in "resumed" the clean runs that asked for it with a Range. Cases
+with a file size limit run the launcher under it (the Wine server without it): a write
+that reaches the limit comes up short, as on a full disk.
 The table at the end holds these counts per case; the exit code is 1 when one breaks.
 """
 import argparse
@@ -27,7 +31,9 @@ import hashlib
 import json
 import os
 import random
+import resource
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -50,6 +56,7 @@ EXPECTED_OUTSIDE = {os.path.join("drive_c", "users", "Public", "Desktop", "Velm 
 # WinINet's own store of answers and cookies: the system writes there, not the launcher.
 SYSTEM_CACHE = ("INetCache", "INetCookies")
 ABSENT = "absent"
+DAMAGED_FILE = "VelmGame/Data/world.pak"
 
 
 def say(text):
@@ -186,6 +193,14 @@ class Campaign:
         shutil.copy2(self.exe, os.path.join(self.install, "VelmLauncher.exe"))
         with open(os.path.join(self.place, "sentinel.txt"), "w") as f:
             f.write("beside the installation\n")
+        self.damaged = {}
+
+    def damage_world(self):
+        """Cuts world.pak short: its hash is no published one, so it is downloaded whole."""
+        path = os.path.join(self.install, *DAMAGED_FILE.split("/"))
+        with open(path, "r+b") as f:
+            f.truncate(os.path.getsize(path) // 2)
+        self.damaged = {DAMAGED_FILE: md5_of(path)}
 
     def events_since(self, baseline):
         events = []
@@ -201,11 +216,19 @@ class Campaign:
         return [self.place, os.path.join(PREFIX, "drive_c", "users"),
                 os.path.join(PREFIX, "drive_c", "ProgramData")]
 
-    def run_once(self, root, query, kill_after=None, during=None):
+    def run_once(self, root, query, kill_after=None, during=None, limit=None):
         """One launcher run: (event or "hang" or "killed", outside paths touched, entries
         of the system's HTTP cache touched)."""
         server = FaultServer(self.roots[root], os.path.join(WORK, "fault.jsonl"),
                              port=self.fault_port).start()
+        preexec = None
+        if limit is not None:
+            # The Wine server keeps the prefix's registry: it runs without the limit.
+            subprocess.Popen(["wineserver", "-p"], env=dict(os.environ, WINEPREFIX=PREFIX)).wait()
+
+            def preexec():
+                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+                resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
         before = snapshot(self.outside_tops())
         baseline = len(self.recorder.requests())
         served = f"{self.fault_url}/~{query}/patch" if query else f"{self.fault_url}/patch"
@@ -216,7 +239,8 @@ class Campaign:
             f.write(f'@"{windows_path(os.path.join(self.install, "VelmLauncher.exe"))}" -NOSELFUPDATE'
                     f' -URLROOT_ORIGINAL "{PUBLISHED_BASE}" -URLROOT_REPLACEMENT "{served}"\n')
         launcher = subprocess.Popen([WINE_RUN, "cmd", "/c", windows_path(batch)], env=self.env,
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                    preexec_fn=preexec)
         started = time.monotonic()
         outcome = "hang"
         try:
@@ -251,6 +275,11 @@ class Campaign:
         cached = [p for p in changed if any(part in SYSTEM_CACHE for part in p.split(os.sep))]
         return outcome, [p for p in changed if p not in cached], cached
 
+    def ranged_requests(self):
+        """Requests with a Range that the fault server saw in the last run."""
+        with open(os.path.join(WORK, "fault.jsonl")) as f:
+            return sum(1 for line in f if json.loads(line).get("range"))
+
     def installed_state(self):
         """(paths that differ from v3, paths holding neither their v1 nor their v3 state)."""
         differs, neither = [], []
@@ -259,21 +288,27 @@ class Campaign:
             have = md5_of(path) if os.path.isfile(path) else ABSENT
             if have != self.v3.get(name, ABSENT):
                 differs.append(name)
-                if have != self.v1.get(name, ABSENT):
+                if have != self.v1.get(name, ABSENT) and have != self.damaged.get(name):
                     neither.append(name)
         return differs, neither
 
-    def run_case(self, name, runs, plan):
-        """plan(run_index) -> (root, query, kill_after, during) of each faulty run."""
+    def run_case(self, name, runs, plan, damage=False, limit=None):
+        """plan(run_index) -> (root, query, kill_after, during) of each faulty run; damage
+        cuts world.pak short first; limit is the faulty runs' file size limit."""
         say(f"case {name}: {runs} faulty run(s), then a clean one")
         self.fresh_install()
+        if damage:
+            self.damage_world()
         row = {"case": name, "runs": runs, "outcomes": [], "false_successes": 0, "neither": 0,
-               "outside": 0, "cache": 0,
+               "outside": 0, "cache": 0, "resumed": "-",
                "converged": False}
         for index in range(runs + 1):
             clean = index == runs
             root, query, kill_after, during = ("clean", "", None, None) if clean else plan(index)
-            outcome, touched, cached = self.run_once(root, query, kill_after, during)
+            outcome, touched, cached = self.run_once(root, query, kill_after, during,
+                                                     None if clean else limit)
+            if damage and clean:
+                row["resumed"] = str(self.ranged_requests())
             if during is not None:
                 subprocess.run(["chmod", "-R", "u+w", self.install])
             differs, neither = self.installed_state()
@@ -315,7 +350,20 @@ class Campaign:
             "killed": (2 * n, lambda i: ("clean", "rate=20000", rng.uniform(1, 4), None)),
             "read-only": (n, lambda i: ("clean", "rate=50000", None,
                                         (rng.uniform(1.5, 5), self.make_read_only))),
+            # world.pak downloaded whole and the launcher killed a few blocks into it,
+            # before the 16th: the clean run must resume it ("resumed" > 0).
+            "killed-early": (n, lambda i: ("clean", "rate=200000", rng.uniform(4, 7), None),
+                             {"damage": True}),
+            # world.pak downloaded whole under a file size limit just short of its
+            # container: the write of its last block comes up short.
+            "disk-full-last": (n, lambda i: ("clean", "", None, None),
+                               {"damage": True, "limit": self.world_container_size() - 2000}),
         }
+
+    def world_container_size(self):
+        # Published under the file's own name.
+        path = os.path.join(self.releases, "patch", "v3", *DAMAGED_FILE.split("/"))
+        return os.path.getsize(path)
 
     def make_read_only(self):
         # Wine reports a file without write permission as read-only; root ignores the
@@ -324,7 +372,7 @@ class Campaign:
 
     def table(self):
         header = ("case", "runs", "outcomes", "converged", "false successes",
-                  "neither old nor new", "outside touched", "system HTTP cache")
+                  "neither old nor new", "outside touched", "system HTTP cache", "resumed")
         lines = [header]
         for r in self.rows:
             counts = {}
@@ -332,7 +380,7 @@ class Campaign:
                 counts[o] = counts.get(o, 0) + 1
             outcomes = " ".join(f"{k.replace('update_', '')}:{v}" for k, v in sorted(counts.items()))
             lines.append((r["case"], str(r["runs"]), outcomes, "yes" if r["converged"] else "NO",
-                           str(r["false_successes"]), str(r["neither"]), str(r["outside"]), str(r["cache"])))
+                           str(r["false_successes"]), str(r["neither"]), str(r["outside"]), str(r["cache"]), r["resumed"]))
         widths = [max(len(line[i]) for line in lines) for i in range(len(header))]
         for line in lines:
             print("  ".join(cell.ljust(w) for cell, w in zip(line, widths)))
@@ -366,8 +414,8 @@ def main():
             if name not in chosen:
                 sys.exit(f"fault-campaign: no case {name}; cases: {', '.join(chosen)}")
         for name in names:
-            runs, plan = chosen[name]
-            campaign.run_case(name, runs, plan)
+            runs, plan, *options = chosen[name]
+            campaign.run_case(name, runs, plan, **(options[0] if options else {}))
         campaign.table()
         return 1 if campaign.broken() else 0
     finally:

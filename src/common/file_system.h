@@ -17,4 +17,14 @@ bool SetFileWriteTime(const std::wstring& path, uint64_t time);
 // the old or the new file, never a half-written one.
 bool ReplaceFileAtomically(const std::wstring& from, const std::wstring& to);
 
+// Forces the file's written bytes out of the system's cache onto the disk.
+bool FlushFileToDisk(const std::wstring& path);
+
+// The last step of "write beside, flush, move over": puts a file written in full beside
+// to in its place, its bytes on disk first. Without the flush a power cut can leave to
+// under its new name with blocks that were never written, while everything that trusted
+// the move (a saved hash, a resume record) already vouches for it. On failure to is
+// untouched and the staging file stays where it is.
+bool CommitStagedFile(const std::wstring& staging, const std::wstring& to);
+
 }  // namespace velm

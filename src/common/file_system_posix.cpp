@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/file_system.h"
 #include "common/file_io.h"
@@ -36,6 +37,17 @@ bool SetFileWriteTime(const std::wstring& path, uint64_t time) {
 
 bool ReplaceFileAtomically(const std::wstring& from, const std::wstring& to) {
     return std::rename(WideToUtf8(from).c_str(), WideToUtf8(to).c_str()) == 0;
+}
+
+bool FlushFileToDisk(const std::wstring& path) {
+    const int fd = open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool flushed = fsync(fd) == 0;
+    return close(fd) == 0 && flushed;
+}
+
+bool CommitStagedFile(const std::wstring& staging, const std::wstring& to) {
+    return FlushFileToDisk(staging) && ReplaceFileAtomically(staging, to);
 }
 
 }  // namespace velm

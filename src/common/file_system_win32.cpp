@@ -32,4 +32,14 @@ bool ReplaceFileAtomically(const std::wstring& from, const std::wstring& to) {
     return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool FlushFileToDisk(const std::wstring& path) {
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && FlushFileBuffers(file.Get());
+}
+
+bool CommitStagedFile(const std::wstring& staging, const std::wstring& to) {
+    return FlushFileToDisk(staging) && ReplaceFileAtomically(staging, to);
+}
+
 }  // namespace velm

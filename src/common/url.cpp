@@ -64,8 +64,11 @@ std::wstring EscapeUrlForRequest(const std::wstring& url) {
     static const wchar_t kHex[] = L"0123456789ABCDEF";
     std::wstring out;
     out.reserve(url.size());
+    bool in_query = false;
     for (unsigned char b : WideToUtf8(url)) {
-        if (b > ' ' && b < 0x7F) {
+        if (b == '?') in_query = true;
+        const bool name_char = !in_query && (b == '%' || b == '#');
+        if (b > ' ' && b < 0x7F && !name_char) {
             out += wchar_t(b);
         } else {
             out += L'%';

@@ -32,9 +32,11 @@ int SplitUrl(const std::wstring& url, UrlEndpoint* endpoint);
 
 // The URL as it may go on the wire: every character outside printable ASCII (file names
 // of the client in Chinese, spaces) as UTF-8 bytes in "%XX" escapes, as browsers send
-// them and as servers map them back to their UTF-8 file names. Everything else, "%" and
-// "\" included, is left as it is, so a URL escaped already is not escaped twice.
-// Unpaired surrogates become U+FFFD.
+// them and as servers map them back to their UTF-8 file names. Before the query, "%" and
+// "#" are escaped too: there they are characters of a file name (left alone, the server
+// would read "%" as an escape and the client would cut the request at "#"). The query,
+// from the first "?", is the configuration's own and keeps its "%" escapes. "\" is left
+// as it is. Unpaired surrogates become U+FFFD.
 std::wstring EscapeUrlForRequest(const std::wstring& url);
 
 }  // namespace velm

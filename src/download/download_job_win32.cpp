@@ -59,6 +59,14 @@ void TDownloadJobBase::SetErrorText(const std::wstring& text) {
     error_text_ = text;
 }
 
+bool TDownloadJobBase::ReportEnd(int32_t result) {
+    if (end_reported_.exchange(true)) return false;
+    SetResult(result);
+    if (record_.callback) record_.callback->OnJobComplete(this, result == kResultSucceeded ? 1 : 0);
+    SetState(kJobDone);
+    return true;
+}
+
 JobSnapshot TDownloadJobBase::GetSnapshot() {
     ScopedLock hold(lock_);
     JobSnapshot snapshot;

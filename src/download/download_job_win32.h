@@ -6,11 +6,13 @@
 // them on its own) and finally deletes them through the manager's DeleteAllJobs. The
 // job's lock guards result, state, both byte counters and the error text; callers that
 // also hold the manager lock take it first.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <utility>
 
 #include "common/sync_win32.h"
+#include "formats/cmp_container.h"
 
 namespace velm {
 
@@ -20,6 +22,12 @@ enum JobState : int32_t { kJobWaiting = 0, kJobRunning = 1, kJobUnpacking = 2, k
 enum JobResult : int32_t { kResultNone = 0, kResultSucceeded = 1, kResultFailed = 2 };
 
 constexpr uint32_t kJobFlagCompressed = 1;  // transfer is a ".cmp" container
+// A plain transfer is staged under the file's name with this suffix and moved over the
+// file once whole and checked (a compressed one is staged as its ".cmp" container).
+constexpr const wchar_t* kPlainStagingSuffix = L".part";
+// What a job takes in when it was given no size and no other bound: no file of a game
+// client comes near it, and the disk does not fill up behind an endless body.
+constexpr int64_t kDefaultMaxUnknownBytes = int64_t(2) << 30;
 
 // Copy of a job's public state taken under its lock.
 struct JobSnapshot {
@@ -56,13 +64,18 @@ public:
         TDownloadJobBase* job = nullptr;
         DownloadFileCallback* callback = nullptr;
         std::wstring url;
-        std::wstring transfer_file;  // name, plus ".cmp" for a compressed transfer
-        std::wstring final_file;     // decoded result of a compressed transfer
+        std::wstring transfer_file;  // name, plus ".cmp" or kPlainStagingSuffix
+        std::wstring final_file;     // the name: where the checked transfer ends up
         // Hexadecimal MD5 the decoded file must have; when set, a container that decodes
         // to anything else fails the job before the file it would replace is touched.
         std::wstring expected_md5;
-        // MD5 of the decoded file, taken while decoding, once the file is in place.
+        // MD5 of the file in place, once it is there: taken while decoding, or when a
+        // plain transfer is checked against expected_md5 (empty without one).
         std::wstring decoded_md5;
+        // Bytes a transfer may bring when the job was given no size (a larger Content-Length
+        // is refused, a body without one is cut there), and bytes a container may decode to.
+        int64_t max_bytes = kDefaultMaxUnknownBytes;
+        uint64_t max_decoded_bytes = kMaxCmpDecodedBytes;
     };
 
     TDownloadJobBase();
@@ -87,6 +100,20 @@ public:
     std::wstring GetErrorText();
     void SetErrorText(const std::wstring& text);
     JobSnapshot GetSnapshot();
+
+    // Before the job is added: bounds both what a transfer of unknown size may bring and
+    // what its container may decode to (the file list passes its own size limit).
+    void SetMaxBytes(int64_t max_bytes) {
+        record_.max_bytes = max_bytes;
+        record_.max_decoded_bytes = uint64_t(max_bytes);
+    }
+
+    // Ends the job: result, the callback's completion (success when result is
+    // kResultSucceeded), state Done. Exactly once per job, whoever gets there first: a
+    // cancel racing the write thread, or a write thread finishing after a cancel, changes
+    // nothing. True when this call ended the job.
+    bool ReportEnd(int32_t result);
+    bool EndReported() const { return end_reported_.load(); }
 
     // What the update run planned for this job. The engine only carries it (and shows the
     // file name in snapshots); set before the job is added, read-only afterwards.
@@ -126,6 +153,7 @@ protected:
     CSTDownloadManager* manager_ = nullptr;
     int32_t weight_ = 1;
     UpdateTag tag_;
+    std::atomic<bool> end_reported_{false};
 };
 
 }  // namespace velm

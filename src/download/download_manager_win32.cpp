@@ -95,11 +95,16 @@ void CSTDownloadManager::GetJobSnapshots(std::vector<JobSnapshot>& snapshots) {
     for (TDownloadJobBase* job : jobs_) snapshots.push_back(job->GetSnapshot());
 }
 
+// The management thread holds the manager's lock during every pass: cut off there, it
+// would leave the lock taken for good and the launcher hung. A pass only starts threads
+// and reads states, so waiting for its end is short.
 void CSTDownloadManager::SetRunning(bool on) {
-    if (on)
+    if (on) {
         thread_.Start(0);
-    else
-        thread_.Stop(Thread::kDefaultStopTimeoutMs);
+    } else {
+        thread_.RequestStop();
+        thread_.Join(INFINITE);
+    }
 }
 
 int CSTDownloadManager::AddUpdatePackage(const std::wstring& host_path, int64_t base_offset) {

@@ -13,8 +13,10 @@ namespace {
 
 constexpr DWORD kHandoffWaitMs = 10;
 constexpr DWORD kEndWaitMs = 5000;
-// Blocks written between two flushes to disk. Record entries wait for the flush that
-// covers their block, so the record never vouches for bytes that are not on disk.
+// Blocks written between two flushes to disk. Each block's record entry is written with
+// the block, before that flush: the resume check hashes every block again, so an entry
+// whose block never reached the disk only ends the resume there, and a killed process
+// loses at most the block it was writing.
 constexpr int kBlocksPerSync = 16;
 
 // Log texts shared with the string table (resources 135 to 140).
@@ -39,9 +41,15 @@ void ClearReadOnly(const std::wstring& path) {
         SetFileAttributesW(path.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
 }
 
+// A write that takes fewer bytes than it was given succeeds without an error code; the
+// only reason a local file takes less is a full disk (or a file size limit), so that is
+// what it reports instead of "operation completed".
 bool WriteAll(HANDLE file, const void* data, size_t size) {
     DWORD written = 0;
-    return WriteFile(file, data, DWORD(size), &written, nullptr) && written == size;
+    if (!WriteFile(file, data, DWORD(size), &written, nullptr)) return false;
+    if (written == size) return true;
+    SetLastError(ERROR_DISK_FULL);
+    return false;
 }
 
 bool MoveTo(HANDLE file, int64_t offset) {
@@ -182,9 +190,6 @@ void TFileWriteThread::CutDataFileAt(int64_t offset) {
 }
 
 void TFileWriteThread::ResetBlocks() {
-    record_md5_ = Md5();
-    record_fill_ = 0;
-    pending_entries_.clear();
     data_fill_ = 0;
     unsynced_blocks_ = 0;
 }
@@ -192,8 +197,8 @@ void TFileWriteThread::ResetBlocks() {
 int TFileWriteThread::Run(uintptr_t) {
     for (;;) {
         if (abort_requested_ || StopRequested()) {
-            // The unwritten tail of the data block is dropped, and so is its entry: it could
-            // only vouch for bytes that never reach the file.
+            // The unwritten tail of the data block is dropped: it has no entry yet, so the
+            // record vouches for exactly the blocks on disk.
             SyncToDisk();
             CloseFiles();
             return 0;
@@ -201,7 +206,11 @@ int TFileWriteThread::Run(uintptr_t) {
         if (!input_ended_ && end_status_ != 1 && !full_.Wait(kHandoffWaitMs)) continue;
         TakeChunk();
         if (write_failed_) {
+            // Nothing more can be written: the job ends here with the write's error text.
+            // The download thread sees Handoff refuse and stops feeding.
             CloseFiles();
+            DiscardTransfer();
+            ReportCompletion(0, 0);
             return 0;
         }
         empty_.Release();
@@ -216,7 +225,6 @@ void TFileWriteThread::TakeChunk() {
     const size_t length = handoff_length_;
     // Taken once: a pass after Finish must not see the same bytes again.
     handoff_length_ = 0;
-    // Data first: a record entry is written only once the bytes it vouches for are on disk.
     size_t done = 0;
     while (done < length) {
         size_t take = std::min(length - done, data_block_.size() - data_fill_);
@@ -228,27 +236,23 @@ void TFileWriteThread::TakeChunk() {
             return;
         }
     }
-    if (!record_file_) return;
-    done = 0;
-    while (done < length) {
-        size_t take = size_t(std::min<int64_t>(int64_t(length - done), kResumeBlockSize - record_fill_));
-        record_md5_.Update(chunk + done, take);
-        record_fill_ += int64_t(take);
-        done += take;
-        if (record_fill_ == kResumeBlockSize) QueueRecordEntry();
-    }
 }
 
-void TFileWriteThread::QueueRecordEntry() {
-    if (!record_file_ || record_fill_ == 0) return;
+// Record blocks and data blocks have the same size and both start at the resume point,
+// which is always a block boundary, so each written data block is one record entry.
+void TFileWriteThread::WriteRecordEntry(const uint8_t* block, size_t length) {
+    if (!record_file_) return;
     ResumeEntry entry;
-    entry.length = record_fill_;
-    entry.digest = record_md5_.Finish();
-    record_md5_ = Md5();
-    record_fill_ = 0;
+    entry.length = int64_t(length);
+    entry.digest = Md5Bytes(block, length);
     uint8_t bytes[kResumeEntrySize];
     EncodeResumeEntry(entry, bytes);
-    pending_entries_.insert(pending_entries_.end(), bytes, bytes + kResumeEntrySize);
+    if (WriteAll(record_file_.Get(), bytes, sizeof(bytes))) return;
+    // Without its record the transfer still completes; it only cannot be resumed.
+    DWORD error = GetLastError();
+    job_->SetErrorText(L"File write failed, Error:" + SystemErrorText(error));
+    LauncherLog::Instance().Write(kWriteHashFailed, record_path_.c_str(), int(error));
+    record_file_.Close();
 }
 
 int TFileWriteThread::SyncToDisk() {
@@ -257,22 +261,14 @@ int TFileWriteThread::SyncToDisk() {
         DWORD error = GetLastError();
         LauncherLog::Instance().Write(kFlushDiskFailed, TransferPath().c_str(), int(error));
         job_->SetErrorText(L"File write to disk failed, Error:" + SystemErrorText(error));
-        pending_entries_.clear();
         return 0;
     }
-    if (!record_file_ || pending_entries_.empty()) {
-        pending_entries_.clear();
-        return 1;
+    if (record_file_ && !FlushFileBuffers(record_file_.Get())) {
+        DWORD error = GetLastError();
+        job_->SetErrorText(L"File write failed, Error:" + SystemErrorText(error));
+        LauncherLog::Instance().Write(kWriteHashFailed, record_path_.c_str(), int(error));
+        record_file_.Close();
     }
-    const bool written = WriteAll(record_file_.Get(), pending_entries_.data(), pending_entries_.size()) &&
-                         FlushFileBuffers(record_file_.Get());
-    pending_entries_.clear();
-    if (written) return 1;
-    // Without its record the transfer still completes; it only cannot be resumed.
-    DWORD error = GetLastError();
-    job_->SetErrorText(L"File write failed, Error:" + SystemErrorText(error));
-    LauncherLog::Instance().Write(kWriteHashFailed, record_path_.c_str(), int(error));
-    record_file_.Close();
     return 1;
 }
 
@@ -286,6 +282,7 @@ int TFileWriteThread::FlushData() {
         job_->SetErrorText(L"Write file failed, Error:" + SystemErrorText(error));
         return 0;
     }
+    WriteRecordEntry(data_block_.data(), data_fill_);
     data_fill_ = 0;
     if (++unsynced_blocks_ >= kBlocksPerSync) return SyncToDisk();
     return 1;

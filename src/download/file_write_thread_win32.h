@@ -63,9 +63,9 @@ private:
     void ResetBlocks();
 
     void TakeChunk();
-    void QueueRecordEntry();
-    // Writes the data block; every few blocks also flushes the file to disk and then
-    // writes the record entries of the blocks that flush covered. 1 or 0.
+    void WriteRecordEntry(const uint8_t* block, size_t length);
+    // Writes the data block and its record entry; every few blocks also flushes both
+    // files to disk. 1 or 0.
     int FlushData();
     int SyncToDisk();
     void CloseFiles();
@@ -75,7 +75,9 @@ private:
     void Complete();
     int SettleTransfer();
     int PlaceTransfer();
+    int PlacePlainTransfer();
     int DecodeTransfer();
+    bool Aborted() const;
     void DiscardTransfer();
     void ReportCompletion(int ok, int placed);
     std::wstring TransferPath() const;
@@ -89,10 +91,6 @@ private:
     Semaphore full_;
     std::vector<uint8_t> handoff_;
     size_t handoff_length_ = 0;
-    // The record block is only ever digested, so its bytes are hashed as they arrive.
-    Md5 record_md5_;
-    int64_t record_fill_ = 0;
-    std::vector<uint8_t> pending_entries_;  // encoded entries waiting for their flush
     std::vector<uint8_t> data_block_;
     size_t data_fill_ = 0;
     int unsynced_blocks_ = 0;

@@ -161,6 +161,11 @@ TWinInetDownloadThread::Step TWinInetDownloadThread::ReadProbeAnswer(
         if (!QueryContentLength(request_.Get(), length)) {
             log.Write(L"%d|HttpQueryInfo error with %d, can't get file length, can't resume.\n",
                       serial_, int(GetLastError()));
+        } else if (length > record->max_bytes) {
+            log.Write(L"%d|File length %lld is over the limit %lld, refused.\n", serial_,
+                      (long long)length, (long long)record->max_bytes);
+            job_->SetErrorText(L"File is larger than the launcher accepts.");
+            return kFailed;
         } else {
             if (record->callback) record->callback->OnTotalKnown(job_, length);
             job_->SetTotal(length);
@@ -282,6 +287,13 @@ TWinInetDownloadThread::Step TWinInetDownloadThread::ReadBody(TDownloadJobBase::
         const Step read = ReadChunk(n);
         if (read != kNext) return read;
         if (n > kReadSize) return kRetry;
+        // A body of unknown length ends where the job's bound says, not when the disk is full.
+        if (total <= 0 && bytes_ + int64_t(n) > record->max_bytes) {
+            log.Write(L"%d|File length %lld is over the limit %lld, refused.\n", serial_,
+                      (long long)(bytes_ + int64_t(n)), (long long)record->max_bytes);
+            job_->SetErrorText(L"File is larger than the launcher accepts.");
+            return kFailed;
+        }
         if (total > 0 && bytes_ + int64_t(n) > total) {
             log.Write(L"%d|Received more than the total %lld, retry.\n", serial_, (long long)total);
             job_->SetErrorText(L"Size of downloaded file dose not match.");
@@ -290,19 +302,20 @@ TWinInetDownloadThread::Step TWinInetDownloadThread::ReadBody(TDownloadJobBase::
         Report(record, int64_t(n));
         if (n == 0) return kNext;
         job_->AddDownloaded(int64_t(n));
-        const int delivered = DeliverUntilTaken(read_buffer_, n);
+        const int delivered = DeliverUntilTaken(read_->buffer, n);
         if (delivered == -1) return kFailed;
         if (delivered == -2) return kWriteFailed;
         bytes_ += int64_t(n);
     }
 }
 
-// One read into read_buffer_; length is what arrived (0 at the end of the body).
+// One read into the current read slot; length is what arrived (0 at the end of the body).
 TWinInetDownloadThread::Step TWinInetDownloadThread::ReadChunk(size_t& length) {
     LauncherLog& log = LauncherLog::Instance();
-    INTERNET_BUFFERSA buffer{};
+    INTERNET_BUFFERSA& buffer = read_->request;
+    buffer = INTERNET_BUFFERSA{};
     buffer.dwStructSize = sizeof(buffer);
-    buffer.lpvBuffer = read_buffer_;
+    buffer.lpvBuffer = read_->buffer;
     buffer.dwBufferLength = DWORD(kReadSize);
     if (InternetReadFileExA(request_.Get(), &buffer, IRF_ASYNC, context_id_)) {
         length = buffer.dwBufferLength;
@@ -312,8 +325,10 @@ TWinInetDownloadThread::Step TWinInetDownloadThread::ReadChunk(size_t& length) {
     if (error == ERROR_IO_PENDING) {
         log.Write(L"%d|InternetReadFileEx pending\n", serial_);
         const Wait waited = WaitForRequest(timeouts_.read_stall_ms, L"%d| No Data Recevied, Retry!!!!\n");
-        if (waited == kWaitAborted) return kFailed;
-        if (waited == kWaitTimedOut) return kRetry;
+        if (waited == kWaitAborted || waited == kWaitTimedOut) {
+            AbandonPendingRead();
+            return waited == kWaitAborted ? kFailed : kRetry;
+        }
         if (!async_error_) {
             length = buffer.dwBufferLength;
             return kNext;
@@ -323,6 +338,11 @@ TWinInetDownloadThread::Step TWinInetDownloadThread::ReadChunk(size_t& length) {
     log.Write(L"%d|InternetReadFileExA failed with error %d.\n", serial_, int(error));
     job_->SetErrorText(L"InternetReadFile failed，Error:" + SystemErrorText(error));
     return kRetry;
+}
+
+void TWinInetDownloadThread::AbandonPendingRead() {
+    abandoned_reads_.push_back(std::move(read_));
+    read_ = std::make_unique<ReadSlot>();
 }
 
 // The body has ended: it must have brought exactly the total, and the write thread then
@@ -336,7 +356,9 @@ TWinInetDownloadThread::Step TWinInetDownloadThread::EndBody() {
         job_->SetErrorText(L"Size of downloaded file dose not match.");
         return kRetry;
     }
-    return DeliverUntilTaken(read_buffer_, 0) == 1 ? kSucceeded : kFailed;
+    const int delivered = DeliverUntilTaken(read_->buffer, 0);
+    if (delivered == -2) return kWriteFailed;
+    return delivered == 1 ? kSucceeded : kFailed;
 }
 
 }  // namespace velm

@@ -103,6 +103,11 @@ void TWinInetDownloadThread::Finish(int status) {
     writer_.Join(kWriterEndWaitMs);
 }
 
+void TWinInetDownloadThread::StopWriter() {
+    writer_.SignalAbort();
+    writer_.Join(kWriterEndWaitMs);
+}
+
 void TWinInetDownloadThread::DropCurrentJob() {
     LauncherLog::Instance().Write(L"%d|DropCurrentJob\n", serial_);
     UnbindContext();
@@ -129,8 +134,6 @@ int TWinInetDownloadThread::WaitStatus(DWORD status, DWORD timeout_ms) {
 
 int TWinInetDownloadThread::CheckAborted() {
     if (!StopRequested()) return 0;
-    job_->SetResult(kResultFailed);
-    job_->SetState(kJobDone);
     LauncherLog::Instance().Write(L"Job aborted.\n");
     return 1;
 }
@@ -225,18 +228,16 @@ int TWinInetDownloadThread::RunAttempts(TDownloadJobBase::DownloadRecord* record
     return EndRun(record, step);
 }
 
-int TWinInetDownloadThread::EndRun(TDownloadJobBase::DownloadRecord* record, Step last) {
+int TWinInetDownloadThread::EndRun(TDownloadJobBase::DownloadRecord*, Step last) {
     if (last == kSucceeded) {
         Finish(1);
         return 0;
     }
     if (last == kWriteFailed) {
-        // The write thread has stopped on a disk error and will not complete the job.
+        // The write thread has ended the job with the write's error text.
         LauncherLog::Instance().Write(L"%d|File write failed, stop.\n", serial_);
         Finish(0);
-        job_->SetResult(kResultFailed);
-        if (record->callback) record->callback->OnJobComplete(job_, 0);
-        job_->SetState(kJobDone);
+        job_->ReportEnd(kResultFailed);
         return -1;
     }
     Finish(0);

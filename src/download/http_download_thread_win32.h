@@ -13,7 +13,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "download/download_job_win32.h"
 #include "download/download_timeouts.h"
@@ -50,12 +52,13 @@ protected:
     int Run(uintptr_t argument) override;
     bool IsFinished(int) override { return true; }
     void OnTerminate() override;
-    // 1 when the owner asked this thread to stop: the job is then failed and done.
+    // 1 when the owner asked this thread to stop; the owner's Abort then ends the job.
     int CheckAborted();
     // 1 taken, -1 aborted, -2 the write thread has given up.
     int DeliverUntilTaken(const uint8_t* data, size_t length);
-    // Ends the run after its last step: Finish with the outcome, and on kWriteFailed also
-    // the job's completion, which the write thread will not report. 0 or -1 for Run.
+    // Ends the write thread of a job that has nothing to write, without completing the job.
+    void StopWriter();
+    // Ends the run after its last step: Finish with the outcome. 0 or -1 for Run.
     int EndRun(TDownloadJobBase::DownloadRecord* record, Step last);
 
 private:
@@ -90,6 +93,9 @@ private:
     int AcceptTransferAnswer(TDownloadJobBase::DownloadRecord* record, int64_t offset);
     Step ReadBody(TDownloadJobBase::DownloadRecord* record, int64_t total);
     Step ReadChunk(size_t& length);
+    // A read still pending when its wait ended (a stall, an abort) may be filled by
+    // WinINet later: its slot is set aside, never reused, and a fresh one takes over.
+    void AbandonPendingRead();
     Step EndBody();
 
     TFileWriteThread& writer_;
@@ -101,6 +107,15 @@ private:
     std::atomic<int> closing_count_{0};
     std::atomic<DWORD> async_error_{0};
     uint32_t context_id_ = 0;
+    // What an asynchronous read writes into: the request description and its buffer.
+    // Both live on the heap with this object, and are declared before the handles, so
+    // that they outlive every handle a late completion could come through.
+    struct ReadSlot {
+        INTERNET_BUFFERSA request{};
+        uint8_t buffer[kReadSize];
+    };
+    std::unique_ptr<ReadSlot> read_ = std::make_unique<ReadSlot>();
+    std::vector<std::unique_ptr<ReadSlot>> abandoned_reads_;
     // Declared before request_, so that the request closes before its root.
     InternetHandle root_;
     // Set on a WinINet thread when an asynchronous open creates it, forgotten there when
@@ -113,8 +128,6 @@ private:
     // Bytes reported as progress since the last take-back; a new attempt takes back exactly
     // these, whatever point the previous attempt failed at.
     int64_t counted_ = 0;
-    // Outlives any read still pending after a stall: WinINet may fill it late.
-    uint8_t read_buffer_[kReadSize];
 };
 
 }  // namespace velm

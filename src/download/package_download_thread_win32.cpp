@@ -22,6 +22,16 @@ int TWinInetUpdatePackageDownloadThread::Run(uintptr_t argument) {
         return -1;
     }
     job_ = record->job;
+    CSTDownloadManager* manager = job_->Manager();
+    if (!manager || !manager->IsInUpdatePackages(record->url)) {
+        LauncherLog::Instance().Write(
+            L"file \"%ls\" not in update package, you should update it in launcher later.\n",
+            record->url.c_str());
+        // Nothing is written: the write thread ends without touching a file.
+        StopWriter();
+        job_->ReportEnd(kResultSucceeded);
+        return 0;
+    }
     return EndRun(record, StreamEntry(record));
 }
 
@@ -45,7 +55,9 @@ TWinInetDownloadThread::Step TWinInetUpdatePackageDownloadThread::StreamEntry(
     uint8_t buffer[kReadSize];
     const Step copied = CopyEntry(record, *manager, pack, entry, size, buffer);
     if (copied != kNext) return copied;
-    return DeliverUntilTaken(buffer, 0) == 1 ? kSucceeded : kFailed;
+    const int delivered = DeliverUntilTaken(buffer, 0);
+    if (delivered == -2) return kWriteFailed;
+    return delivered == 1 ? kSucceeded : kFailed;
 }
 
 // Hands the entry's size bytes to the write thread, chunk by chunk; kNext when all went.

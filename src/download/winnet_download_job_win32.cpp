@@ -22,8 +22,8 @@ int TWinInetDownloadJob::Setup(const std::wstring& url, const std::wstring& name
     ScopedLock hold(lock_);
     const bool compressed = (flags & kJobFlagCompressed) != 0;
     record_.url = url;
-    record_.transfer_file = compressed ? name + L".cmp" : name;
-    record_.final_file = compressed ? name : std::wstring();
+    record_.transfer_file = name + (compressed ? L".cmp" : kPlainStagingSuffix);
+    record_.final_file = name;
     record_.callback = callback;
     name_ = name;
     total_ = expected_size > 0 ? expected_size : 0;
@@ -33,7 +33,8 @@ int TWinInetDownloadJob::Setup(const std::wstring& url, const std::wstring& name
 
 int TWinInetDownloadJob::Execute() {
     if (abort_flag) {
-        Abort();
+        // Aborted before it ever ran: ended now, whether or not Abort reported it already.
+        if (!ReportEnd(kResultFailed)) SetState(kJobDone);
         return 1;
     }
     {
@@ -41,16 +42,10 @@ int TWinInetDownloadJob::Execute() {
         state_ = kJobRunning;
         result_ = kResultNone;
     }
+    // Execute runs under the manager's lock: it only starts threads. Whether a package
+    // holds the file is the package thread's first question, so that the job's completion
+    // (and the hashing behind it in the update run) never runs under that lock.
     if (manager_ && manager_->PackageMode()) {
-        if (!manager_->IsInUpdatePackages(record_.url)) {
-            LauncherLog::Instance().Write(
-                L"file \"%ls\" not in update package, you should update it in launcher later.\n",
-                record_.url.c_str());
-            SetState(kJobDone);
-            SetResult(kResultSucceeded);
-            if (record_.callback) record_.callback->OnJobComplete(this, 1);
-            return 1;
-        }
         download_thread_ =
             std::make_unique<TWinInetUpdatePackageDownloadThread>(write_thread_, timeouts_);
     } else {
@@ -66,23 +61,22 @@ int TWinInetDownloadJob::Execute() {
     return 1;
 }
 
+// Ends the job as failed unless it has ended already; a job reports exactly once. The
+// write thread is told first, so that a decode in progress stops at its next block and
+// the files of an interrupted transfer stay for the next run to resume.
 int TWinInetDownloadJob::Abort() {
+    abort_flag = 1;
     if (!download_thread_) {
+        // The scheduler may still reach it: Execute then sees the flag and only marks it Done.
+        if (end_reported_.exchange(true)) return 0;
         SetResult(kResultFailed);
         if (record_.callback) record_.callback->OnJobComplete(this, 0);
         return 0;
     }
-    // A job the write thread has already ended may still have its download thread on the
-    // way out; stopping that thread is not an abort it would report, so it counts as ended.
-    const bool ended_before = GetState() == kJobDone;
-    if (download_thread_->Stop(kThreadEndWaitMs) == 0 || ended_before) {
-        // The thread had ended already, or was cut off: nobody else will end the job, and a
-        // write thread left waiting for chunks must not outlive it.
-        write_thread_.SignalAbort();
-        SetResult(kResultFailed);
-        if (record_.callback) record_.callback->OnJobComplete(this, 0);
-        SetState(kJobDone);
-    }
+    write_thread_.SignalAbort();
+    download_thread_->Stop(kThreadEndWaitMs);
+    write_thread_.Join(kThreadEndWaitMs);
+    ReportEnd(kResultFailed);
     return 0;
 }
 

@@ -49,6 +49,13 @@ bool WriteCmpFile(std::FILE* in, uint64_t size, std::FILE* out,
            LzmaEncodeFile(in, size, out, settings, progress);
 }
 
+uint64_t CmpDeclaredSize(const uint8_t (&header)[kCmpHeaderSize]) {
+    if (std::memcmp(header, kCmpMagic, sizeof kCmpMagic) != 0) return kCmpNoDeclaredSize;
+    uint64_t declared = 0;
+    for (int i = 0; i < 8; ++i) declared |= uint64_t(header[8 + i]) << (8 * i);
+    return declared;
+}
+
 bool DecodeCmp(const uint8_t* bytes, size_t size, std::vector<uint8_t>& out,
                uint64_t max_output) {
     if (size < kCmpHeaderSize) return false;
@@ -60,7 +67,7 @@ bool DecodeCmp(const uint8_t* bytes, size_t size, std::vector<uint8_t>& out,
 }
 
 int DecodeCmpFile(const std::wstring& source, const std::wstring& destination, uint64_t max_output,
-                  Md5* digest) {
+                  Md5* digest, const std::function<bool()>& cancelled) {
     const int64_t size = FileSize(source);
     FileHandle in = OpenFile(source, FileMode::kRead);
     if (!in || size < 0) return -1;
@@ -78,6 +85,7 @@ int DecodeCmpFile(const std::wstring& source, const std::wstring& destination, u
         return got == 0 && std::ferror(in.get()) ? -1 : int64_t(got);
     };
     auto write = [&](const uint8_t* data, size_t count) {
+        if (cancelled && cancelled()) return false;
         if (digest) digest->Update(data, count);
         return std::fwrite(data, 1, count, out.get()) == count;
     };

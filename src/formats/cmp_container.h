@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,11 @@ constexpr uint64_t kMaxCmpDecodedBytes = uint64_t(16) << 30;
 bool ParseCmpPrefix(const uint8_t (&header)[kCmpHeaderSize], uint64_t container_size,
                     uint64_t& lzma_at);
 
+// The decoded size the prefix states when it carries kCmpMagic (as the publisher writes
+// it), else kCmpNoDeclaredSize. Untrusted: good as a bound, never as the size itself.
+constexpr uint64_t kCmpNoDeclaredSize = ~uint64_t(0);
+uint64_t CmpDeclaredSize(const uint8_t (&header)[kCmpHeaderSize]);
+
 // Appends a whole container for data[0..size) to out.
 bool WriteCmp(const uint8_t* data, size_t size, std::vector<uint8_t>& out,
               const LzmaEncoderSettings& settings = {});
@@ -50,10 +56,12 @@ bool DecodeCmp(const uint8_t* bytes, size_t size, std::vector<uint8_t>& out,
 
 // Decodes a downloaded container file into destination. 0 on success, -1 on failure:
 // unreadable source, destination not creatable, an extra block reaching past the end, a
-// bad header, corrupt or truncated data, a short write, more than max_output decoded
-// bytes. The destination is created new (a failed decode may leave part of it behind). A
-// digest, when given, takes every decoded byte, so the result's MD5 costs no second read.
+// bad header, corrupt or truncated data, a short write, more decoded bytes than
+// max_output, or cancelled returning true (asked once per decoded block). The destination is created new (a failed decode may leave part of
+// it behind). A digest, when given, takes every decoded byte, so the result's MD5 costs
+// no second read.
 int DecodeCmpFile(const std::wstring& source, const std::wstring& destination,
-                  uint64_t max_output = kMaxCmpDecodedBytes, Md5* digest = nullptr);
+                  uint64_t max_output = kMaxCmpDecodedBytes, Md5* digest = nullptr,
+                  const std::function<bool()>& cancelled = nullptr);
 
 }  // namespace velm

@@ -105,7 +105,7 @@ int HashCache::SaveLocalHashCache(const std::wstring& path) {
             saved = writer.ok && std::fclose(file.release()) == 0;
         }
     }
-    if (!saved || !ReplaceFileAtomically(temporary, path)) {
+    if (!saved || !CommitStagedFile(temporary, path)) {
         RemoveFile(temporary);
         log.Write(L"SaveLocalHashCache failed\n");
     }

@@ -49,8 +49,8 @@ void StampNow(const std::wstring& path) {
     SetFileTime(file.Get(), &now, &now, &now);
 }
 
-// Writes beside the target and renames over it: a crash or a full disk mid-write leaves
-// the old version in place instead of a truncated file.
+// Writes beside the target, flushes and renames over it: a crash, a power cut or a full
+// disk mid-write leaves the old version in place instead of a truncated file.
 bool WriteResult(const std::wstring& path, const std::vector<uint8_t>& bytes) {
     const std::wstring staging = path + L".patched";
     {
@@ -68,7 +68,7 @@ bool WriteResult(const std::wstring& path, const std::vector<uint8_t>& bytes) {
             return false;
         }
     }
-    if (!ReplaceFileAtomically(staging, path)) {
+    if (!CommitStagedFile(staging, path)) {
         DWORD error = GetLastError();
         DeleteFileW(staging.c_str());
         SetLastError(error);

@@ -89,7 +89,9 @@ TEST(Url, RequestsCarryNonAsciiNamesAsUtf8EscapesAndNothingElseChanges) {
         {L"http://127.0.0.1:8080/v2\\Data\\world.pak", L"http://127.0.0.1:8080/v2\\Data\\world.pak"},
         {L"http://h/v2\\\u5730\u56fe\\\u65b0\u533a.pak", L"http://h/v2\\%E5%9C%B0%E5%9B%BE\\%E6%96%B0%E5%8C%BA.pak"},
         {L"http://h/Velm Online.lnk", L"http://h/Velm%20Online.lnk"},
-        {L"http://h/already%20escaped?a=1&b=%E5", L"http://h/already%20escaped?a=1&b=%E5"},
+        // In a path, "%" and "#" belong to the file's name; the query keeps its escapes.
+        {L"http://h/100% done #2.pak?a=1&b=%E5#x", L"http://h/100%25%20done%20%232.pak?a=1&b=%E5#x"},
+        {L"http://h/v1/%41.bin", L"http://h/v1/%2541.bin"},
         {L"http://h/caf\u00e9", L"http://h/caf%C3%A9"},
         {L"", L""},
     };

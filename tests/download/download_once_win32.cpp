@@ -1,8 +1,10 @@
 // download_once [-cmp] URL LOCAL_PATH [[-cmp] URL LOCAL_PATH]...: runs the jobs through a
 // job manager, as the launcher would, prints the milliseconds from the start of the
 // manager until every job was done, and exits 0 when all of them succeeded ("-cmp": the
-// URL is a ".cmp" container to decode into LOCAL_PATH). The resume test kills it in the
-// middle of a transfer; bench/download.sh times it against curl.
+// URL is a ".cmp" container to decode into LOCAL_PATH); each failed job's error text
+// follows on a line of its own, "error: TEXT" in UTF-8. The resume test kills it in the
+// middle of a transfer, the disk-full test runs it under a file size limit, and
+// bench/download.sh times it against curl.
 #include <windows.h>
 
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "common/log.h"
+#include "common/text.h"
 #include "download/download_manager_win32.h"
 #include "download/winnet_download_job_win32.h"
 
@@ -44,8 +47,12 @@ int wmain(int argc, wchar_t** argv) {
     const DWORD took = GetTickCount() - begin;
     manager.SetRunning(false);
     bool all_good = true;
-    for (auto* job : jobs) all_good = all_good && job->GetResult() == velm::kResultSucceeded;
-    manager.DeleteAllJobs();
     std::printf("%lu\n", static_cast<unsigned long>(took));
+    for (auto* job : jobs) {
+        if (job->GetResult() == velm::kResultSucceeded) continue;
+        all_good = false;
+        std::printf("error: %s\n", velm::WideToUtf8(job->GetErrorText()).c_str());
+    }
+    manager.DeleteAllJobs();
     return all_good ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "download/download_job_win32.h"
 #include "formats/resume_record.h"
 #include "download_fixture_win32.h"
 #include "formats/test_streams.h"
@@ -37,45 +38,66 @@ int64_t SizeOf(const std::wstring& path) {
     return int64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
 }
 
+struct KillCase {
+    const char* name;
+    int64_t kill_at;  // bytes of the staged file on disk when the process is killed
+    int rate;         // bytes per second the server sends the first run
+};
+
+// Each block's record entry is written with the block, so a kill loses at most the block
+// being written, however early it comes (a record written in batches lost them all before
+// its first batch).
 TEST(DownloadResume, KilledProcessResumesAtTheLastVerifiedBlock) {
+    const KillCase cases[] = {
+        {"before_the_16th_block", 3 * kResumeBlockSize, 400000},
+        {"after_megabytes", 3 * 1024 * 1024, 1500000},
+    };
     const std::vector<uint8_t> data = test::SampleData(8 * 1024 * 1024 + 4321, 77);
-    test::PutServedFile("killed/large.bin", data);
-    const std::wstring local = WinPath(test::OutDir("killed")) + L"\\large.bin";
-    DeleteFileW(local.c_str());
-    DeleteFileW((local + kResumeRecordSuffix).c_str());
-    const std::string url = test::Env("VELM_FAULT_URL") + "/killed/large.bin";
+    for (const KillCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string relative = std::string("killed/") + c.name + ".bin";
+        test::PutServedFile(relative, data);
+        const std::wstring local = WinPath(test::OutDir("killed")) + L"\\" + Utf8ToWide(c.name) + L".bin";
+        const std::wstring staging = local + kPlainStagingSuffix;
+        DeleteFileW(local.c_str());
+        DeleteFileW(staging.c_str());
+        DeleteFileW((staging + kResumeRecordSuffix).c_str());
+        const std::string url = test::Env("VELM_FAULT_URL") + "/" + relative;
 
-    HANDLE first = StartDownloader(url + "?rate=1500000", local);
-    ASSERT_NE(first, nullptr);
-    const DWORD begin = GetTickCount();
-    while (SizeOf(local) < 3 * 1024 * 1024 && GetTickCount() - begin < 30000) Sleep(20);
-    ASSERT_TRUE(TerminateProcess(first, 9));
-    WaitForSingleObject(first, 10000);
-    CloseHandle(first);
-    const int64_t left_behind = SizeOf(local);
-    ASSERT_GE(left_behind, 3 * 1024 * 1024);
-    ASSERT_LT(left_behind, int64_t(data.size())) << "killed too late to show a resume";
-    ASSERT_GT(SizeOf(local + kResumeRecordSuffix), int64_t(kResumeHeaderSize));
+        HANDLE first = StartDownloader(url + "?rate=" + std::to_string(c.rate), local);
+        ASSERT_NE(first, nullptr);
+        const DWORD begin = GetTickCount();
+        while (SizeOf(staging) < c.kill_at && GetTickCount() - begin < 30000) Sleep(5);
+        ASSERT_TRUE(TerminateProcess(first, 9));
+        WaitForSingleObject(first, 10000);
+        CloseHandle(first);
+        const int64_t left_behind = SizeOf(staging);
+        ASSERT_GE(left_behind, c.kill_at);
+        ASSERT_LT(left_behind, int64_t(data.size())) << "killed too late to show a resume";
+        EXPECT_FALSE(test::LocalExists(local)) << "a partial file under the final name";
 
-    HANDLE second = StartDownloader(url, local);
-    ASSERT_NE(second, nullptr);
-    ASSERT_EQ(WaitForSingleObject(second, 60000), WAIT_OBJECT_0);
-    DWORD exit_code = 99;
-    GetExitCodeProcess(second, &exit_code);
-    CloseHandle(second);
-    EXPECT_EQ(exit_code, 0u);
-    EXPECT_TRUE(test::ReadLocal(local) == data);
-    EXPECT_FALSE(test::LocalExists(local + kResumeRecordSuffix));
+        HANDLE second = StartDownloader(url, local);
+        ASSERT_NE(second, nullptr);
+        ASSERT_EQ(WaitForSingleObject(second, 60000), WAIT_OBJECT_0);
+        DWORD exit_code = 99;
+        GetExitCodeProcess(second, &exit_code);
+        CloseHandle(second);
+        EXPECT_EQ(exit_code, 0u);
+        EXPECT_TRUE(test::ReadLocal(local) == data);
+        EXPECT_FALSE(test::LocalExists(staging));
+        EXPECT_FALSE(test::LocalExists(staging + kResumeRecordSuffix));
 
-    // The second run asked for the rest only, from a block boundary within what was on disk.
-    int64_t resumed_at = -1;
-    for (const std::string& line : test::FaultRequests("/killed/large.bin")) {
-        size_t at = line.find("\"range\": \"bytes=");
-        if (at != std::string::npos) resumed_at = std::stoll(line.substr(at + 16));
+        // The second run asked for the rest only, from a block boundary at most one block
+        // short of what was on disk.
+        int64_t resumed_at = -1;
+        for (const std::string& line : test::FaultRequests("/" + relative)) {
+            size_t at = line.find("\"range\": \"bytes=");
+            if (at != std::string::npos) resumed_at = std::stoll(line.substr(at + 16));
+        }
+        EXPECT_EQ(resumed_at % kResumeBlockSize, 0);
+        EXPECT_LE(resumed_at, left_behind);
+        EXPECT_GE(resumed_at, left_behind - left_behind % kResumeBlockSize - kResumeBlockSize);
     }
-    EXPECT_GT(resumed_at, 0);
-    EXPECT_EQ(resumed_at % kResumeBlockSize, 0);
-    EXPECT_LE(resumed_at, left_behind);
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 // (tests/servers/fault_server.py) for everything a server or network can do wrong.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "common/file_io.h"
+#include "formats/cmp_container.h"
 #include "common/md5.h"
 #include "common/text.h"
 #include "formats/resume_record.h"
@@ -90,6 +92,9 @@ TEST(HttpDownload, NginxFilesArriveWholeAndDecoded) {
         // Client files may have Chinese names and spaces: they must reach the server in a
         // form it maps back to the file's UTF-8 name.
         {u8"\u5730\u56fe \u65b0\u533a", 300000, true, SizeField::kStored},
+        // "%" and "#" are characters of a name, not an escape and a fragment.
+        {"100% sure #1", 200000, false, SizeField::kStored},
+        {"50%25 #2", 200000, true, SizeField::kStored},
     };
     for (const NginxCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -111,6 +116,7 @@ TEST(HttpDownload, NginxFilesArriveWholeAndDecoded) {
         EXPECT_FALSE(LocalExists(local + L".cmp"));
         EXPECT_FALSE(LocalExists(local + L".ha"));
         EXPECT_FALSE(LocalExists(local + L".cmp.ha"));
+        EXPECT_FALSE(LocalExists(local + kPlainStagingSuffix));
     }
 }
 
@@ -126,6 +132,7 @@ struct FaultCase {
     int64_t resume_from;   // a request with this Range must be seen (-1: no Range at all,
                            // kAnyRange: later attempts may resume what earlier ones wrote)
     int max_requests;
+    int64_t max_bytes = 0;  // the job's bound for a transfer of unknown size (0: default)
 };
 
 constexpr int64_t kAnyRange = -2;
@@ -159,6 +166,11 @@ TEST(HttpDownload, FaultyServersEndInTheRightOutcome) {
         // Cut before the first whole block and Range ignored: every attempt starts over.
         {"cut_early_range_ignored", "cut=4467&norange=1", 1000000, false, 0, kResultFailed,
          L"READ 0 BYTES", 0, kAnyRange, 20},
+        // A transfer of unknown size stops at the job's bound: no retries, no full disk.
+        {"endless_body_over_bound", "nolength=1", 400000, false, 0, kResultFailed,
+         L"is over the limit 100000, refused.", 1, -1, 1, 100000},
+        {"content_length_over_bound", "", 400000, false, 0, kResultFailed,
+         L"File length 400000 is over the limit 100000, refused.", 1, -1, 1, 100000},
     };
     for (const FaultCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -167,11 +179,17 @@ TEST(HttpDownload, FaultyServersEndInTheRightOutcome) {
         const std::string relative = std::string("fault/") + c.name + ".bin";
         PutServedFile(relative, data);
         const std::wstring local = WinPath(OutDir("fault")) + L"\\" + Utf8ToWide(c.name) + L".bin";
-        DeleteFileW(local.c_str());
-        DeleteFileW((local + L".ha").c_str());
+        const std::wstring staging = local + kPlainStagingSuffix;
+        DeleteFileW(staging.c_str());
+        DeleteFileW((staging + L".ha").c_str());
+        // The installed version: a failed download must leave it as it was.
+        const std::vector<uint8_t> old_version = test::SampleData(70000, 9);
+        ASSERT_TRUE(WriteWholeFile(local, old_version.data(), old_version.size()));
         RecordingCallback callback;
         const int64_t expected = c.give_size ? int64_t(c.size) + c.size_error : 0;
-        Outcome outcome = RunOne(MakeJob(FaultUrl(relative, c.query), local, &callback, expected));
+        TWinInetDownloadJob* job = MakeJob(FaultUrl(relative, c.query), local, &callback, expected);
+        if (c.max_bytes) job->SetMaxBytes(c.max_bytes);
+        Outcome outcome = RunOne(job);
         EXPECT_EQ(outcome.result, c.result) << WideToUtf8(outcome.error);
         EXPECT_EQ(outcome.state, kJobDone);
         EXPECT_EQ(callback.Completions(), std::vector<int32_t>{c.result == kResultSucceeded ? 1 : 0});
@@ -193,26 +211,29 @@ TEST(HttpDownload, FaultyServersEndInTheRightOutcome) {
         } else {
             // A failed job says why: the run's error list is made of these lines.
             EXPECT_FALSE(outcome.error.empty());
-            // A failed job leaves nothing half-written behind.
-            EXPECT_FALSE(LocalExists(local));
-            EXPECT_FALSE(LocalExists(local + L".ha"));
+            // A failed job leaves nothing half-written behind, and the old version stands.
+            EXPECT_TRUE(ReadLocal(local) == old_version);
+            EXPECT_FALSE(LocalExists(staging));
+            EXPECT_FALSE(LocalExists(staging + L".ha"));
         }
+        EXPECT_FALSE(LocalExists(local + L".ha"));
     }
 }
 
 TEST(HttpDownload, UncreatableLocalFileFailsAtOnceWithoutRetries) {
     const std::vector<uint8_t> data = test::SampleData(20000, 8);
     PutServedFile("blocked/file.bin", data);
-    // A folder where the file should go: it can be neither opened nor created as a file.
+    // A folder where the download is staged: it can be neither opened nor created as a file.
     const std::wstring local = WinPath(OutDir("blocked")) + L"\\file.bin";
-    CreateDirectoryW(local.c_str(), nullptr);
+    const std::wstring staging = local + kPlainStagingSuffix;
+    CreateDirectoryW(staging.c_str(), nullptr);
     RecordingCallback callback;
     Outcome outcome = RunOne(MakeJob(FaultUrl("blocked/file.bin", ""), local, &callback));
     EXPECT_EQ(outcome.result, kResultFailed);
     EXPECT_EQ(outcome.error.rfind(L"Create file failed, Error", 0), 0u) << WideToUtf8(outcome.error);
     EXPECT_EQ(callback.Completions(), std::vector<int32_t>{0});
     EXPECT_EQ(FaultRequests("/blocked/file.bin").size(), 1u) << "the probe only";
-    RemoveDirectoryW(local.c_str());
+    RemoveDirectoryW(staging.c_str());
 }
 
 TEST(HttpDownload, ResumedProgressStartsAtTheVouchedLength) {
@@ -293,7 +314,7 @@ TEST(HttpDownload, LeftoversOfAnEarlierRunAreResumedOnlyWhenTheyVerify) {
         const std::string relative = std::string("leftover/") + c.name + ".bin";
         PutServedFile(relative, data);
         const std::wstring local = WinPath(OutDir("leftover")) + L"\\" + Utf8ToWide(c.name) + L".bin";
-        LeavePartial(local, data, c.blocks, c.bad_entry, Now());
+        LeavePartial(local + kPlainStagingSuffix, data, c.blocks, c.bad_entry, Now());
         RecordingCallback callback;
         Outcome outcome = RunOne(MakeJob(FaultUrl(relative, c.query), local, &callback));
         EXPECT_EQ(outcome.result, kResultSucceeded) << WideToUtf8(outcome.error);
@@ -305,7 +326,8 @@ TEST(HttpDownload, LeftoversOfAnEarlierRunAreResumedOnlyWhenTheyVerify) {
         else
             EXPECT_EQ(CountRanges(requests, c.resume_from), 1);
         EXPECT_TRUE(ReadLocal(local) == data);
-        EXPECT_FALSE(LocalExists(local + L".ha"));
+        EXPECT_FALSE(LocalExists(local + kPlainStagingSuffix));
+        EXPECT_FALSE(LocalExists(local + kPlainStagingSuffix + L".ha"));
     }
 }
 
@@ -315,6 +337,8 @@ struct BadCmpCase {
     size_t spoil_at;     // bytes from here on are inverted (0: none)
     uint32_t extra;      // extra-block length written into the container
     bool huge_size;      // the LZMA header claims terabytes
+    int64_t declared = -1;  // size the container's prefix declares (-1: no prefix of ours)
+    int64_t max_bytes = 0;  // the job's bound (0: default)
 };
 
 // The transfer itself succeeds; the container does not decode. The job fails with the
@@ -328,6 +352,10 @@ TEST(HttpDownload, BadContainersFailWithDecompressFailed) {
         {"corrupt", 0, good.size() / 2, 0, false},
         {"extra_block_past_the_end", 0, 0, 0xFFFFFFF0u, false},
         {"terabytes_claimed", 0, 0, 0, true},
+        // Valid streams that decode to more than is allowed: by the container's own
+        // prefix, and by the job's bound.
+        {"more_than_its_prefix_declares", 0, 0, 0, false, 500000},
+        {"more_than_the_job_allows", 0, 0, 0, false, -1, 400000},
     };
     for (const BadCmpCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -341,13 +369,19 @@ TEST(HttpDownload, BadContainersFailWithDecompressFailed) {
             served = test::MakeCmp(data, SizeField::kStored);
             served[28 + 5 + 5] = 0x04;
         }
+        if (c.declared >= 0) {
+            std::memcpy(served.data(), kCmpMagic, sizeof kCmpMagic);
+            for (int i = 0; i < 8; ++i) served[8 + i] = uint8_t(uint64_t(c.declared) >> (8 * i));
+        }
         const std::string relative = std::string("badcmp/") + c.name + ".bin.cmp";
         PutServedFile(relative, served);
         const std::wstring local = WinPath(OutDir("badcmp")) + L"\\" + Utf8ToWide(c.name) + L".bin";
         const std::vector<uint8_t> old_version = test::SampleData(70000, 9);
         ASSERT_TRUE(WriteWholeFile(local, old_version.data(), old_version.size()));
         RecordingCallback callback;
-        Outcome outcome = RunOne(MakeJob(NginxUrl(relative), local, &callback, 0, kJobFlagCompressed));
+        TWinInetDownloadJob* job = MakeJob(NginxUrl(relative), local, &callback, 0, kJobFlagCompressed);
+        if (c.max_bytes) job->SetMaxBytes(c.max_bytes);
+        Outcome outcome = RunOne(job);
         EXPECT_EQ(outcome.result, kResultFailed);
         EXPECT_EQ(outcome.error.rfind(L"Decompress failed", 0), 0u) << WideToUtf8(outcome.error);
         EXPECT_EQ(callback.Completions(), std::vector<int32_t>{0});
@@ -359,42 +393,50 @@ TEST(HttpDownload, BadContainersFailWithDecompressFailed) {
     }
 }
 
-// A container can be a valid LZMA stream and still not hold the published file (an
-// operator's mistake, or bytes spoiled in a way the decoder cannot see). The player's
-// old copy must survive that, as it survives a container that does not decode.
-TEST(HttpDownload, ADecodedFileIsMovedInPlaceOnlyWithItsPublishedMd5) {
+// A download can arrive whole and still not hold the published file (an operator's
+// mistake, a container that decodes to other bytes, a server that serves another file).
+// The player's old copy must survive that, as it survives a transfer that fails.
+TEST(HttpDownload, ADownloadIsMovedInPlaceOnlyWithItsPublishedMd5) {
     const std::vector<uint8_t> data = test::SampleData(300000, 12);
     const std::vector<uint8_t> other = test::SampleData(300000, 13);
     std::wstring right = Md5ToHex(Md5Bytes(data.data(), data.size()));
     for (wchar_t& c : right) c = wchar_t(towlower(c));  // published hashes compare without case
+    const std::wstring wrong = Md5ToHex(Md5Bytes(other.data(), other.size()));
     struct {
         const char* name;
+        uint32_t flags;
         std::wstring expected_md5;
         int32_t result;
+        const wchar_t* error;
     } const cases[] = {
-        {"published", right, kResultSucceeded},
-        {"other_content", Md5ToHex(Md5Bytes(other.data(), other.size())), kResultFailed},
+        {"cmp_published", kJobFlagCompressed, right, kResultSucceeded, L""},
+        {"cmp_other_content", kJobFlagCompressed, wrong, kResultFailed,
+         L"Decompressed file does not match its published MD5."},
+        {"plain_published", 0, right, kResultSucceeded, L""},
+        {"plain_other_content", 0, wrong, kResultFailed, L"Downloaded file does not match its published MD5."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string relative = std::string("md5cmp/") + c.name + ".bin.cmp";
-        PutServedFile(relative, test::MakeCmp(data, SizeField::kStored));
-        const std::wstring local = WinPath(OutDir("md5cmp")) + L"\\" + Utf8ToWide(c.name) + L".bin";
+        const bool compressed = c.flags & kJobFlagCompressed;
+        const std::string relative = std::string("md5/") + c.name + (compressed ? ".bin.cmp" : ".bin");
+        PutServedFile(relative, compressed ? test::MakeCmp(data, SizeField::kStored) : data);
+        const std::wstring local = WinPath(OutDir("md5")) + L"\\" + Utf8ToWide(c.name) + L".bin";
         const std::vector<uint8_t> old_version = test::SampleData(70000, 9);
         ASSERT_TRUE(WriteWholeFile(local, old_version.data(), old_version.size()));
         RecordingCallback callback;
-        TWinInetDownloadJob* job = MakeJob(NginxUrl(relative), local, &callback, 0, kJobFlagCompressed);
+        TWinInetDownloadJob* job = MakeJob(NginxUrl(relative), local, &callback, 0, c.flags);
         job->Record().expected_md5 = c.expected_md5;
         Outcome outcome = RunOne(job);
         EXPECT_EQ(outcome.result, c.result) << WideToUtf8(outcome.error);
         if (c.result == kResultSucceeded) {
             EXPECT_TRUE(ReadLocal(local) == data);
         } else {
-            EXPECT_EQ(outcome.error, L"Decompressed file does not match its published MD5.");
+            EXPECT_EQ(outcome.error, c.error);
             EXPECT_TRUE(ReadLocal(local) == old_version);
         }
         EXPECT_FALSE(LocalExists(local + L".unpack"));
         EXPECT_FALSE(LocalExists(local + L".cmp"));
+        EXPECT_FALSE(LocalExists(local + kPlainStagingSuffix));
         DeleteFileW(local.c_str());
     }
 }

@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "formats/cmp_container.h"
@@ -191,6 +194,32 @@ TEST_F(PackageDownload, LeftoverPartialDownloadIsRewrittenFromTheStart) {
     manager.DeleteAllJobs();
 }
 
+// Reports whether the manager's lock was free while the job's end was reported: the
+// update run hashes and patches files there, and under that lock the window's timer (and
+// a close of the window) would wait for all of it.
+class LockProbingCallback : public RecordingCallback {
+public:
+    explicit LockProbingCallback(CSTDownloadManager& manager) : manager_(manager) {}
+    void OnJobComplete(TDownloadJobBase* job, int32_t success) override {
+        RecordingCallback::OnJobComplete(job, success);
+        // Another thread asks for the lock; if this thread holds it, that one waits.
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        CSTDownloadManager* manager = &manager_;
+        std::thread([manager, done] {
+            manager->CountActiveJobs();
+            *done = true;
+        }).detach();
+        const DWORD begin = GetTickCount();
+        while (!*done && GetTickCount() - begin < 2000) Sleep(5);
+        if (!*done) under_lock_ = true;
+    }
+    bool UnderLock() const { return under_lock_; }
+
+private:
+    CSTDownloadManager& manager_;
+    std::atomic<bool> under_lock_{false};
+};
+
 TEST_F(PackageDownload, NamesOutsideThePackageAreSkippedAsDone) {
     LogCapture log("pack_skipped");
     const std::wstring local = WinPath(OutDir("pack_skipped") + "/absent.bin");
@@ -200,7 +229,7 @@ TEST_F(PackageDownload, NamesOutsideThePackageAreSkippedAsDone) {
     // A lookup is by path only; the published host is no part of it.
     EXPECT_EQ(manager.IsInUpdatePackages(L"/PATCH/filelist.XML"), 1);
     EXPECT_EQ(manager.IsInUpdatePackages(L"http://127.0.0.1:1/patch/filelist.xml"), 0);
-    RecordingCallback callback;
+    LockProbingCallback callback(manager);
     auto* job = new TWinInetDownloadJob;
     job->Setup(L"\\patch\\v3\\no-such-file.bin", local, &callback, 0, 0);
     manager.AddJob(job);
@@ -208,8 +237,10 @@ TEST_F(PackageDownload, NamesOutsideThePackageAreSkippedAsDone) {
     EXPECT_EQ(job->GetResult(), kResultSucceeded);
     EXPECT_EQ(job->GetState(), kJobDone);
     EXPECT_EQ(callback.Completions(), std::vector<int32_t>{1});
+    EXPECT_FALSE(callback.UnderLock()) << "the end was reported under the manager's lock";
     EXPECT_TRUE(callback.Deltas().empty());
     EXPECT_FALSE(LocalExists(local));
+    EXPECT_FALSE(LocalExists(local + kPlainStagingSuffix));
     EXPECT_EQ(log.Count(L"file \"\\patch\\v3\\no-such-file.bin\" not in update package, you "
                         L"should update it in launcher later."),
               1);
