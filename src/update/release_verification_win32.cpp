@@ -19,6 +19,9 @@ namespace velm {
 namespace {
 
 constexpr const wchar_t* kSignatureName = L"filelist.xml.sig";
+// Far more than a signature file has, so that a longer one is still read and named as
+// such, and small enough that an endless answer costs nothing.
+constexpr int64_t kMaxSignatureBytes = 4096;
 
 class SystemCrypto : public ReleaseCrypto {
 public:
@@ -56,10 +59,10 @@ bool ReleaseVerification::FetchSignature(std::string& signature) {
     planned.url = source.file_list_url;
     planned.local_path = kLocalSignaturePath;
     TDownloadJobBase* job = MakeUpdateJob(planned, source, run_.JobCallback(), run_.Timeouts());
+    job->SetMaxBytes(kMaxSignatureBytes);
     const RunOutcome outcome = run_.RunJobsToEnd({job});
     std::vector<uint8_t> bytes;
-    // One byte more than a signature file has, so that a longer one is told apart.
-    const bool read = outcome.completed == 1 && ReadWholeFile(kLocalSignaturePath, bytes, kReleaseSignatureSize + 1);
+    const bool read = outcome.completed == 1 && ReadWholeFile(kLocalSignaturePath, bytes, kMaxSignatureBytes);
     DeleteFileW(kLocalSignaturePath);
     if (read) signature.assign(bytes.begin(), bytes.end());
     return read;

@@ -37,6 +37,9 @@ TDownloadJobBase* MakeFileListJob(const std::wstring& local_path, const UpdateOp
     auto* job = new TWinInetDownloadJob;
     job->SetTimeouts(timeouts);
     job->Setup(JobSource(options.file_list_url, options), local_path, callback, -1, kJobFlagCompressed);
+    // The list's size is not known in advance: its transfer and its decoding are bounded
+    // by what the run would read of it.
+    job->SetMaxBytes(kMaxFileListBytes);
     return job;
 }
 

@@ -6,6 +6,7 @@
 
 #include "download/download_job_win32.h"
 #include "download/download_timeouts.h"
+#include "formats/file_list.h"
 #include "update/update_options.h"
 #include "update/update_planning.h"
 
