@@ -323,16 +323,22 @@ bool Release::Run(std::string& error) {
 bool PlanSigning(const ReleaseOptions& options, SigningPlan& plan, std::string& error) {
     bool root_signed = false;
     ReleaseSignature last;
-    if (!ReadRootSignature(options.root, root_signed, last, error)) return false;
+    const bool readable = ReadRootSignature(options.root, root_signed, last, error);
+    // Going unsigned removes whatever signature file is there, readable or not.
+    if (options.unsigned_release) {
+        error.clear();
+        plan.remove_stale = root_signed;
+        return true;
+    }
+    if (!readable) return false;
     if (options.sign_key.empty()) {
-        if (root_signed && !options.unsigned_release) {
+        if (root_signed) {
             error = "the current release in " + options.root.u8string() +
                     " is signed (" + kFileListSigName +
                     "); sign this one with --sign-key, or give --unsigned to publish unsigned"
                     " from now on";
             return false;
         }
-        plan.remove_stale = root_signed;
         return true;
     }
     ReleasePublicKey key{};
