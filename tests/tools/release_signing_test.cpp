@@ -132,6 +132,12 @@ TEST_F(SignedRoot, SignedReleasesVerifyAndCountTheirSerial) {
     EXPECT_NE(Joined(report.problems).find("key id"), std::string::npos) << Joined(report.problems);
     EXPECT_FALSE(report.signature_checked);
 
+    // A key inside the served root is refused before anything is published.
+    fs::copy_file(Key(), Root() / "v1" / "release.pem");
+    EXPECT_EQ(Publish(3, Root() / "v1" / "release.pem", error), 0);
+    EXPECT_NE(error.find("inside the patch root"), std::string::npos) << error;
+    fs::remove(Root() / "v1" / "release.pem");
+
     // Another key takes over the serial where the root left it.
     ASSERT_EQ(Publish(3, dir_.path() / "other.pem", error), 1) << error;
     EXPECT_EQ(ReadSig().serial, 3u);

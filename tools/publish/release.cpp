@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "formats/file_list.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <map>
@@ -340,6 +341,17 @@ bool PlanSigning(const ReleaseOptions& options, SigningPlan& plan, std::string& 
             return false;
         }
         return true;
+    }
+    // Everything in the root gets uploaded and served.
+    std::error_code ec;
+    fs::path root = fs::weakly_canonical(fs::absolute(options.root, ec), ec);
+    if (!root.has_filename()) root = root.parent_path();  // "root/" before it exists
+    const fs::path key_path = fs::weakly_canonical(fs::absolute(options.sign_key, ec), ec);
+    if (!root.empty() && !key_path.empty() &&
+        std::mismatch(root.begin(), root.end(), key_path.begin(), key_path.end()).first == root.end()) {
+        error = "the signing key must not lie inside the patch root, which is served: " +
+                options.sign_key.u8string();
+        return false;
     }
     ReleasePublicKey key{};
     Sha256Digest key_digest{};
