@@ -12,6 +12,7 @@
 #include "common/md5.h"
 #include "common/text.h"
 #include "formats/pack_format.h"
+#include "formats/release_signature.h"
 #include "formats/resume_record.h"
 #include "formats/test_streams.h"
 #include "fuzz_support.h"
@@ -192,6 +193,19 @@ void PackSeeds() {
     }
 }
 
+void ReleaseSignatureSeeds() {
+    velm::ReleaseSignature release;
+    release.serial = 3;
+    release.expires = 1900000000;
+    for (size_t i = 0; i < release.key_id.size(); ++i) release.key_id[i] = uint8_t(i + 1);
+    for (size_t i = 0; i < release.list_sha256.size(); ++i) release.list_sha256[i] = uint8_t(i * 7);
+    for (size_t i = 0; i < release.signature.size(); ++i) release.signature[i] = uint8_t(255 - i);
+    Put("release_signature", "signed.sig", velm::EncodeReleaseSignature(release));
+    velm::ReleasePublicKey key{};
+    for (size_t i = 0; i < key.size(); ++i) key[i] = uint8_t(i * 13 + 1);
+    Put("release_signature", "key.txt", " " + velm::WideToUtf8(velm::ReleasePublicKeyText(key)) + "\r\n");
+}
+
 void ServerListSeeds() {
     const std::string block =
         "SERVER_BEGIN\n"
@@ -245,6 +259,7 @@ int main(int argc, char** argv) {
     CmpSeeds();
     ResumeSeeds();
     PackSeeds();
+    ReleaseSignatureSeeds();
     ServerListSeeds();
     IniSeeds(argv[2]);
     CommandLineSeeds();

@@ -9,7 +9,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELM_FUZZ_BUILD:-$root/build/fuzz-clang}
 targets_all=(file_list hash_cache diff_file cmp_container resume_record pack_directory
-             server_list ini_values command_line)
+             release_signature server_list ini_values command_line)
 target=${1:-all}
 seconds=${2:-60}
 

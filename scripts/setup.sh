@@ -14,6 +14,7 @@ packages=(
   fonts-dejavu-core  # the skin's title lettering (tools/skin)
   lzma-dev googletest dpkg-dev
   nginx-light python3 curl openssl
+  libssl-dev  # libcrypto: velm-publish signs releases with it (native build only)
   bsdiff xdelta3 zstd xz-utils
 )
 

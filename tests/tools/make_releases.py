@@ -3,7 +3,7 @@
 update-engine tests, generated at test time (nothing large is kept in git).
 
     make_releases.py --tool PATH --out DIR --base-url URL [--launcher EXE]
-                     [--runner CMD] [--unicode-names] [--check]
+                     [--sign-key KEY.pem] [--runner CMD] [--unicode-names] [--check]
 
 Writes:
     DIR/client-v1, DIR/client-v2, DIR/client-v3   the client folders as published, to be
@@ -11,7 +11,8 @@ Writes:
     DIR/patch                                      the patch root after the v3 release,
                                                    to be served at URL (nginx: root DIR)
     DIR/manifest.json                              per version: entry name -> MD5; the
-                                                   v3 script's effects
+                                                   v3 script's effects; with --sign-key
+                                                   the public key text ("public_key")
 
 The client holds a few dozen files: a 6 MiB data file edited in place in v2 and v3,
 nested folders, a file added in v2, a file removed in v3 (and deleted by the v3 script,
@@ -19,8 +20,11 @@ which also creates a desktop shortcut) and an empty file. --unicode-names adds a
 with a Chinese name (under Wine, scripts/wine-run provides the zh_CN.UTF-8 locale that
 keeps such names intact).
 --launcher publishes that executable as the launcher (default: a small placeholder
-that differs between v1 and v3). --runner runs the tool through a wrapper (for example
-scripts/wine-run for velm-publish.exe). --check also verifies the root and exercises
+that differs between v1 and v3). --sign-key signs every release with that private key
+(made with velm-publish keygen when the file does not exist yet; keep it outside DIR so
+that runs can share it), so the root also holds filelist.xml.sig with release serial 3;
+signing needs the native build of velm-publish. --runner runs the tool through a
+wrapper (for example scripts/wine-run for velm-publish.exe). --check also verifies the root and exercises
 the command line's error exits.
 """
 import argparse
@@ -110,6 +114,7 @@ def main():
     parser.add_argument("--out", required=True)
     parser.add_argument("--base-url", required=True)
     parser.add_argument("--launcher")
+    parser.add_argument("--sign-key")
     parser.add_argument("--runner")
     parser.add_argument("--unicode-names", action="store_true")
     parser.add_argument("--check", action="store_true")
@@ -122,6 +127,13 @@ def main():
     manifest = {"base_url": args.base_url, "versions": {},
                 "script_v3": {"deleted": ["\\VelmGame\\old.dll"],
                               "shortcut": "{DESKTOP}\\Velm Online.lnk"}}
+    signing = []
+    if args.sign_key:
+        key = os.path.abspath(args.sign_key)
+        if not os.path.exists(key):
+            run(tool + ["keygen", "--out", key])
+        manifest["public_key"] = run(tool + ["public-key", "--key", key]).stdout.strip()
+        signing = ["--sign-key", key]
     for version in (1, 2, 3):
         files = client(version, args.unicode_names)
         folder = os.path.join(out, "client-v%d" % version)
@@ -132,7 +144,7 @@ def main():
             with open(launcher, "wb") as f:
                 f.write(b"MZ placeholder launcher %d" % (1 if version < 3 else 3))
         cmd = tool + ["release", "--root", patch, "--base-url", args.base_url,
-                      "--client", folder, "--launcher", launcher, "--quiet"]
+                      "--client", folder, "--launcher", launcher, "--quiet"] + signing
         if version == 3:
             script = os.path.join(out, "script-v3.txt")
             with open(script, "w", encoding="utf-8") as f:
@@ -145,14 +157,26 @@ def main():
     with open(os.path.join(out, "manifest.json"), "w", encoding="utf-8") as f:
         json.dump(manifest, f, ensure_ascii=False, indent=1)
     if args.check:
-        run(tool + ["verify", "--root", patch])
-        assert sorted(os.listdir(patch)) == ["filelist.xml", "filelist.xml.hash", "v1", "v2", "v3"]
+        key_args = ["--public-key", manifest["public_key"]] if signing else []
+        verified = run(tool + ["verify", "--root", patch] + key_args)
+        sig = ["filelist.xml.sig"] if signing else []
+        assert sorted(os.listdir(patch)) == (["filelist.xml", "filelist.xml.hash"] + sig +
+                                             ["v1", "v2", "v3"]), os.listdir(patch)
+        if signing:
+            assert "release serial 3, expires never" in verified.stdout, verified.stdout
+            assert "signature checked" in verified.stdout, verified.stdout
+            refused = run(tool + ["release", "--root", patch, "--base-url", args.base_url,
+                                  "--client", os.path.join(out, "client-v3")], expect=3)
+            assert "--unsigned" in refused.stderr, refused.stderr
+            assert "never replaces" in run(tool + ["keygen", "--out", signing[1]],
+                                           expect=3).stderr
         assert run(tool + ["--help"]).stdout.startswith("velm-publish")
         run(tool + ["release", "--root", patch], expect=2)
         run(tool + ["frobnicate"], expect=2)
         run(tool + ["verify", "--root", patch, "--bogus", "x"], expect=2)
         missing = run(tool + ["release", "--root", patch, "--base-url", args.base_url,
-                              "--client", os.path.join(out, "no-such-client")], expect=3)
+                              "--client", os.path.join(out, "no-such-client")] + signing,
+                      expect=3)
         assert "client folder not found" in missing.stderr, missing.stderr
         assert sorted(os.listdir(patch))[-1] == "v3", "a failed release left a version behind"
         with open(os.path.join(patch, "v3", "VelmGame", "Data", "world.pak.diff"), "r+b") as f:

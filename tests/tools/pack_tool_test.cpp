@@ -7,6 +7,7 @@
 #include "patch_root.h"
 #include "pe_resource.h"
 #include "release.h"
+#include "signing.h"
 #include "test_client.h"
 
 #include "common/lzma_decoder.h"
@@ -219,6 +220,51 @@ TEST_F(RootPackage, HoldsWhatTheReleaseCanAskForAsServed) {
     for (const std::wstring& url : asked)
         EXPECT_EQ(pack.FindFile(PackEntryNameForUrl(url)), 1) << WideToUtf8(url);
     EXPECT_EQ(pack.Directory().Entries().size(), asked.size());
+}
+
+TEST_F(RootPackage, CarriesTheReleaseSignatureWhenThereIsOne) {
+    if (!kSigningAvailable) GTEST_SKIP() << kSigningUnavailable;
+    std::string error;
+    PackOptions options = Options();
+    ASSERT_EQ(RunPack(options, error), 1) << error;
+    size_t unsigned_entries = 0;
+    {
+        std::vector<uint8_t> host;
+        ASSERT_TRUE(ReadBytes(options.out, host));
+        PackFile pack;
+        pack.SetBaseOffset(StampedValue(host));
+        ASSERT_EQ(pack.OpenPackFile(WidePath(options.out)), 1) << pack.LastError();
+        unsigned_entries = pack.Directory().Entries().size();
+    }
+    ReleasePublicKey key{};
+    fs::path pem = dir_.path() / "release.pem";
+    ASSERT_EQ(MakeSigningKey(pem, key, error), 1) << error;
+    ReleaseOptions release;
+    release.root = root_;
+    release.base_url = L"https://cdn.example.test:8443/game/patch/";
+    release.client = dir_.path() / "client3";
+    release.sign_key = pem;
+    release.quiet = true;
+    ASSERT_EQ(RunRelease(release, error), 1) << error;
+    ASSERT_EQ(RunPack(options, error), 1) << error;
+
+    std::vector<uint8_t> host, sig;
+    ASSERT_TRUE(ReadBytes(options.out, host));
+    ASSERT_TRUE(ReadBytes(root_ / kFileListSigName, sig));
+    PackFile pack;
+    pack.SetBaseOffset(StampedValue(host));
+    ASSERT_EQ(pack.OpenPackFile(WidePath(options.out)), 1) << pack.LastError();
+    // The unchanged fourth release adds no objects besides the signature.
+    EXPECT_EQ(pack.Directory().Entries().size(), unsigned_entries + 1);
+    const std::wstring name =
+        PackEntryNameForUrl(L"https://cdn.example.test:8443/game/patch/filelist.xml.sig");
+    EXPECT_EQ(name, L"\\game\\patch\\filelist.xml.sig");
+    PackEntryHandle handle = pack.OpenEntry(name);
+    std::vector<uint8_t> stored(sig.size() + 1);
+    int64_t got = 0;
+    ASSERT_EQ(pack.ReadPackFile(handle, stored.data(), stored.size(), got), 1);
+    stored.resize(size_t(got));
+    EXPECT_EQ(stored, sig);
 }
 
 TEST_F(RootPackage, IncompleteOrMissingRootsAreRefused) {

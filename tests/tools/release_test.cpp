@@ -69,9 +69,12 @@ protected:
     }
 
     std::vector<std::string> Verify() {
+        VerifyOptions options;
+        options.root = Root();
+        options.quiet = true;
         VerifyReport report;
         std::string error;
-        EXPECT_EQ(RunVerify(Root(), true, report, error), 1) << error;
+        EXPECT_EQ(RunVerify(options, report, error), 1) << error;
         return report.problems;
     }
 

@@ -19,6 +19,10 @@ const char kUsage[] =
     "      version). --launcher publishes a new launcher for self-update; --script sets\n"
     "      the post-update script (without it the published script is kept).\n"
     "      --max-history N keeps N older versions per file (default 30).\n"
+    "      --sign-key KEY.pem signs the release (PATCHROOT/filelist.xml.sig, the root's\n"
+    "      next release serial); --expires-days N lets the signature expire after N days.\n"
+    "      A root whose release is signed takes no unsigned release unless --unsigned is\n"
+    "      given (its signature is then removed).\n"
     "\n"
     "  velm-publish pack --client DIR --launcher EXE --out EXE [--store]\n"
     "      Appends an update package of DIR to a copy of the launcher EXE, written to\n"
@@ -28,9 +32,18 @@ const char kUsage[] =
     "      and every diff, as the patch server serves them, for the launcher's update\n"
     "      run to take from the package instead of the network.\n"
     "\n"
-    "  velm-publish verify --root PATCHROOT\n"
+    "  velm-publish verify --root PATCHROOT [--public-key TEXT]\n"
     "      Reads PATCHROOT as the launcher would and checks every URL, size, hash and\n"
-    "      diff chain. Exits with 1 and lists the problems when anything is wrong.\n"
+    "      diff chain, and the release signature when there is one. With --public-key\n"
+    "      (\"P256:\" and 128 hex digits) the release must be signed with that key.\n"
+    "      Exits with 1 and lists the problems when anything is wrong.\n"
+    "\n"
+    "  velm-publish keygen --out KEY.pem\n"
+    "      Makes a release signing key: writes the private key (owner-only, never over an\n"
+    "      existing file) and prints the public key text for the launcher's configuration.\n"
+    "  velm-publish public-key --key KEY.pem\n"
+    "      Prints the public key text of a signing key.\n"
+    "      Signing works in the native (Linux) build of velm-publish only.\n"
     "\n"
     "  velm-publish diff --old FILE --new FILE --out FILE\n"
     "  velm-publish compress --in FILE --out FILE\n"
@@ -51,7 +64,8 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, st
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") return 1;
     static const std::map<std::string, Command> commands = {
         {"release", Command::kRelease}, {"pack", Command::kPack}, {"verify", Command::kVerify},
-        {"diff", Command::kDiff},       {"compress", Command::kCompress}};
+        {"diff", Command::kDiff},       {"compress", Command::kCompress},
+        {"keygen", Command::kKeygen},   {"public-key", Command::kPublicKey}};
     auto command = commands.find(args[0]);
     if (command == commands.end()) {
         error = "unknown command \"" + args[0] + "\"";
@@ -73,13 +87,20 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, st
             line.pack.store = true;
             continue;
         }
+        if (arg == "--unsigned" && line.command == Command::kRelease) {
+            line.release.unsigned_release = true;
+            continue;
+        }
         static const std::map<Command, std::vector<std::string>> allowed = {
             {Command::kRelease,
-             {"--root", "--base-url", "--client", "--launcher", "--script", "--max-history"}},
+             {"--root", "--base-url", "--client", "--launcher", "--script", "--max-history",
+              "--sign-key", "--expires-days"}},
             {Command::kPack, {"--client", "--root", "--launcher", "--out"}},
-            {Command::kVerify, {"--root"}},
+            {Command::kVerify, {"--root", "--public-key"}},
             {Command::kDiff, {"--old", "--new", "--out"}},
-            {Command::kCompress, {"--in", "--out"}}};
+            {Command::kCompress, {"--in", "--out"}},
+            {Command::kKeygen, {"--out"}},
+            {Command::kPublicKey, {"--key"}}};
         const auto& names = allowed.at(line.command);
         if (std::find(names.begin(), names.end(), arg) == names.end()) {
             error = "unknown option \"" + arg + "\" for " + args[0];
@@ -117,6 +138,24 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, st
                 }
                 r.max_history = size_t(std::stoi(text));
             }
+            if (values.count("--sign-key")) r.sign_key = PathArg(values["--sign-key"]);
+            if (values.count("--expires-days")) {
+                const std::string& text = values["--expires-days"];
+                if (r.sign_key.empty()) {
+                    error = "--expires-days needs --sign-key";
+                    return 0;
+                }
+                if (text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos ||
+                    std::stoi(text) < 1) {
+                    error = "--expires-days takes a number from 1 to 99999";
+                    return 0;
+                }
+                r.expires_days = std::stoi(text);
+            }
+            if (r.unsigned_release && !r.sign_key.empty()) {
+                error = "--unsigned and --sign-key exclude each other";
+                return 0;
+            }
             if (r.base_url.find(L'\\') != std::wstring::npos || r.base_url.find(L' ') != std::wstring::npos ||
                 r.base_url.find(L"://") == std::wstring::npos) {
                 error = "--base-url must be an absolute URL without blanks or backslashes";
@@ -139,7 +178,23 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, st
             break;
         case Command::kVerify:
             if (!require("--root")) return 0;
-            line.verify_root = PathArg(values["--root"]);
+            line.verify.root = PathArg(values["--root"]);
+            if (values.count("--public-key")) {
+                line.verify.has_key = true;
+                if (!ParseReleasePublicKey(Utf8ToWide(values["--public-key"]), line.verify.key)) {
+                    error = "--public-key takes \"P256:\" and 128 hexadecimal digits";
+                    return 0;
+                }
+            }
+            line.verify.quiet = line.quiet;
+            break;
+        case Command::kKeygen:
+            if (!require("--out")) return 0;
+            line.out_file = PathArg(values["--out"]);
+            break;
+        case Command::kPublicKey:
+            if (!require("--key")) return 0;
+            line.in_file = PathArg(values["--key"]);
             break;
         case Command::kDiff:
             if (!require("--old") || !require("--new") || !require("--out")) return 0;

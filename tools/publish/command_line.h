@@ -3,28 +3,32 @@
 // rely on; options may be added, never renamed.
 //
 //   velm-publish release --root PATCHROOT --base-url URL --client DIR
-//                        [--launcher EXE] [--script FILE] [--max-history N] [--quiet]
+//                        [--launcher EXE] [--script FILE] [--max-history N]
+//                        [--sign-key KEY.pem [--expires-days N] | --unsigned] [--quiet]
 //   velm-publish pack --client DIR --launcher EXE --out EXE [--store] [--quiet]
 //   velm-publish pack --root PATCHROOT --launcher EXE --out EXE [--quiet]
-//   velm-publish verify --root PATCHROOT [--quiet]
+//   velm-publish verify --root PATCHROOT [--public-key TEXT] [--quiet]
+//   velm-publish keygen --out KEY.pem
+//   velm-publish public-key --key KEY.pem
 //   velm-publish diff --old FILE --new FILE --out FILE
 //   velm-publish compress --in FILE --out FILE
 #include "pack.h"
 #include "release.h"
+#include "verify.h"
 
 #include <string>
 #include <vector>
 
 namespace velm::publish {
 
-enum class Command { kHelp, kRelease, kPack, kVerify, kDiff, kCompress };
+enum class Command { kHelp, kRelease, kPack, kVerify, kDiff, kCompress, kKeygen, kPublicKey };
 
 struct CommandLine {
     Command command = Command::kHelp;
     ReleaseOptions release;
     PackOptions pack;
-    std::filesystem::path verify_root;
-    // diff and compress
+    VerifyOptions verify;
+    // diff, compress, keygen (out_file) and public-key (in_file)
     std::filesystem::path old_file, new_file, in_file, out_file;
     bool quiet = false;
 };

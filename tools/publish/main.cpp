@@ -1,6 +1,7 @@
 // velm-publish entry: command line in, exit code out.
 #include "command_line.h"
 #include "file_commands.h"
+#include "signing.h"
 #include "verify.h"
 
 #include "common/text.h"
@@ -47,13 +48,30 @@ int Run(const std::vector<std::string>& args) {
             return 0;
         case Command::kVerify: {
             VerifyReport report;
-            if (!RunVerify(line.verify_root, line.quiet, report, error)) break;
+            if (!RunVerify(line.verify, report, error)) break;
             for (const std::string& problem : report.problems)
                 std::fprintf(stderr, "problem: %s\n", problem.c_str());
-            std::fprintf(report.problems.empty() ? stdout : stderr,
-                         "verify: %zu problem(s); %zu entries, %zu full files, %zu diffs checked\n",
+            std::FILE* out = report.problems.empty() ? stdout : stderr;
+            std::fprintf(out, "%s\n", SignatureSummary(report).c_str());
+            std::fprintf(out, "verify: %zu problem(s); %zu entries, %zu full files, %zu diffs checked\n",
                          report.problems.size(), report.entries, report.full_files, report.diffs);
             return report.problems.empty() ? 0 : kExitProblems;
+        }
+        case Command::kKeygen:
+        case Command::kPublicKey: {
+            velm::ReleasePublicKey key{};
+            std::string pem;
+            if (line.command == Command::kKeygen ? !MakeSigningKey(line.out_file, key, error)
+                                                 : !ReadSigningKey(line.in_file, pem, key, error))
+                break;
+            if (line.command == Command::kKeygen) {
+                std::fprintf(stderr,
+                             "keygen: wrote the private key to %s; keep it off the patch server.\n"
+                             "keygen: the launcher's release public key:\n",
+                             line.out_file.u8string().c_str());
+            }
+            std::printf("%s\n", velm::WideToUtf8(velm::ReleasePublicKeyText(key)).c_str());
+            return 0;
         }
     }
     std::fprintf(stderr, "velm-publish: %s\n", error.c_str());

@@ -66,6 +66,11 @@ public:
         if (!Add(base_ + Utf8ToWide(kFileListName), root_.folder / kFileListName, error) ||
             !Add(base_ + Utf8ToWide(kFileListHashName), root_.folder / kFileListHashName, error))
             return 0;
+        // A launcher that holds a release key asks the package for the signature too.
+        std::error_code ec;
+        if (fs::exists(root_.folder / kFileListSigName, ec) &&
+            !Add(base_ + Utf8ToWide(kFileListSigName), root_.folder / kFileListSigName, error))
+            return 0;
         if (list.has_launcher && !AddUnderBase(list.launcher.url, error)) return 0;
         for (const FileEntry& entry : list.entries) {
             size_t full = FullDownloadRootIndex(entry);

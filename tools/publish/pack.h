@@ -5,9 +5,10 @@
 // From a client folder (--client), the package holds the client's files under their
 // names ("\\Data\\a.pak"), compressed or stored. From a patch root (--root), it holds
 // what the launcher's update run downloads, byte for byte as the patch server serves it
-// (file list, its hash, every file's full container, every published diff, the launcher),
-// stored plain under PackEntryNameForUrl of the object's URL: a package-mode job whose url
-// is that name receives exactly the bytes an HTTP job would have received.
+// (file list, its hash, its signature when the release is signed, every file's full
+// container, every published diff, the launcher), stored plain under PackEntryNameForUrl
+// of the object's URL: a package-mode job whose url is that name receives exactly the
+// bytes an HTTP job would have received.
 #include <filesystem>
 #include <cstdint>
 #include <string>

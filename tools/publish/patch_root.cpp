@@ -3,6 +3,7 @@
 #include "paths.h"
 
 #include "formats/cmp_container.h"
+#include "common/file_io.h"
 #include "common/text.h"
 
 namespace velm::publish {
@@ -10,6 +11,7 @@ namespace fs = std::filesystem;
 
 const char kFileListName[] = "filelist.xml";
 const char kFileListHashName[] = "filelist.xml.hash";
+const char kFileListSigName[] = "filelist.xml.sig";
 const char kLauncherFolder[] = ".launcher";
 
 std::string VersionFolderName(int version) { return "v" + std::to_string(version); }
@@ -28,6 +30,25 @@ std::wstring TrimBaseUrl(const std::wstring& url) {
     std::wstring trimmed = url;
     while (!trimmed.empty() && trimmed.back() == L'/') trimmed.pop_back();
     return trimmed;
+}
+
+bool ReadRootSignature(const fs::path& folder, bool& present, ReleaseSignature& signature,
+                       std::string& error) {
+    const fs::path path = folder / kFileListSigName;
+    std::error_code ec;
+    present = fs::exists(path, ec);
+    if (!present) return true;
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(WidePath(path), bytes, kReleaseSignatureSize)) {
+        error = path.u8string() + " is unreadable or longer than a signature file";
+        return false;
+    }
+    std::string reason;
+    if (!ParseReleaseSignature(std::string(bytes.begin(), bytes.end()), signature, reason)) {
+        error = path.u8string() + ": " + reason;
+        return false;
+    }
+    return true;
 }
 
 bool LoadPatchRoot(const fs::path& folder, PatchRoot& root, std::string& error) {

@@ -3,6 +3,7 @@
 //
 //   PATCHROOT/filelist.xml        the file list in a ".cmp" container
 //   PATCHROOT/filelist.xml.hash   MD5 of the decoded list, UTF-16LE hexadecimal
+//   PATCHROOT/filelist.xml.sig    the release signature, when the release is signed
 //   PATCHROOT/vN/...              version N: full files and ".diff" files that changed in
 //                                 it, each in a ".cmp" container, at the entry's name
 //   PATCHROOT/vN/.launcher/VelmLauncher.exe   the launcher, when it changed in version N
@@ -10,6 +11,7 @@
 // URL root k of the list is the base URL followed by "/" and the folder of the version
 // k releases old, so a root's last path segment names its folder.
 #include "formats/file_list.h"
+#include "formats/release_signature.h"
 
 #include <filesystem>
 #include <string>
@@ -19,6 +21,7 @@ namespace velm::publish {
 
 extern const char kFileListName[];
 extern const char kFileListHashName[];
+extern const char kFileListSigName[];
 extern const char kLauncherFolder[];
 
 struct PatchRoot {
@@ -33,6 +36,11 @@ struct PatchRoot {
 // Reads the current release. An absent or empty folder is an empty patch root; a folder
 // with other content, or a list this tool did not write, is refused with a reason.
 bool LoadPatchRoot(const std::filesystem::path& folder, PatchRoot& root, std::string& error);
+
+// The root's "filelist.xml.sig": present false when there is none; 0 with a reason when
+// there is one that does not read as a signature file.
+bool ReadRootSignature(const std::filesystem::path& folder, bool& present,
+                       ReleaseSignature& signature, std::string& error);
 
 // "vN" for a version number; 0 when text is not such a name.
 std::string VersionFolderName(int version);

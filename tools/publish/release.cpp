@@ -7,12 +7,15 @@
 #include "pe_debug.h"
 #include "progress.h"
 #include "script_file.h"
+#include "signing.h"
 
 #include "formats/cmp_container.h"
 #include "common/text.h"
 #include "formats/file_list.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <map>
 
 namespace velm::publish {
@@ -102,10 +105,19 @@ void WarnIfUnstripped(const fs::path& launcher, const std::vector<uint8_t>& byte
                  launcher.u8string().c_str(), sections[0].c_str(), sections.size() - 1);
 }
 
+// How the run treats "filelist.xml.sig".
+struct SigningPlan {
+    bool sign = false;
+    bool remove_stale = false;  // --unsigned into a signed root
+    std::string pem;
+    ReleaseSignature signature;  // serial and expiry set; the rest comes from signing
+};
+
 class Release {
 public:
-    Release(const ReleaseOptions& options, const PatchRoot& previous)
-        : options_(options), previous_(previous), base_(TrimBaseUrl(options.base_url)) {}
+    Release(const ReleaseOptions& options, const PatchRoot& previous, SigningPlan& signing)
+        : options_(options), previous_(previous), signing_(signing),
+          base_(TrimBaseUrl(options.base_url)) {}
 
     bool Run(std::string& error);
 
@@ -116,6 +128,7 @@ private:
 
     const ReleaseOptions& options_;
     const PatchRoot& previous_;
+    SigningPlan& signing_;
     std::wstring base_;
     int version_ = 0;
     fs::path staging_;
@@ -218,11 +231,18 @@ bool Release::Commit(std::string& error) {
         return false;
     }
     std::string companion = FileListHashCompanion(xml);
+    std::string signature;
+    if (signing_.sign) {
+        if (!SignRelease(signing_.pem, xml, signing_.signature, error)) return false;
+        signature = EncodeReleaseSignature(signing_.signature);
+    }
     const fs::path& root = options_.root;
     fs::path list_tmp = root / ".filelist.xml.new", hash_tmp = root / ".filelist.xml.hash.new";
-    TempFolder list_guard(list_tmp), hash_guard(hash_tmp);
+    fs::path sig_tmp = root / ".filelist.xml.sig.new";
+    TempFolder list_guard(list_tmp), hash_guard(hash_tmp), sig_guard(sig_tmp);
     if (!WriteBytes(list_tmp, container.data(), container.size()) ||
-        !WriteBytes(hash_tmp, companion.data(), companion.size())) {
+        !WriteBytes(hash_tmp, companion.data(), companion.size()) ||
+        (signing_.sign && !WriteBytes(sig_tmp, signature.data(), signature.size()))) {
         error = "cannot write the file list into " + root.u8string();
         return false;
     }
@@ -234,9 +254,13 @@ bool Release::Commit(std::string& error) {
         return false;
     }
     // The list goes live before its companion: a launcher that meets the old companion
-    // with the new list only downloads the list once more.
+    // with the new list only downloads the list once more. The signature comes last; a
+    // launcher that meets it with the other list refuses that run, and the next run finds
+    // both in place.
     fs::rename(list_tmp, root / kFileListName, ec);
     if (!ec) fs::rename(hash_tmp, root / kFileListHashName, ec);
+    if (!ec && signing_.sign) fs::rename(sig_tmp, root / kFileListSigName, ec);
+    if (!ec && signing_.remove_stale) fs::remove(root / kFileListSigName, ec);
     if (ec) {
         error = "cannot replace the file list: " + ec.message();
         return false;
@@ -302,6 +326,66 @@ bool Release::Run(std::string& error) {
     if (!options_.quiet) {
         std::fprintf(stderr, "release: published %s (%zu files, %zu changed, %zu diffs)\n",
                      VersionFolderName(version_).c_str(), files.size(), changed_, diffs_);
+        if (signing_.sign) {
+            std::fprintf(stderr, "release: signed as release serial %llu\n",
+                         static_cast<unsigned long long>(signing_.signature.serial));
+        }
+    }
+    return true;
+}
+
+// Settles signing before any work: the key must load, and the serial continues the
+// root's, so that launchers, which refuse a serial lower than one they have seen, accept
+// the release.
+bool PlanSigning(const ReleaseOptions& options, SigningPlan& plan, std::string& error) {
+    bool root_signed = false;
+    ReleaseSignature last;
+    const bool readable = ReadRootSignature(options.root, root_signed, last, error);
+    // Going unsigned removes whatever signature file is there, readable or not.
+    if (options.unsigned_release) {
+        error.clear();
+        plan.remove_stale = root_signed;
+        return true;
+    }
+    if (!readable) return false;
+    if (options.sign_key.empty()) {
+        if (root_signed) {
+            error = "the current release in " + options.root.u8string() +
+                    " is signed (" + kFileListSigName +
+                    "); sign this one with --sign-key, or give --unsigned to publish unsigned"
+                    " from now on";
+            return false;
+        }
+        return true;
+    }
+    // Everything in the root gets uploaded and served.
+    std::error_code ec;
+    fs::path root = fs::weakly_canonical(fs::absolute(options.root, ec), ec);
+    if (!root.has_filename()) root = root.parent_path();  // "root/" before it exists
+    const fs::path key_path = fs::weakly_canonical(fs::absolute(options.sign_key, ec), ec);
+    if (!root.empty() && !key_path.empty() &&
+        std::mismatch(root.begin(), root.end(), key_path.begin(), key_path.end()).first == root.end()) {
+        error = "the signing key must not lie inside the patch root, which is served: " +
+                options.sign_key.u8string();
+        return false;
+    }
+    ReleasePublicKey key{};
+    Sha256Digest key_digest{};
+    if (!ReadSigningKey(options.sign_key, plan.pem, key, error) ||
+        !Sha256Of(key.data(), key.size(), key_digest, error))
+        return false;
+    if (root_signed && last.serial == UINT64_MAX) {
+        error = "the root's release serial cannot grow any further";
+        return false;
+    }
+    plan.sign = true;
+    plan.signature.serial = root_signed ? last.serial + 1 : 1;
+    if (options.expires_days > 0)
+        plan.signature.expires = uint64_t(std::time(nullptr)) + uint64_t(options.expires_days) * 86400;
+    if (root_signed && last.key_id != KeyIdFromDigest(key_digest) && !options.quiet) {
+        std::fprintf(stderr,
+                     "release: note: the previous release was signed with another key; "
+                     "launchers that hold only that key will refuse this release\n");
     }
     return true;
 }
@@ -315,7 +399,9 @@ int RunRelease(const ReleaseOptions& options, std::string& error) {
     }
     PatchRoot previous;
     if (!LoadPatchRoot(options.root, previous, error)) return 0;
-    Release release(options, previous);
+    SigningPlan signing;
+    if (!PlanSigning(options, signing, error)) return 0;
+    Release release(options, previous, signing);
     return release.Run(error) ? 1 : 0;
 }
 

@@ -14,11 +14,17 @@ struct ReleaseOptions {
     // Older versions listed per file besides the current one; a history never ends before
     // the version whose root holds the full file, whatever this says.
     size_t max_history = 30;
+    // Private key PEM: sign the release ("filelist.xml.sig", with the root's next serial).
+    std::filesystem::path sign_key;
+    int expires_days = 0;  // 0: the signature never expires
+    // Publish unsigned into a root whose current release is signed (its signature goes).
+    bool unsigned_release = false;
     bool quiet = false;
 };
 
 // 1 on success; 0 with a reason in error. A failed run leaves the previous release as
-// it was.
+// it was. An unsigned run into a root whose release is signed is refused unless
+// unsigned_release says so: launchers that hold the key would refuse every update.
 int RunRelease(const ReleaseOptions& options, std::string& error);
 
 }  // namespace velm::publish

@@ -5,12 +5,14 @@
 #include "paths.h"
 #include "progress.h"
 #include "script_file.h"
+#include "signing.h"
 
 #include "formats/cmp_container.h"
 #include "common/text.h"
 #include "formats/diff_file.h"
 #include "formats/file_list.h"
 
+#include <ctime>
 #include <set>
 
 namespace velm::publish {
@@ -27,6 +29,7 @@ public:
     void CheckEntry(const FileEntry& entry);
     void CheckLauncher();
     void CheckScript();
+    void CheckSignature(const VerifyOptions& options, uint64_t now);
 
 private:
     void Problem(const std::string& text) { report_.problems.push_back(text); }
@@ -162,9 +165,92 @@ void Verifier::CheckScript() {
     }
 }
 
+std::string Hex(const uint8_t* bytes, size_t size) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i < size; ++i) {
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 15];
+    }
+    return text;
+}
+
+std::string UtcText(uint64_t seconds) {
+    const std::time_t time = std::time_t(seconds);
+    const std::tm* utc = uint64_t(time) == seconds ? std::gmtime(&time) : nullptr;
+    char text[32];
+    if (!utc || !std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", utc))
+        return std::to_string(seconds) + " s after 1970";
+    return text;
+}
+
+void Verifier::CheckSignature(const VerifyOptions& options, uint64_t now) {
+    bool present = false;
+    ReleaseSignature signature;
+    std::string error;
+    if (!ReadRootSignature(root_.folder, present, signature, error)) {
+        Problem(error);
+        return;
+    }
+    if (!present) {
+        if (options.has_key)
+            Problem(std::string("the release is not signed (no ") + kFileListSigName + ")");
+        return;
+    }
+    report_.signed_release = true;
+    report_.signature = signature;
+    if (!kSigningAvailable) return;
+    const std::string sig = kFileListSigName;
+    Sha256Digest list_digest{};
+    if (!Sha256Of(root_.xml.data(), root_.xml.size(), list_digest, error)) {
+        Problem(error);
+        return;
+    }
+    if (list_digest != signature.list_sha256)
+        Problem(sig + " belongs to another file list (launchers that hold the key refuse this release)");
+    if (signature.expires != 0 && signature.expires <= now)
+        Problem(sig + " expired at " + UtcText(signature.expires));
+    if (!options.has_key) return;
+    Sha256Digest key_digest{};
+    if (!Sha256Of(options.key.data(), options.key.size(), key_digest, error)) {
+        Problem(error);
+        return;
+    }
+    const ReleaseKeyId key_id = KeyIdFromDigest(key_digest);
+    if (key_id != signature.key_id) {
+        Problem(sig + " was made with key id " + Hex(signature.key_id.data(), signature.key_id.size()) +
+                ", the given key has id " + Hex(key_id.data(), key_id.size()));
+        return;
+    }
+    if (!velm::publish::CheckSignature(signature, options.key, error)) {
+        Problem(sig + ": " + error);
+        return;
+    }
+    report_.signature_checked = true;
+}
+
 }  // namespace
 
-int RunVerify(const fs::path& folder, bool quiet, VerifyReport& report, std::string& error) {
+std::string SignatureSummary(const VerifyReport& report) {
+    if (!report.signed_release) return "signature: none (the release is not signed)";
+    const ReleaseSignature& s = report.signature;
+    std::string text = "signature: release serial " + std::to_string(s.serial) + ", expires " +
+                       (s.expires == 0 ? std::string("never") : UtcText(s.expires)) +
+                       ", key id " + Hex(s.key_id.data(), s.key_id.size());
+    if (!kSigningAvailable) return text + "; not checked: " + kSigningUnavailable;
+    if (!report.key_given) return text + "; not checked against a key (give --public-key)";
+    if (!report.signature_checked) return text + "; does not verify with the given key";
+    return text + "; signature checked";
+}
+
+int RunVerify(const VerifyOptions& options, VerifyReport& report, std::string& error) {
+    if (options.has_key && !kSigningAvailable) {
+        error = kSigningUnavailable;
+        return 0;
+    }
+    report.key_given = options.has_key;
+    const fs::path& folder = options.root;
+    const bool quiet = options.quiet;
     PatchRoot root;
     if (!LoadPatchRoot(folder, root, error)) return 0;
     if (root.empty) {
@@ -192,6 +278,7 @@ int RunVerify(const fs::path& folder, bool quiet, VerifyReport& report, std::str
     progress.Finish();
     verifier.CheckLauncher();
     verifier.CheckScript();
+    verifier.CheckSignature(options, uint64_t(std::time(nullptr)));
     return 1;
 }
 
