@@ -61,7 +61,14 @@ void CMainDlg::OnMainButton() {
     }
     SetButtonMode(kModeCancel, true);
     PrepareRun();
-    update_thread_.Start(0);
+    if (!update_thread_.Start(0)) {
+        // No run to cancel: the player gets the failure and the update button back.
+        const std::wstring failed = LoadResString(kStringUpdateFailed);
+        LauncherLog::Instance().Write(L"Update thread could not be started, error %d\n", int(GetLastError()));
+        SetTransparentText(kMainStatusLine, failed);
+        SetButtonMode(kModeUpdate, true);
+        MessageBoxW(window_, failed.c_str(), L"Error", MB_OK);
+    }
 }
 
 void CMainDlg::StartGame() {
