@@ -1,5 +1,6 @@
 #include "common/file_io.h"
 
+#include "common/file_system.h"
 #include "common/text.h"
 
 #ifdef _WIN32
@@ -50,6 +51,23 @@ bool WriteWholeFile(const std::wstring& path, const void* data, size_t size) {
     if (!file) return false;
     bool written = size == 0 || std::fwrite(data, 1, size, file.get()) == size;
     return std::fclose(file.release()) == 0 && written;
+}
+
+bool ReplaceWholeFile(const std::wstring& path, const void* data, size_t size) {
+    const std::wstring beside = path + L".new";
+    FileHandle file = OpenFile(beside, FileMode::kWrite);
+    if (!file) return false;
+    bool written = (size == 0 || std::fwrite(data, 1, size, file.get()) == size) &&
+                   std::fflush(file.get()) == 0;
+#ifdef _WIN32
+    written = written && _commit(_fileno(file.get())) == 0;
+#else
+    written = written && fsync(fileno(file.get())) == 0;
+#endif
+    written = std::fclose(file.release()) == 0 && written;
+    if (written && ReplaceFileAtomically(beside, path)) return true;
+    RemoveFile(beside);
+    return false;
 }
 
 bool FileExists(const std::wstring& path) { return FileSize(path) >= 0; }

@@ -23,6 +23,12 @@ bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes, uint64
 
 bool WriteWholeFile(const std::wstring& path, const void* data, size_t size);
 
+// Replaces the file's content without ever leaving it half-written: the data goes to a
+// file beside it (path + ".new"), is flushed to the disk, and is moved over the file. On
+// failure (a full disk, a write cut short) the file is left as it was and the file beside
+// it is removed.
+bool ReplaceWholeFile(const std::wstring& path, const void* data, size_t size);
+
 bool FileExists(const std::wstring& path);
 
 // Size in bytes, or -1 when the file cannot be examined.

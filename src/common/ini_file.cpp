@@ -225,7 +225,8 @@ int LoadIniFile(const std::wstring& path, IniDocument& doc) {
 
 int SaveIniFile(const std::wstring& path, const IniDocument& doc) {
     std::string bytes = doc.Serialize();
-    return WriteWholeFile(path, bytes.data(), bytes.size()) ? 1 : 0;
+    // Beside and then over it: the game's other settings must survive a failed write.
+    return ReplaceWholeFile(path, bytes.data(), bytes.size()) ? 1 : 0;
 }
 
 std::wstring ReadIniString(const std::wstring& path, const std::wstring& section,

@@ -65,7 +65,7 @@ private:
 // Loads a file into doc: 1 loaded; 0 missing (doc is empty and usable, as the system reads
 // a missing file as empty); -1 too large or unreadable; -2 not text.
 int LoadIniFile(const std::wstring& path, IniDocument& doc);
-// 1 written; 0 the file could not be written.
+// 1 written; 0 the file could not be written (it is then left whole, as it was).
 int SaveIniFile(const std::wstring& path, const IniDocument& doc);
 
 // Single-key reads and writes on a file, like the private-profile calls. A file that

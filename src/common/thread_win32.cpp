@@ -2,7 +2,30 @@
 
 #include <process.h>
 
+#include "common/log.h"
+
 namespace velm {
+namespace {
+
+// Waits for the thread while taking the messages other threads send to the caller: a
+// worker that sends to a window of the caller's thread (a message box owned by it
+// disables it with a sent message) would otherwise wait for the caller while the caller
+// waits for it. True when the thread ended.
+bool WaitForEnd(HANDLE thread, DWORD timeout_ms) {
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        const ULONGLONG spent = GetTickCount64() - start;
+        DWORD left = INFINITE;
+        if (timeout_ms != INFINITE) left = spent >= timeout_ms ? 0 : DWORD(timeout_ms - spent);
+        DWORD waited = MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_SENDMESSAGE);
+        if (waited == WAIT_OBJECT_0) return true;
+        if (waited != WAIT_OBJECT_0 + 1) return false;
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+}  // namespace
 
 Thread::~Thread() { Stop(kDefaultStopTimeoutMs); }
 
@@ -55,10 +78,17 @@ int Thread::Stop(DWORD timeout_ms) {
     SetEvent(stop_event_.Get());
     // A suspended thread cannot see the request.
     ResumeThread(thread_.Get());
-    if (WaitForSingleObject(thread_.Get(), timeout_ms) != WAIT_OBJECT_0) {
+    if (!WaitForEnd(thread_.Get(), timeout_ms)) {
+        // Never terminated: it may hold a lock (the heap's, WinINet's, the log's), and
+        // killing it there would hang or corrupt the rest of the process. Nor can it be
+        // let go: its steps use this object, which the caller may be about to free. So the
+        // late thread is logged and waited for until its step sees the request; steps that
+        // block must watch the stop event (or have OnStopRequest end their wait) to keep
+        // this wait short.
         OnTerminate();
-        TerminateThread(thread_.Get(), DWORD(-1));
-        WaitForSingleObject(thread_.Get(), INFINITE);
+        LauncherLog::Instance().Write(L"Thread %d did not end within %d ms; waiting for it.\n",
+                                      int(thread_id_), int(timeout_ms));
+        WaitForEnd(thread_.Get(), INFINITE);
         Release();
         return 0;
     }
@@ -86,11 +116,6 @@ int Thread::Join(DWORD timeout_ms) {
 bool Thread::Suspend() { return thread_ && SuspendThread(thread_.Get()) != DWORD(-1); }
 
 bool Thread::Resume() { return thread_ && ResumeThread(thread_.Get()) != DWORD(-1); }
-
-int Thread::Terminate(int exit_code) {
-    if (thread_) TerminateThread(thread_.Get(), DWORD(exit_code));
-    return 1;
-}
 
 bool Thread::StopRequested() const {
     return stop_requested_;

@@ -29,15 +29,15 @@ public:
     // False when the thread or its stop event cannot be created, or when a previous run
     // of this object is still going.
     bool Start(uintptr_t argument, int mode = kRunNow);
-    // 1 when the thread ended within the time-out; 0 when it had to be terminated, or
-    // was not running.
+    // 1 when the thread ended within the time-out; 0 when it was not running, or ended
+    // only after it (OnTerminate is called at the time-out, and the wait goes on: a thread
+    // is never terminated, see Stop). Either way the thread has ended when Stop returns.
     int Stop(DWORD timeout_ms);
     int RequestStop();
     // 0 when the thread has ended or none exists, -1 when still running after the wait.
     int Join(DWORD timeout_ms);
     bool Suspend();
     bool Resume();
-    int Terminate(int exit_code);
     DWORD GetThreadId() const { return thread_id_; }
 
     // For the steps: whether the owner asked to stop, and the event to wait on with
@@ -53,6 +53,7 @@ protected:
     virtual bool IsFinished(int result) { return result == 0; }
     virtual void OnExit(int last_result) {}
     virtual void OnStopRequest() {}
+    // Called when a thread has not ended within Stop's time-out: the hook for logging it.
     virtual void OnTerminate() {}
 
 private:

@@ -9,8 +9,13 @@ namespace {
 constexpr int kErrorInvalidParameter = 87;
 constexpr int kErrorInsufficientBuffer = 122;
 
+// The client splits its command line by the C runtime's rules: inside quotes only '"' and
+// backslashes before a '"' mean anything. A value ending in '\' would turn its closing
+// quote into a literal one (or lose half its backslashes), so the next piece's text would
+// become arguments of its own; NUL would end the line early.
 bool CanQuote(const std::wstring& value) {
-    return value.find(L'"') == std::wstring::npos && value.find(L'\0') == std::wstring::npos;
+    return value.find(L'"') == std::wstring::npos && value.find(L'\0') == std::wstring::npos &&
+           (value.empty() || value.back() != L'\\');
 }
 
 }  // namespace

@@ -37,15 +37,16 @@ constexpr size_t kGameCommandLineMaxChars = 1023;
 enum class ComposeResult {
     kOk,
     kTooLong,       // would not fit kGameCommandLineMaxChars
-    kQuoteInValue,  // a value holds '"' or NUL and would break out of its quotes
+    kQuoteInValue,  // a value holds '"' or NUL, or ends in '\', and would break out of its quotes
 };
 
 // fixed_arguments (the built-in text) verbatim, then one " -Switch=\"value\"" piece per
 // field: TEL, CNC and EDU proxies and the server name always, then the server id, passport
 // server IP, IP map and create-account URL when they are not empty. Values go in unchanged;
-// a value that cannot (a quote would end its piece early and let the rest of the value
-// become switches of its own) refuses the composition rather than handing the client a
-// different argument list. On failure line is left empty.
+// a value that cannot (a quote would end its piece early, a final backslash would make its
+// closing quote literal, and either lets following text become switches of their own)
+// refuses the composition rather than handing the client a different argument list. On
+// failure line is left empty.
 ComposeResult ComposeGameCommandLine(const std::wstring& fixed_arguments, const ServerRecord& server,
                                      std::wstring& line);
 

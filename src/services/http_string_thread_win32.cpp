@@ -17,7 +17,10 @@ TGetHttpStringThread::~TGetHttpStringThread() { Stop(kDefaultStopTimeoutMs); }
 
 int TGetHttpStringThread::Run(uintptr_t) {
     std::string bytes;
-    if (!GetHttpBytes(url_, &bytes)) {
+    HttpGetControl control;
+    // A stop ends the request itself, not only the wait after it.
+    control.cancel = StopEvent();
+    if (!GetHttpBytes(url_, &bytes, control)) {
         LauncherLog::Instance().DebugWrite(-1, 0, L"GetHttpString Failed: Url %ls", url_.c_str());
         WaitForStop(retry_ms_);
         return 1;

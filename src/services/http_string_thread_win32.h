@@ -4,8 +4,8 @@
 //
 // The body is text in the system's ANSI code page and reaches the receiver as wide text.
 // The owner starts the thread with Start and may end it at any time with Stop: a stop
-// request cuts the wait between attempts short, and a body that arrives after the
-// request is not delivered.
+// request ends the request in flight and the wait between attempts at once, and a body
+// that arrives after the request is not delivered.
 #include <cstdint>
 #include <string>
 

@@ -1,5 +1,6 @@
 #include "services/server_list.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "common/text.h"
@@ -69,15 +70,7 @@ void ServerListModel::Clear() {
 }
 
 void ServerListModel::AddServer(const ServerRecord& record) {
-    auto found = realm_index_.find(record.realm_name);
-    if (found == realm_index_.end()) {
-        RealmEntry realm;
-        realm.name = record.realm_name;
-        realm.ordinal = NextRealmOrdinal();
-        realms_.push_back(std::move(realm));
-        found = realm_index_.emplace(record.realm_name, realms_.size() - 1).first;
-    }
-    std::vector<ServerRecord>& servers = realms_[found->second].servers;
+    std::vector<ServerRecord>& servers = RealmServers(record.realm_name);
     // After every server of the same or a higher rank: stable, and a plain append for the
     // usual list where most servers share one rank.
     const int32_t rank = RankOf(record);
@@ -85,6 +78,18 @@ void ServerListModel::AddServer(const ServerRecord& record) {
     while (at > 0 && RankOf(servers[at - 1]) < rank) --at;
     servers.insert(servers.begin() + long(at), record);
     ++server_count_;
+}
+
+std::vector<ServerRecord>& ServerListModel::RealmServers(const std::wstring& realm_name) {
+    auto found = realm_index_.find(realm_name);
+    if (found == realm_index_.end()) {
+        RealmEntry realm;
+        realm.name = realm_name;
+        realm.ordinal = NextRealmOrdinal();
+        realms_.push_back(std::move(realm));
+        found = realm_index_.emplace(realm_name, realms_.size() - 1).first;
+    }
+    return realms_[found->second].servers;
 }
 
 const RealmEntry* ServerListModel::FindRealm(const std::wstring& name) const {
@@ -139,8 +144,15 @@ ServerListParseStats ServerListModel::ParseServerList(const std::wstring& text,
             ++stats.over_limit;
             continue;
         }
-        AddServer(record);
+        // Appended in document order and ranked once at the end: placing each server
+        // by rank as it arrives moves the realm's tail for every one of them.
+        RealmServers(record.realm_name).push_back(std::move(record));
+        ++server_count_;
         ++stats.accepted;
+    }
+    for (RealmEntry& realm : realms_) {
+        std::stable_sort(realm.servers.begin(), realm.servers.end(),
+                         [](const ServerRecord& a, const ServerRecord& b) { return RankOf(a) > RankOf(b); });
     }
     return stats;
 }

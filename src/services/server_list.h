@@ -79,6 +79,10 @@ public:
     void Clear();
 
 private:
+    // The servers of the realm of exactly that name, created with the next ordinal when
+    // there is none.
+    std::vector<ServerRecord>& RealmServers(const std::wstring& realm_name);
+
     std::vector<RealmEntry> realms_;
     std::unordered_map<std::wstring, size_t> realm_index_;
     size_t server_count_ = 0;

@@ -8,8 +8,8 @@
 namespace velm {
 namespace {
 
-// 1 when the fetch has ended by itself or within the time-out, 0 when it had to be
-// terminated.
+// 1 when the fetch has ended by itself or within the time-out, 0 when it ended later
+// (it is waited for: a fetch is never killed, and a stop ends its request at once).
 int EndFetch(TGetHttpStringThread* fetch, DWORD timeout_ms) {
     if (!fetch) return 1;
     fetch->RequestStop();

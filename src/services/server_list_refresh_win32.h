@@ -47,8 +47,9 @@ public:
     // Starts the first fetch. False when its thread cannot be started or the cycle has
     // been stopped.
     bool Start();
-    // Ends the cycle: no further fetch starts, the current one ends its waits at once and
-    // is waited for up to timeout_ms (then terminated). 1 when every thread ended in time.
+    // Ends the cycle: no further fetch starts, the current one ends its request and its
+    // waits at once. 1 when every thread ended within timeout_ms; a later one is still
+    // waited for (never terminated), and 0 is returned.
     int Stop(DWORD timeout_ms);
 
     // The fetch thread's delivery: rebuilds the store from a text of more than one

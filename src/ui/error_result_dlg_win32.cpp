@@ -16,6 +16,13 @@ namespace {
 
 // A multi-line edit control breaks lines only at CR LF.
 const wchar_t kLineEnd[] = L"\r\n";
+const wchar_t kServerIpLine[] = L"Server IP: ";
+
+// The answers of the dialog's lookups (the dialog is a window class of its own, so the
+// number is free). wparam says which text the address completes.
+constexpr UINT kMessageAddressResolved = WM_APP + 1;
+constexpr WPARAM kTitleAddress = 0;
+constexpr WPARAM kServerIpAddress = 1;
 
 void OpenInBrowser(const std::wstring& url) {
     ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
@@ -63,7 +70,8 @@ ErrorResultDlg::ErrorResultDlg(std::vector<std::wstring> errors, std::wstring fi
       errors_(std::move(errors)),
       file_list_url_(std::move(file_list_url)),
       patch_page_url_(std::move(patch_page_url)),
-      open_page_(OpenInBrowser) {}
+      open_page_(OpenInBrowser),
+      resolve_(ResolveHostIp) {}
 
 void ErrorResultDlg::OnInit() {
     HWND dialog = Handle();
@@ -87,16 +95,40 @@ void ErrorResultDlg::OnInit() {
     const LRESULT first_line = SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0);
     std::wstring lines;
     for (const std::wstring& error : errors_) lines += error + kLineEnd;
-    AppendText(text, lines);
+    if (server_ip_line_) lines += kServerIpLine;
+    const LRESULT before = SendMessageW(text, WM_GETTEXTLENGTH, 0, 0);
+    AppendText(text, lines + (server_ip_line_ ? kLineEnd : L""));
+    server_ip_at_ = before + LRESULT(lines.size());
     const LRESULT now_first = SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0);
     SendMessageW(text, EM_LINESCROLL, 0, first_line - now_first);
 
+    // The title shows its address when the lookup answers.
+    SetWindowTextW(dialog, (LoadResString(kStringUpdateFailed) + L"\n").c_str());
     UrlEndpoint endpoint;
-    std::wstring address;
-    if (SplitUrl(file_list_url_, &endpoint)) address = ResolveHostIp(endpoint.host);
-    const std::wstring title = LoadResString(kStringUpdateFailed) + L"\n" + address;
-    SetWindowTextW(dialog, title.c_str());
+    if (SplitUrl(file_list_url_, &endpoint) && !endpoint.host.empty())
+        ResolveHostIpLater(endpoint.host, dialog, kMessageAddressResolved, kTitleAddress, resolve_);
+    if (server_ip_line_ && !server_ip_host_.empty())
+        ResolveHostIpLater(server_ip_host_, dialog, kMessageAddressResolved, kServerIpAddress, resolve_);
     BringWindowToTop(dialog);
+}
+
+void ErrorResultDlg::OnAddressResolved(WPARAM tag, std::unique_ptr<std::wstring> address) {
+    HWND dialog = Handle();
+    if (tag == kTitleAddress) {
+        SetWindowTextW(dialog, (LoadResString(kStringUpdateFailed) + L"\n" + *address).c_str());
+        return;
+    }
+    if (address->empty()) return;
+    // Inserted where the line ends, leaving the player's selection and scroll as they are.
+    HWND text = GetDlgItem(dialog, kErrorReportText);
+    DWORD start = 0, end = 0;
+    SendMessageW(text, EM_GETSEL, WPARAM(&start), LPARAM(&end));
+    const LRESULT first_line = SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0);
+    SendMessageW(text, EM_SETSEL, WPARAM(server_ip_at_), LPARAM(server_ip_at_));
+    SendMessageW(text, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(address->c_str()));
+    SendMessageW(text, EM_SETSEL, WPARAM(start), LPARAM(end));
+    const LRESULT now_first = SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0);
+    SendMessageW(text, EM_LINESCROLL, 0, first_line - now_first);
 }
 
 void ErrorResultDlg::Layout(int width, int height) {
@@ -124,6 +156,16 @@ INT_PTR ErrorResultDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam
         SetFocus(GetDlgItem(Handle(), kErrorReportText));
         SendDlgItemMessageW(Handle(), kErrorReportText, EM_SETSEL, 0, 0);
         return FALSE;
+    case kMessageAddressResolved:
+        OnAddressResolved(wparam, TakeResolvedIp(lparam));
+        return TRUE;
+    case WM_DESTROY: {
+        // Answers already posted would be lost with the window, and their texts with them.
+        MSG posted;
+        while (PeekMessageW(&posted, Handle(), kMessageAddressResolved, kMessageAddressResolved, PM_REMOVE))
+            TakeResolvedIp(posted.lParam);
+        return FALSE;
+    }
     case WM_SIZE:
         if (wparam != SIZE_MINIMIZED) Layout(LOWORD(lparam), HIWORD(lparam));
         return TRUE;

@@ -12,7 +12,6 @@
 #include "common/log.h"
 #include "common/url.h"
 #include "services/report_list_win32.h"
-#include "services/resolve_host_win32.h"
 #include "ui/error_result_dlg_win32.h"
 #include "ui/image_strip_win32.h"
 #include "ui/main_dlg_parts_win32.h"
@@ -62,7 +61,14 @@ void CMainDlg::OnMainButton() {
     }
     SetButtonMode(kModeCancel, true);
     PrepareRun();
-    update_thread_.Start(0);
+    if (!update_thread_.Start(0)) {
+        // No run to cancel: the player gets the failure and the update button back.
+        const std::wstring failed = LoadResString(kStringUpdateFailed);
+        LauncherLog::Instance().Write(L"Update thread could not be started, error %d\n", int(GetLastError()));
+        SetTransparentText(kMainStatusLine, failed);
+        SetButtonMode(kModeUpdate, true);
+        MessageBoxW(window_, failed.c_str(), L"Error", MB_OK);
+    }
 }
 
 void CMainDlg::StartGame() {
@@ -142,8 +148,9 @@ void CMainDlg::ShowRunErrors(std::vector<std::wstring> errors) {
     if (address.empty()) address = options_.file_list_url;
     // The host without its port: "host:8080" resolves to nothing.
     UrlEndpoint endpoint;
-    errors.push_back(L"Server IP: " + (SplitUrl(address, &endpoint) ? ResolveHostIp(endpoint.host) : L""));
     ErrorResultDlg dialog(errors, LoadConfigText(kConfigFileListUrl), LoadConfigText(kConfigPatchPageUrl));
+    // Resolved by the dialog on a worker: a slow name server must not freeze the window.
+    dialog.AddServerIpLine(SplitUrl(address, &endpoint) ? endpoint.host : L"");
     dialog.DoModal(window_);
 }
 

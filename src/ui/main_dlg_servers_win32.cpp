@@ -52,6 +52,8 @@ void CMainDlg::FillListsFromStore() {
     SetTransparentText(kMainRealmCopy, realm_index_ >= 0 ? WindowText(realms) : L"");
     UpdateSelectionText();
     InvalidateRect(realms, nullptr, TRUE);
+    // The restored choice may have settled what the hints of a start attempt asked for.
+    ShowServerHints(server_hints_wanted_ ? !ServerChosen() : false);
 }
 
 void CMainDlg::FillServerList(int server_to_select) {

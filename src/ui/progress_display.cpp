@@ -90,4 +90,14 @@ ProgressDisplay ProgressTracker::Refresh(const ProgressSample& sample, const Pro
     return display;
 }
 
+std::wstring EditControlText(const std::wstring& text) {
+    std::wstring converted;
+    converted.reserve(text.size() + 8);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r')) converted += L'\r';
+        converted += text[i];
+    }
+    return converted;
+}
+
 }  // namespace velm

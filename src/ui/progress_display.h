@@ -67,4 +67,8 @@ private:
 // ignored. The result is cut at 1024 characters, the windows' text limit.
 std::wstring FillTemplate(const std::wstring& format, std::initializer_list<std::wstring> args);
 
+// The text as a multi-line edit control needs it: every line feed not already preceded by
+// a carriage return becomes CR LF (Windows' edit control breaks lines only there).
+std::wstring EditControlText(const std::wstring& text);
+
 }  // namespace velm

@@ -196,7 +196,9 @@ void CUpdateDlg::RefreshProgressNow() {
     ProgressDisplay display = SampleProgress();
     if (display.overall_text != shown_.overall_text)
         SetDlgItemTextW(window_, kUpdateOverallText, display.overall_text.c_str());
-    if (display.file_text != shown_.file_text) SetDlgItemTextW(window_, kUpdateFileText, display.file_text.c_str());
+    // The file text is a multi-line edit here, and string 151 breaks its line with a bare LF.
+    if (display.file_text != shown_.file_text)
+        SetDlgItemTextW(window_, kUpdateFileText, EditControlText(display.file_text).c_str());
     SendMessageW(Control(kUpdateOverallBar), PBM_SETPOS, WPARAM(display.overall_bar), 0);
     SendMessageW(Control(kUpdateFileBar), PBM_SETPOS, WPARAM(display.file_bar), 0);
     shown_ = std::move(display);

@@ -5,6 +5,11 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
 #include "common/file_io.h"
 #include "common/text.h"
 
@@ -211,6 +216,41 @@ TEST(IniFile, FileCallsCreateMissingFilesAndNeverOverwriteRefusedOnes) {
 
     EXPECT_EQ(WriteIniString(L"no_such_folder_ini_test/x.ini", L"S", L"k", L"v"), 0);
 }
+
+#ifndef _WIN32
+// A disk that fills up in the middle of the write: the file size limit cuts the write
+// short (and SIGXFSZ is ignored, so the write only fails). The game's other settings must
+// survive whole, in their own encoding, with nothing left beside them.
+TEST(IniFile, AWriteThatFailsHalfwayLeavesTheFileWhole) {
+    const std::wstring path = L"ini_file_test_halfway.ini";
+    std::wstring text = L"[SystemSettings]\r\nBloom=true\r\n";
+    for (int i = 0; i < 200; ++i) text += FormatText(L"Key%d=画面设置 %d\r\n", i, i);
+    const std::string original = Utf16File(text);
+    ASSERT_TRUE(WriteWholeFile(path, original.data(), original.size()));
+
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
+    rlimit limit{}, saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    limit = saved;
+    limit.rlim_cur = original.size() / 2;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const int written = WriteIniString(path, L"SystemSettings", L"Bloom", L"false");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &previous, nullptr);
+
+    EXPECT_EQ(written, 0);
+    EXPECT_EQ(ReadBytes(path), original);
+    EXPECT_FALSE(FileExists(path + L".new"));
+    // With room again the same write goes through and keeps the encoding.
+    EXPECT_EQ(WriteIniString(path, L"SystemSettings", L"Bloom", L"false"), 1);
+    std::wstring expected = text;
+    expected.replace(expected.find(L"Bloom=true"), 10, L"Bloom=false");
+    EXPECT_EQ(ReadBytes(path), Utf16File(expected));
+    RemoveFile(path);
+}
+#endif
 
 }  // namespace
 }  // namespace velm

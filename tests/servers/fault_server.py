@@ -13,6 +13,7 @@ of each request chooses the fault, so one server serves every case of a test run
     lastmod=future   a Last-Modified one day ahead of now
     norange=1        ignore Range: always 200 with the whole file
     rate=BPS         send at most BPS bytes per second
+    hang=S           read the request, then answer nothing for S seconds and close
 
 Clients that build addresses by appending paths to a root (the update run's URL roots)
 cannot add a query; for them a first path segment "~QUERY" carries the faults instead:
@@ -60,6 +61,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             pass
 
     def _answer(self, path, query, ranged, count):
+        if "hang" in query:
+            time.sleep(float(query["hang"]))
+            self.close_connection = True
+            return
         status = int(query.get("status", "0"))
         fail_until = int(query.get("fail_until", "0"))
         if (status and count >= int(query.get("fail_from", "1"))

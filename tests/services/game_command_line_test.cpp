@@ -106,6 +106,16 @@ TEST(GameCommandLine, AValueThatWouldLeaveItsQuotesIsRefused) {
         {"NUL in the passport address",
          [](ServerRecord& r) { r.passport_ip = std::wstring(L"10.0.0.1\0x", 10); }},
         {"quote in the url", [](ServerRecord& r) { r.create_account_url += L"\""; }},
+        // The closing quote would become a literal one and the next value's text separate
+        // switches: -TELProxy="1.2.3.4\" -CNCProxy=" -InjectedSwitch=C:\evil ".
+        {"backslash ending a proxy",
+         [](ServerRecord& r) {
+             r.tel_proxy = L"1.2.3.4\\";
+             r.cnc_proxy = L" -InjectedSwitch=C:\\evil ";
+         }},
+        {"two backslashes ending the name", [](ServerRecord& r) { r.server_name = L"a\\\\"; }},
+        {"backslash ending the url", [](ServerRecord& r) { r.create_account_url += L"\\"; }},
+        {"a lone backslash as the id", [](ServerRecord& r) { r.server_id = L"\\"; }},
     };
     for (const Case& c : cases) {
         ServerRecord record = FullRecord();

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "common/file_io.h"
+#include "common/sync_win32.h"
 #include "common/text.h"
 #include "services/loopback_env.h"
 
@@ -11,6 +14,7 @@ namespace velm {
 namespace {
 
 using test::Env;
+using test::FaultRequestCount;
 using test::LogCapture;
 
 class HttpGetTest : public ::testing::Test {
@@ -105,6 +109,45 @@ TEST_F(HttpGetTest, FailuresReturnZeroLeaveTheOutputAndLogTheCause) {
         EXPECT_NE(log.Text().find(c.log_line), std::wstring::npos) << WideToUtf8(log.Text());
     }
     RemoveFile(root_ + L"huge.txt");
+}
+
+// A server that accepts the request and never answers: the GET ends at its stall bound,
+// or at once when another thread sets its cancel event, and the output stays untouched.
+TEST_F(HttpGetTest, ASilentServerEndsAtTheStallBoundOrAtOnceOnCancel) {
+    const std::wstring fault = Env(L"VELM_FAULT_URL");
+    ASSERT_FALSE(fault.empty()) << "run through serve.py --fault";
+    {
+        LogCapture log;
+        HttpGetControl control;
+        control.stall_ms = 300;
+        std::string bytes = "stale";
+        EXPECT_EQ(GetHttpBytes(fault + L"/silent.txt?hang=30", &bytes, control), 0);
+        EXPECT_EQ(bytes, "stale");
+        EXPECT_NE(log.Text().find(L"Download failed: no answer in time."), std::wstring::npos)
+            << WideToUtf8(log.Text());
+    }
+    {
+        LogCapture log;
+        Event cancel;
+        ASSERT_TRUE(cancel.Create(true, false));
+        HttpGetControl control;
+        control.cancel = cancel.Handle();
+        control.stall_ms = INFINITE;
+        // Cancelled only once the server holds the request, so it is the wait for the
+        // answer that the cancel has to end.
+        std::thread canceller([&] {
+            while (FaultRequestCount("/silent.txt") < 2) Sleep(20);
+            cancel.Set();
+        });
+        std::wstring text = L"stale";
+        EXPECT_EQ(GetHttpText(fault + L"/silent.txt?hang=30", &text, control), 0);
+        canceller.join();
+        EXPECT_EQ(text, L"stale");
+        EXPECT_NE(log.Text().find(L"Download cancelled."), std::wstring::npos) << WideToUtf8(log.Text());
+        // A cancel set before the call ends it before any request goes out.
+        EXPECT_EQ(GetHttpText(fault + L"/silent.txt?hang=30", &text, control), 0);
+        EXPECT_EQ(FaultRequestCount("/silent.txt"), 2);
+    }
 }
 
 }  // namespace

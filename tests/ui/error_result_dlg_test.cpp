@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "common/handle_win32.h"
+#include "common/sync_win32.h"
 #include "common/text.h"
 #include "services/loopback_env.h"
 #include "services/report_list_win32.h"
@@ -126,11 +129,66 @@ TEST_F(ErrorResultDialog, TitleCarriesTheFileListHostsAddress) {
         ErrorResultDlg dialog({L"x"}, c.file_list_url, kPatchPage);
         std::wstring title;
         Run(dialog, [&](HWND window) {
+            test::PumpUntil([&] { return WindowText(window) == c.title; }, 5000);
             title = WindowText(window);
             SendMessageW(window, WM_COMMAND, IDCANCEL, 0);
         });
         EXPECT_EQ(WideToUtf8(title), WideToUtf8(c.title)) << WideToUtf8(c.file_list_url);
     }
+}
+
+// A name server that takes its time: the dialog opens and answers messages at once, and
+// the title and the Server IP line get their addresses when the lookups answer.
+TEST_F(ErrorResultDialog, SlowLookupsFillTheAddressesInLaterWithoutFreezingTheDialog) {
+    Event answer;
+    ASSERT_TRUE(answer.Create(true, false));
+    std::vector<std::wstring> asked;
+    CriticalSection asked_lock;
+    asked_lock.Init();
+    ErrorResultDlg dialog({L"Download failed: a.pak"}, L"http://files.test:8080/filelist.xml", kPatchPage);
+    dialog.AddServerIpLine(L"patch.test");
+    dialog.SetResolver([&](const std::wstring& host) {
+        {
+            ScopedLock hold(asked_lock);
+            asked.push_back(host);
+        }
+        // Held until the test has seen the dialog working; a bound keeps a broken run short.
+        answer.Wait(20000);
+        return host == L"files.test" ? std::wstring(L"10.0.0.7") : std::wstring(L"10.0.0.8");
+    });
+    std::wstring title_before, text_before, title_after, text_after;
+    bool answered = false;
+    Run(dialog, [&](HWND window) {
+        title_before = WindowText(window);
+        text_before = WindowText(GetDlgItem(window, kErrorReportText));
+        // Posted input is handled while both lookups are still waiting for their answer.
+        PostMessageW(GetDlgItem(window, kErrorReportText), EM_SETSEL, 0, 3);
+        answered = test::PumpUntil(
+            [&] {
+                DWORD start = 0, end = 0;
+                SendDlgItemMessageW(window, kErrorReportText, EM_GETSEL, WPARAM(&start), LPARAM(&end));
+                return start == 0 && end == 3;
+            },
+            5000);
+        answer.Set();
+        test::PumpUntil([&] { return WindowText(window).find(L"10.0.0.7") != std::wstring::npos &&
+                                     WindowText(GetDlgItem(window, kErrorReportText)).find(L"10.0.0.8") !=
+                                         std::wstring::npos; },
+                        10000);
+        title_after = WindowText(window);
+        text_after = WindowText(GetDlgItem(window, kErrorReportText));
+        SendMessageW(window, WM_COMMAND, IDOK, 0);
+    });
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(WideToUtf8(title_before), WideToUtf8(L"更新失败。\n"));
+    EXPECT_EQ(WideToUtf8(text_before),
+              WideToUtf8(std::wstring(kHeading) + L"Download failed: a.pak\r\nServer IP: \r\n"));
+    EXPECT_EQ(WideToUtf8(title_after), WideToUtf8(L"更新失败。\n10.0.0.7"));
+    EXPECT_EQ(WideToUtf8(text_after),
+              WideToUtf8(std::wstring(kHeading) + L"Download failed: a.pak\r\nServer IP: 10.0.0.8\r\n"));
+    ScopedLock hold(asked_lock);
+    std::sort(asked.begin(), asked.end());
+    EXPECT_EQ(asked, (std::vector<std::wstring>{L"files.test", L"patch.test"}));
 }
 
 TEST_F(ErrorResultDialog, PatchButtonReportsAndOpensThePageAndKeepsTheDialogOpen) {

@@ -263,6 +263,9 @@ TEST_F(MainWindow, FailedRunShowsTheErrorListWithTheServerAddressAndOffersAnothe
         ASSERT_NE(window, nullptr);
         HWND errors = launcher.WaitForWindow(kDialogClass, 60000, window);
         ASSERT_NE(errors, nullptr);
+        // The address arrives from a lookup on a worker, after the dialog has opened.
+        WaitFor([&] { return ControlText(errors, kErrorReportText).find(L"Server IP: 127.0.0.1") !=
+                             std::wstring::npos; }, 10000);
         const std::wstring report = ControlText(errors, kErrorReportText);
         EXPECT_EQ(report.rfind(L"更新时发生下列错误", 0), 0u) << WideToUtf8(report);
         EXPECT_NE(report.find(L"FileList corrupted"), std::wstring::npos) << WideToUtf8(report);

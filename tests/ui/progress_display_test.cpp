@@ -40,6 +40,20 @@ TEST(FillTemplate, TakesArgumentsInOrderAndNeverInterpretsThem) {
     EXPECT_EQ(FillTemplate(L"%s", {std::wstring(5000, L'x')}).size(), 1024u);
 }
 
+TEST(EditControlText, BareLineFeedsBecomeCrLfAndCrLfStays) {
+    struct Case {
+        std::wstring in, out;
+    } cases[] = {
+        {L"正在下载 a.pak\n速度 1.00KB/s", L"正在下载 a.pak\r\n速度 1.00KB/s"},
+        {L"\nx\n", L"\r\nx\r\n"},
+        {L"a\r\nb", L"a\r\nb"},
+        {L"a\n\nb", L"a\r\n\r\nb"},
+        {L"no break", L"no break"},
+        {L"", L""},
+    };
+    for (const Case& c : cases) EXPECT_TRUE(EditControlText(c.in) == c.out);
+}
+
 TEST(ProgressTracker, SpeedRemainingAndTimeLeft) {
     ProgressTracker tracker(1000);
     ProgressDisplay d = tracker.Refresh(Sample(2000, 1048576, 4 * 1048576), kTemplates);
