@@ -11,6 +11,7 @@ packages=(
   libclang-rt-14-dev  # libFuzzer and clang's sanitizer runtimes (only recommended by clang)
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb x11-utils xdotool fonts-wqy-microhei imagemagick
+  fonts-wine  # the symbol font of caption buttons (marlett), linked into the Wine prefixes
   fonts-dejavu-core  # the skin's title lettering (tools/skin)
   lzma-dev googletest dpkg-dev
   nginx-light python3 curl openssl

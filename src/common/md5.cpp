@@ -121,12 +121,13 @@ std::wstring Md5ToHex(const Md5Digest& digest) {
     return text;
 }
 
-bool Md5File(const std::wstring& path, Md5Digest& digest) {
+bool Md5File(const std::wstring& path, Md5Digest& digest, const std::atomic<bool>* cancelled) {
     FileHandle file = OpenFile(path, FileMode::kRead);
     if (!file) return false;
     Md5 md5;
     std::vector<uint8_t> buffer(1 << 20);
     for (;;) {
+        if (cancelled && cancelled->load()) return false;
         size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());
         if (got > 0) md5.Update(buffer.data(), got);
         if (got < buffer.size()) {

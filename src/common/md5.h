@@ -1,6 +1,7 @@
 #pragma once
 // MD5 (RFC 1321): the digest of every client file, diff result, file list and resume block.
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -31,7 +32,9 @@ Md5Digest Md5Bytes(const void* data, size_t size);
 std::wstring Md5ToHex(const Md5Digest& digest);
 
 // Digest of a whole file; false when it cannot be opened or read.
-bool Md5File(const std::wstring& path, Md5Digest& digest);
+// False when the file cannot be read, or when cancelled is set before the end (checked
+// once per MiB, so that a multi-GB file does not hold up a cancelled run).
+bool Md5File(const std::wstring& path, Md5Digest& digest, const std::atomic<bool>* cancelled = nullptr);
 
 // Published hashes are compared without regard to letter case.
 bool HashTextEquals(const std::wstring& a, const std::wstring& b);

@@ -32,9 +32,9 @@ uint32_t ReadHalf(const pugi::xml_node& node, const wchar_t* name) {
     return uint32_t(value);
 }
 
-bool HashFile(const std::wstring& path, std::wstring& hash) {
+bool HashFile(const std::wstring& path, std::wstring& hash, const std::atomic<bool>* cancelled) {
     Md5Digest digest;
-    if (!Md5File(path, digest)) return false;
+    if (!Md5File(path, digest, cancelled)) return false;
     hash = Md5ToHex(digest);
     return true;
 }
@@ -139,13 +139,13 @@ int HashCache::GetLocalFileHash(const std::wstring& name, std::wstring& hash, bo
         }
         recompute = true;
     }
-    return HashFile(full_path, hash) ? 1 : 0;
+    return HashFile(full_path, hash, cancelled_) ? 1 : 0;
 }
 
 int HashCache::UpdateHashCacheEntry(const std::wstring& full_path, const std::wstring& hash) {
     HashCacheEntry entry;
     entry.hash = hash;
-    if (entry.hash.empty() && !HashFile(full_path, entry.hash)) return 0;
+    if (entry.hash.empty() && !HashFile(full_path, entry.hash, cancelled_)) return 0;
     if (!FileWriteTime(full_path, entry.time)) return 0;
     size_t at = base_.empty() ? std::wstring::npos : full_path.find(base_);
     entry.name = at == std::wstring::npos ? full_path : full_path.substr(at + base_.size());

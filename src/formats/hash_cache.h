@@ -6,6 +6,7 @@
 //
 // Thread-safe: entries are stored by the update thread during planning and by download
 // threads when jobs finish; one lock guards the map for every operation.
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -45,6 +46,9 @@ public:
     int UpdateHashCacheEntry(const std::wstring& full_path, const std::wstring& hash);
 
     const std::wstring& BaseDirectory() const { return base_; }
+    // A flag that, once set, makes every hashing in progress give up (the file then counts
+    // as unreadable); it must outlive the cache.
+    void SetCancelFlag(const std::atomic<bool>* cancelled) { cancelled_ = cancelled; }
     size_t Size() const;
     bool Find(const std::wstring& name, HashCacheEntry& entry) const;
 
@@ -54,6 +58,7 @@ private:
     const std::wstring base_;
     mutable std::mutex lock_;
     std::map<std::wstring, HashCacheEntry> entries_;
+    const std::atomic<bool>* cancelled_ = nullptr;
 };
 
 }  // namespace velm

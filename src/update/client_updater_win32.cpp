@@ -23,6 +23,7 @@ void DestroyJobs(std::vector<TDownloadJobBase*>& jobs) {
 }  // namespace
 
 TClientUpdater::TClientUpdater() : cache_(std::make_unique<HashCache>(L"")) {
+    cache_->SetCancelFlag(&cancelled_);
     list_done_.Create(true, false);
     list_failed_.Create(true, false);
     cancel_.Create(true, false);
@@ -40,6 +41,7 @@ void TClientUpdater::SetOwner(UpdateRunOwner* owner) {
 void TClientUpdater::SetBaseDirectory(const std::wstring& base) {
     base_ = base;
     cache_ = std::make_unique<HashCache>(base);
+    cache_->SetCancelFlag(&cancelled_);
 }
 
 void TClientUpdater::SetStatus(const std::wstring& text) {
@@ -58,6 +60,7 @@ std::wstring TClientUpdater::LauncherUrl() {
 }
 
 void TClientUpdater::Cancel() {
+    cancelled_ = true;
     if (manager_) manager_->SetRunning(false);
     {
         std::lock_guard<std::mutex> hold(queue_lock_);
@@ -159,7 +162,11 @@ bool TClientUpdater::FileListNeeded() {
     if (options_.package_mode) return true;
     LauncherLog& log = LauncherLog::Instance();
     std::wstring remote;
-    if (!GetHttpText(options_.file_list_url + L".hash", &remote)) {
+    // The cancel event ends the request at once: closing the window must not wait for a
+    // silent server.
+    HttpGetControl control;
+    control.cancel = cancel_.Handle();
+    if (!GetHttpText(options_.file_list_url + L".hash", &remote, control)) {
         log.Write(L"Hash of Hash not found.");
         return true;
     }
@@ -268,6 +275,7 @@ int TClientUpdater::FailRun(const std::wstring& error_line) {
 }
 
 int TClientUpdater::RunUpdate() {
+    cancelled_ = false;
     cancel_.Reset();
     aborted_at_ = 0;
     DeleteJobs();

@@ -136,6 +136,8 @@ private:
     bool full_check_ = false;
     std::mutex queue_lock_;  // orders late jobs against Cancel
     std::atomic<uint64_t> aborted_at_{0};  // tick count when Cancel's AbortAll returned
+    // Set by Cancel: the hashing of the file check gives up at its next MiB.
+    std::atomic<bool> cancelled_{false};
 
     std::mutex state_lock_;  // URL roots and the launcher URL, read by the windows
     std::vector<std::wstring> url_roots_;
