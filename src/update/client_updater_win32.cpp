@@ -212,6 +212,7 @@ int TClientUpdater::CheckLauncher(const LoadedFileList& list) {
     const std::wstring running = launcher_path_.empty() ? RunningModulePath() : launcher_path_;
     switch (LauncherSelfUpdate(*this).Run(list.document.launcher, running)) {
     case SelfUpdateOutcome::kCurrent:
+    case SelfUpdateOutcome::kRefused:
         return 1;
     case SelfUpdateOutcome::kReplacing:
         DeleteJobs();
