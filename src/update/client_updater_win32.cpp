@@ -202,9 +202,12 @@ int TClientUpdater::DownloadFileListIfNeeded() {
     return 1;
 }
 
-int TClientUpdater::CheckLauncher(const LoadedFileList& list) {
-    if (!options_.self_update) return 1;
-    if (!list.document.has_launcher) return FailRun(L"Update Launcher failed.");
+bool TClientUpdater::CheckLauncher(const LoadedFileList& list, int& result) {
+    if (!options_.self_update) return true;
+    if (!list.document.has_launcher) {
+        result = FailRun(L"Update Launcher failed.");
+        return false;
+    }
     {
         std::lock_guard<std::mutex> hold(state_lock_);
         launcher_url_ = list.document.launcher.url;
@@ -213,14 +216,16 @@ int TClientUpdater::CheckLauncher(const LoadedFileList& list) {
     switch (LauncherSelfUpdate(*this).Run(list.document.launcher, running)) {
     case SelfUpdateOutcome::kCurrent:
     case SelfUpdateOutcome::kRefused:
-        return 1;
+        return true;
     case SelfUpdateOutcome::kReplacing:
         DeleteJobs();
-        return kUpdateLauncherReplaced;
+        result = kUpdateLauncherReplaced;
+        return false;
     case SelfUpdateOutcome::kFailed:
         break;
     }
-    return FailRun(L"Update Launcher failed.");
+    result = FailRun(L"Update Launcher failed.");
+    return false;
 }
 
 int TClientUpdater::PlanFileJobs(const LoadedFileList& list, std::vector<TDownloadJobBase*>& jobs) {
@@ -315,8 +320,8 @@ int TClientUpdater::RunUpdate() {
     // A list that is not even XML names no launcher either.
     if (!loaded && options_.self_update && !load_error.error_line.empty()) return FailRun(L"Update Launcher failed.");
     if (loaded) {
-        const int launcher = CheckLauncher(list);
-        if (launcher != 1) return launcher;
+        int result = kUpdateFailed;
+        if (!CheckLauncher(list, result)) return result;
     }
 
     DeleteJobs();

@@ -106,8 +106,9 @@ private:
     // 1 when the list is current, 0 when the run ends here, -1 when it was cancelled
     // before the list was requested.
     int DownloadFileListIfNeeded();
-    // 1 when the run goes on to the file jobs, else the run's UpdateResult.
-    int CheckLauncher(const LoadedFileList& list);
+    // True when the run goes on to the file jobs; false with the run's UpdateResult in
+    // result when it ends here.
+    bool CheckLauncher(const LoadedFileList& list, int& result);
     // 1 when every entry was planned (jobs appended), 0 when the check was cancelled.
     int PlanFileJobs(const LoadedFileList& list, std::vector<TDownloadJobBase*>& jobs);
     // Adds jobs to the manager and to the tally, under the lock that orders them against
