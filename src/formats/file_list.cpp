@@ -5,6 +5,8 @@
 
 #include <pugixml.hpp>
 
+#include <set>
+
 
 namespace velm {
 namespace {
@@ -30,6 +32,71 @@ bool IsHashText(const std::wstring& text) {
 }
 
 std::wstring Wide(const pugi::xml_attribute& attribute) { return attribute.value(); }
+
+bool LooksLikeUtf16(const std::string& xml) {
+    if (xml.size() < 2) return false;
+    const auto b0 = uint8_t(xml[0]), b1 = uint8_t(xml[1]);
+    return (b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF) || (b0 == '<' && b1 == 0) ||
+           (b0 == 0 && b1 == '<');
+}
+
+// Offset of the first byte that is not part of well-formed UTF-8 (no overlong forms, no
+// surrogates, nothing above U+10FFFF), or npos.
+size_t FirstInvalidUtf8(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = uint8_t(text[i]);
+        size_t length = 0;
+        uint32_t min = 0, code = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2, min = 0x80, code = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, min = 0x800, code = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4, min = 0x10000, code = lead & 0x07;
+        } else {
+            return i;
+        }
+        if (text.size() - i < length) return i;
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = uint8_t(text[i + k]);
+            if ((next & 0xC0) != 0x80) return i;
+            code = code << 6 | (next & 0x3F);
+        }
+        if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return i;
+        i += length;
+    }
+    return std::string::npos;
+}
+
+bool IsUnicodeEncodingName(std::wstring name) {
+    for (wchar_t& c : name)
+        if (c >= L'a' && c <= L'z') c = wchar_t(c - L'a' + L'A');
+    return name == L"UTF-8" || name == L"UTF8" || name == L"UTF-16" || name == L"UTF-16LE" || name == L"UTF-16BE";
+}
+
+// Windows compares names without regard to case; the fold covers the scripts client files
+// are named in (Latin, Greek, Cyrillic; CJK has no case).
+wchar_t FoldCase(wchar_t c) {
+    if ((c >= L'A' && c <= L'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB) ||
+        (c >= 0x410 && c <= 0x42F))
+        return wchar_t(c + 0x20);
+    if (c >= 0x400 && c <= 0x40F) return wchar_t(c + 0x50);
+    // Latin Extended-A pairs upper and lower case in neighbours; in two runs the capital
+    // comes first at an odd code.
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? wchar_t(c + 1) : c;
+    if ((c >= 0x100 && c <= 0x137 && c != 0x130 && c != 0x131) || (c >= 0x14A && c <= 0x177)) return wchar_t(c | 1);
+    return c;
+}
+
+std::wstring FoldName(const std::wstring& name) {
+    std::wstring out = name;
+    for (wchar_t& c : out) c = FoldCase(c);
+    return out;
+}
 
 // Reads a required or optional decimal attribute; false (with error) when it is present
 // but not a number in 0..max.
@@ -127,19 +194,41 @@ size_t FullDownloadRootIndex(const FileEntry& entry) {
 
 int ParseFileList(const std::string& xml, const std::wstring& base_directory,
                   FileListDocument& document, std::string& error,
-                  std::vector<std::wstring>* unsafe_names) {
+                  std::vector<RejectedEntry>* rejected) {
     document = FileListDocument();
-    if (unsafe_names) unsafe_names->clear();
+    if (rejected) rejected->clear();
     if (xml.size() > kMaxFileListBytes) {
         error = "file list too large";
         return 0;
     }
+    // The parser would read a legacy encoding as UTF-8 and drop the bytes it cannot
+    // decode, so that names lose letters and collide; such a list is refused whole.
+    const bool utf16 = LooksLikeUtf16(xml);
+    if (!utf16) {
+        const size_t invalid = FirstInvalidUtf8(xml);
+        if (invalid != std::string::npos) {
+            error = "file list is not valid UTF-8 (byte " + std::to_string(invalid) +
+                    "); publish it in UTF-8 or UTF-16";
+            return 0;
+        }
+    }
     pugi::xml_document doc;
-    pugi::xml_parse_result parsed = doc.load_buffer(xml.data(), xml.size());
+    pugi::xml_parse_result parsed = doc.load_buffer(xml.data(), xml.size(),
+                                                    pugi::parse_default | pugi::parse_declaration,
+                                                    utf16 ? pugi::encoding_auto : pugi::encoding_utf8);
     if (!parsed) {
         error = "XML error at offset " + std::to_string(parsed.offset) + ": " +
                 parsed.description();
         return 0;
+    }
+    for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
+        if (node.type() != pugi::node_declaration) continue;
+        pugi::xml_attribute encoding = node.attribute(L"encoding");
+        if (encoding && !IsUnicodeEncodingName(encoding.value())) {
+            error = "file list declares the encoding \"" + WideToUtf8(encoding.value()) +
+                    "\"; only UTF-8 and UTF-16 are read";
+            return 0;
+        }
     }
     pugi::xml_node root = doc.child(L"Root");
     pugi::xml_node store = root.child(L"Store");
@@ -159,24 +248,40 @@ int ParseFileList(const std::string& xml, const std::wstring& base_directory,
         }
         document.url_roots.push_back(Wide(url));
     }
+    // Two names that Windows takes for one file would be written over each other.
+    std::set<std::wstring> folded_names;
+    auto reject = [&](const std::wstring& name, EntryRejection why) {
+        rejected->push_back({name.substr(0, kMaxNameChars), why});
+    };
     for (pugi::xml_node child : files.children()) {
         if (child.type() != pugi::node_element) continue;
-        if (document.entries.size() + (unsafe_names ? unsafe_names->size() : 0) >= kMaxFileEntries) {
+        if (document.entries.size() + (rejected ? rejected->size() : 0) >= kMaxFileEntries) {
             error = "too many file entries";
             return 0;
         }
         std::wstring name = Wide(child.attribute(L"name"));
-        if (unsafe_names && !IsSafeEntryName(name)) {
-            unsafe_names->push_back(name.substr(0, kMaxNameChars));
+        if (rejected && !IsSafeEntryName(name)) {
+            reject(name, EntryRejection::kUnsafeName);
             continue;
         }
         FileEntry entry;
         if (!ReadEntry(child, base_directory, entry, error)) return 0;
+        if (!folded_names.insert(FoldName(entry.name)).second) {
+            if (!rejected) {
+                error = "entry name differs from another only in letter case: " + WideToUtf8(entry.name);
+                return 0;
+            }
+            reject(entry.name, EntryRejection::kCaseCollision);
+            continue;
+        }
         // Every version of the history may be fetched from its own root.
         if (entry.history.size() > document.url_roots.size()) {
-            error = "entry needs more URL roots than the list carries: " +
-                    WideToUtf8(entry.name);
-            return 0;
+            if (!rejected) {
+                error = "entry needs more URL roots than the list carries: " + WideToUtf8(entry.name);
+                return 0;
+            }
+            reject(entry.name, EntryRejection::kMissingUrlRoot);
+            continue;
         }
         document.entries.push_back(std::move(entry));
     }

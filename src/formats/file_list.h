@@ -60,18 +60,32 @@ constexpr size_t kMaxUrlRoots = 1000;
 constexpr size_t kMaxScriptArgs = 100;
 constexpr size_t kMaxNameChars = kMaxEntryNameChars;
 
+// Why the reader left an entry out of the list it returns.
+enum class EntryRejection {
+    kUnsafeName,       // the name could leave the installation folder or name a device
+    kCaseCollision,    // the name differs from an earlier entry's only in letter case
+    kMissingUrlRoot,   // its history needs more URL roots than the list carries
+};
+
+struct RejectedEntry {
+    std::wstring name;  // at most kMaxNameChars characters
+    EntryRejection why = EntryRejection::kUnsafeName;
+};
+
 // Index of the URL root that holds the full current file: the first history version
 // with a published diff, else the last one.
 size_t FullDownloadRootIndex(const FileEntry& entry);
 
-// Parses UTF-8 XML. base_directory is prefixed to every name for full_path. Returns 1 on
-// success, 0 with an English reason in error. An entry whose name could leave the
-// installation folder rejects the whole list, unless unsafe_names is given: such entries
-// are then left out and their names collected there, so that the launcher can update the
-// rest and report each of them.
+// Parses the XML, which must be UTF-8 (valid, declared so or undeclared) or UTF-16 (told
+// by its byte-order mark or its first character); a list in any other encoding is refused rather than read with
+// mangled names. base_directory is prefixed to every name for full_path. Returns 1 on
+// success, 0 with an English reason in error. An entry that cannot be used as it stands
+// (see EntryRejection) rejects the whole list, unless rejected is given: such entries are
+// then left out and collected there, so that the launcher can update the rest and
+// report each of them.
 int ParseFileList(const std::string& xml, const std::wstring& base_directory,
                   FileListDocument& document, std::string& error,
-                  std::vector<std::wstring>* unsafe_names = nullptr);
+                  std::vector<RejectedEntry>* rejected = nullptr);
 
 // Every occurrence of search in value replaced, left to right, resuming after each
 // inserted replacement (so a replacement containing search is not replaced again). An

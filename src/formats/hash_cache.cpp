@@ -117,11 +117,14 @@ int HashCache::GetLocalFileHash(const std::wstring& name, std::wstring& hash, bo
     std::wstring full_path = base_ + name;
     if (!recompute) {
         uint64_t time = 0;
-        if (!FileWriteTime(full_path, time)) time = 0;
+        // A file whose time cannot be read (a missing one above all) is never vouched
+        // for: an entry stored without a time holds 0 too and would match it.
+        const bool have_time = FileWriteTime(full_path, time);
+        if (!have_time) time = 0;
         LauncherLog& log = LauncherLog::Instance();
         std::unique_lock<std::mutex> guard(lock_);
         auto found = entries_.find(KeyOf(name));
-        if (found != entries_.end() && found->second.time == time) {
+        if (have_time && found != entries_.end() && found->second.time == time) {
             hash = found->second.hash;
             return 1;
         }

@@ -86,15 +86,18 @@ bool TClientUpdater::QueueLateJob(TDownloadJobBase* job) {
     return true;
 }
 
-int64_t TClientUpdater::AddJobs(const std::vector<TDownloadJobBase*>& jobs) {
-    int64_t bytes = 0;
+bool TClientUpdater::AddJobs(const std::vector<TDownloadJobBase*>& jobs, int64_t& bytes) {
+    bytes = 0;
     std::lock_guard<std::mutex> hold(queue_lock_);
+    // A cancel that came before this point aborted nothing the manager holds; these jobs
+    // would start after the run has ended.
+    if (cancel_.Wait(0) == Event::kSignalled) return false;
     for (TDownloadJobBase* job : jobs) {
         manager_->AddJob(job);
         bytes += job->GetSnapshot().total;
         ++tally_.total;
     }
-    return bytes;
+    return true;
 }
 
 RunOutcome TClientUpdater::WaitForJobs() {
@@ -125,7 +128,11 @@ RunOutcome TClientUpdater::RunJobsToEnd(const std::vector<TDownloadJobBase*>& jo
     tally_.total = 0;
     tally_.completed = 0;
     tally_.failed = 0;
-    AddJobs(jobs);
+    int64_t bytes = 0;
+    if (!AddJobs(jobs, bytes)) {
+        for (TDownloadJobBase* job : jobs) job->Destroy();
+        return RunOutcome{0, int32_t(jobs.size())};
+    }
     const RunOutcome outcome = RunManagerUntilJobsEnd();
     DeleteJobs();
     return outcome;
@@ -205,9 +212,8 @@ int TClientUpdater::DownloadFileListIfNeeded() {
 
 bool TClientUpdater::CheckLauncher(const LoadedFileList& list, int& result) {
     if (!options_.self_update) return true;
-    result = kUpdateFailed;
     if (!list.document.has_launcher) {
-        FailRun(L"Update Launcher failed.");
+        result = FailRun(L"Update Launcher failed.");
         return false;
     }
     {
@@ -217,6 +223,7 @@ bool TClientUpdater::CheckLauncher(const LoadedFileList& list, int& result) {
     const std::wstring running = launcher_path_.empty() ? RunningModulePath() : launcher_path_;
     switch (LauncherSelfUpdate(*this).Run(list.document.launcher, running)) {
     case SelfUpdateOutcome::kCurrent:
+    case SelfUpdateOutcome::kRefused:
         return true;
     case SelfUpdateOutcome::kReplacing:
         DeleteJobs();
@@ -225,7 +232,7 @@ bool TClientUpdater::CheckLauncher(const LoadedFileList& list, int& result) {
     case SelfUpdateOutcome::kFailed:
         break;
     }
-    FailRun(L"Update Launcher failed.");
+    result = FailRun(L"Update Launcher failed.");
     return false;
 }
 
@@ -237,10 +244,26 @@ int TClientUpdater::PlanFileJobs(const LoadedFileList& list, std::vector<TDownlo
         std::lock_guard<std::mutex> hold(state_lock_);
         url_roots_ = roots;
     }
-    tally_.entry_total = int32_t(list.document.entries.size() + list.unsafe_names.size());
-    for (const std::wstring& name : list.unsafe_names) {
-        LauncherLog::Instance().Write(L"unsafe file name rejected: %ls\n", name.c_str());
-        tally_.AddError(name + L" : the file name leaves the installation folder and was rejected\n");
+    tally_.entry_total = int32_t(list.document.entries.size() + list.rejected.size());
+    for (const RejectedEntry& entry : list.rejected) {
+        LauncherLog& log = LauncherLog::Instance();
+        const wchar_t* name = entry.name.c_str();
+        switch (entry.why) {
+        case EntryRejection::kUnsafeName:
+            log.Write(L"unsafe file name rejected: %ls\n", name);
+            tally_.AddError(entry.name + L" : the file name leaves the installation folder and was rejected\n");
+            break;
+        case EntryRejection::kCaseCollision:
+            log.Write(L"file name differing from another only in letter case rejected: %ls\n", name);
+            tally_.AddError(entry.name + L" : the file name differs from another only in letter case and was "
+                                         L"rejected\n");
+            break;
+        case EntryRejection::kMissingUrlRoot:
+            log.Write(L"entry needing more URL roots than the list carries rejected: %ls\n", name);
+            tally_.AddError(entry.name + L" : the file list carries no URL root for its history; the entry was "
+                                         L"rejected\n");
+            break;
+        }
         ++tally_.entries_examined;
     }
 
@@ -309,8 +332,10 @@ int TClientUpdater::RunUpdate() {
     const bool loaded = LoadFileList(kLocalFileListPath, read ? &list_bytes : nullptr, base_, list, load_error) == 1;
     // A list that is not even XML names no launcher either.
     if (!loaded && options_.self_update && !load_error.error_line.empty()) return FailRun(L"Update Launcher failed.");
-    int launcher_result = kUpdateFailed;
-    if (loaded && !CheckLauncher(list, launcher_result)) return launcher_result;
+    if (loaded) {
+        int result = kUpdateFailed;
+        if (!CheckLauncher(list, result)) return result;
+    }
 
     DeleteJobs();
     std::vector<TDownloadJobBase*> jobs;
@@ -321,7 +346,8 @@ int TClientUpdater::RunUpdate() {
             LauncherLog::Instance().Write(L"%ls: %ls\n", kLocalFileListPath, load_error.reason.c_str());
         if (!load_error.error_line.empty()) tally_.AddError(load_error.error_line);
     }
-    if (!loaded || PlanFileJobs(list, jobs) != 1) {
+    int64_t bytes = 0;
+    if (!loaded || PlanFileJobs(list, jobs) != 1 || !AddJobs(jobs, bytes)) {
         DestroyJobs(jobs);
         tally_.checking = 0;
         LauncherLog::Instance().Write(kProcessFileListFailed);
@@ -329,18 +355,23 @@ int TClientUpdater::RunUpdate() {
         return FailRun(kProcessFileListFailed);
     }
     tally_.checking = 0;
-    const int64_t bytes = AddJobs(jobs);
-    // Entries refused for their names count as failed jobs of the run.
-    const int32_t rejected = int32_t(list.unsafe_names.size());
+    // Entries the list could not be trusted with count as failed jobs of the run.
+    const int32_t rejected = int32_t(list.rejected.size());
     tally_.total += rejected;
     tally_.failed += rejected;
     if (owner_) owner_->SetTotalBytes(bytes);
 
     const RunOutcome outcome = RunManagerUntilJobsEnd();
+    post_process_.SweepChainFiles();
     cache_->SaveLocalHashCache(kHashCachePath);
-    LauncherLog::Instance().Write(L"Total %d jobs(s), %d completed, %d failed.\n", tally_.total.load(),
-                                  outcome.completed, outcome.failed);
-    return outcome.completed + tally_.recovered.load() == tally_.total.load() ? kUpdateSucceeded : kUpdateFailed;
+    // A job whose file a fallback download brought to the release did its part: it is
+    // counted with the completed ones, so that the line agrees with the run's result.
+    const int32_t recovered = tally_.recovered.load();
+    LauncherLog& log = LauncherLog::Instance();
+    if (recovered > 0) log.Write(L"%d failed job(s) recovered by a full download of their file.\n", recovered);
+    log.Write(L"Total %d jobs(s), %d completed, %d failed.\n", tally_.total.load(), outcome.completed + recovered,
+              outcome.failed - recovered);
+    return outcome.completed + recovered == tally_.total.load() ? kUpdateSucceeded : kUpdateFailed;
 }
 
 }  // namespace velm

@@ -106,13 +106,15 @@ private:
     // 1 when the list is current, 0 when the run ends here, -1 when it was cancelled
     // before the list was requested.
     int DownloadFileListIfNeeded();
-    // True when the run goes on to the file jobs; false when it ends here with result.
+    // True when the run goes on to the file jobs; false with the run's UpdateResult in
+    // result when it ends here.
     bool CheckLauncher(const LoadedFileList& list, int& result);
     // 1 when every entry was planned (jobs appended), 0 when the check was cancelled.
     int PlanFileJobs(const LoadedFileList& list, std::vector<TDownloadJobBase*>& jobs);
     // Adds jobs to the manager and to the tally, under the lock that orders them against
-    // Cancel; the sum of their sizes.
-    int64_t AddJobs(const std::vector<TDownloadJobBase*>& jobs);
+    // Cancel, and sums their sizes. False, with nothing added, once the run is cancelled:
+    // the caller still owns the jobs then.
+    bool AddJobs(const std::vector<TDownloadJobBase*>& jobs, int64_t& bytes);
     // Waits until completed + failed reaches total, in 500 ms sleeps. After a cancel,
     // jobs that still have not reported 2 s after every job was aborted are counted
     // failed: a job stopped before its threads began never reports its end.

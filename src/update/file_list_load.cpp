@@ -42,7 +42,7 @@ int LoadFileList(const std::wstring& path, const std::string* bytes, const std::
     }
     const std::string& xml = *bytes;
     std::string reason;
-    if (ParseFileList(xml, base, list.document, reason, &list.unsafe_names)) return 1;
+    if (ParseFileList(xml, base, list.document, reason, &list.rejected)) return 1;
     error.reason = Utf8ToWide(reason);
     const int line = XmlErrorLine(reason, xml);
     if (line > 0) error.error_line = LoadFailedLine(path, line);

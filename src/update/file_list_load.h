@@ -11,8 +11,9 @@ namespace velm {
 
 struct LoadedFileList {
     FileListDocument document;
-    // Entries left out because their names could leave the installation folder.
-    std::vector<std::wstring> unsafe_names;
+    // Entries left out (an unsafe name, a name that collides with another, a history the
+    // URL roots do not reach); the rest of the list updates.
+    std::vector<RejectedEntry> rejected;
 };
 
 struct FileListLoadError {

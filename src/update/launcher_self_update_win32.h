@@ -13,7 +13,11 @@ namespace velm {
 
 class TClientUpdater;
 
-enum class SelfUpdateOutcome { kCurrent, kReplacing, kFailed };
+// kRefused: a newer launcher is published, but the replacement script could not name the
+// running one; the player has been told and the run goes on with the client files.
+enum class SelfUpdateOutcome { kCurrent, kReplacing, kFailed, kRefused };
+
+enum class SwapStart { kStarted, kUnsafePath, kScriptNotWritten, kNotStarted };
 
 class LauncherSelfUpdate {
 public:
@@ -34,5 +38,15 @@ private:
 
 // The executable of this process.
 std::wstring RunningModulePath();
+
+// The path of the launcher as the replacement script names it: in the console code page,
+// in its short form when the long one has characters that code page lacks. False when
+// neither can be written.
+bool LauncherPathForScript(const std::wstring& running, std::string& path);
+
+// Writes "tmp\\replace.cmd" for the launcher at running (relative to the current folder,
+// which must be the installation's, with the new launcher at "tmp\\VelmLauncher.ex_") and
+// starts it hidden.
+SwapStart StartLauncherSwap(const std::wstring& running);
 
 }  // namespace velm

@@ -37,6 +37,17 @@ bool TPostDownloadProcessThread::ApplyChain(TDownloadJobBase* job, int32_t count
         }
         DeleteFileW(diff_path.c_str());
     }
+    // Each diff vouches only for its own step; the end of the chain must be the file the
+    // list publishes.
+    const std::wstring& published = job->Tag().published_md5;
+    if (ok && !published.empty()) {
+        Md5Digest digest;
+        if (!Md5File(target, digest) || !HashTextEquals(Md5ToHex(digest), published)) {
+            LauncherLog::Instance().Write(L"%ls does not match its published md5 after patching.\n", target.c_str());
+            job->SetErrorText(L"Patch " + target + L" : the patched file does not match its published MD5");
+            ok = false;
+        }
+    }
     return ok;
 }
 
@@ -91,7 +102,26 @@ void TPostDownloadProcessThread::OnFallbackEnded(int32_t group, bool success, co
     chain.held_lines.clear();
 }
 
+void TPostDownloadProcessThread::SweepChainFiles() {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (const std::unique_ptr<Chain>& chain : chains_) {
+        const std::wstring target = updater_->BaseDirectory() + chain->fallback.file_name;
+        DeleteFileW((target + L".patched").c_str());
+        for (int32_t i = 0; i < chain->count; ++i) {
+            const std::wstring diff = FormatText(L"%ls.diff.%d", target.c_str(), i);
+            for (const wchar_t* suffix : {L"", L".cmp", L".cmp.ha", L".ha", L".unpack"})
+                DeleteFileW((diff + suffix).c_str());
+        }
+    }
+}
+
 bool TPostDownloadProcessThread::VerifyFullDownload(TDownloadJobBase* job) {
+    if (job->Tag().published_md5.empty()) {
+        // Nothing to compare with: the file is taken as it came, as the list asks.
+        LauncherLog::Instance().Write(L"%ls has no published md5; taken as downloaded.\n", job->Name().c_str());
+        updater_->Cache().UpdateHashCacheEntry(job->Name(), L"");
+        return true;
+    }
     // A decoded container was hashed on its way to disk; only a plain transfer is read again.
     std::wstring hash = job->Record().decoded_md5;
     if (hash.empty()) {

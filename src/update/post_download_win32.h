@@ -32,6 +32,12 @@ public:
     // otherwise); it is added here, or held back while a fallback may still mend the file.
     void ProcessFinishedJob(TDownloadJobBase* job, int32_t success, const std::wstring& error_line);
 
+    // Deletes every file a chain of the run may have left: its diffs with their transfer,
+    // resume and decoding files, and the patch's staging file. Called by the update
+    // thread once every job has ended; a diff that arrives after its chain was given up
+    // (its fallback ended first) would otherwise stay in the installation.
+    void SweepChainFiles();
+
 private:
     struct Chain {
         int32_t count = 0;

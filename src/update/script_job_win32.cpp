@@ -7,6 +7,7 @@
 
 #include "common/com_win32.h"
 #include "common/log.h"
+#include "common/system_error_win32.h"
 
 namespace velm {
 namespace {
@@ -22,17 +23,17 @@ bool CommonDesktop(std::wstring& desktop) {
     return true;
 }
 
-void CreateShortcut(const std::wstring& target, const std::wstring& link, const std::wstring& description) {
+bool CreateShortcut(const std::wstring& target, const std::wstring& link, const std::wstring& description) {
     ComScope com;
     ComPtr<IShellLinkW> shell_link;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 shell_link.Out())))
-        return;
+        return false;
     shell_link->SetPath(target.c_str());
     shell_link->SetDescription(description.c_str());
     ComPtr<IPersistFile> file;
-    if (FAILED(shell_link->QueryInterface(IID_IPersistFile, file.Out()))) return;
-    file->Save(link.c_str(), TRUE);
+    if (FAILED(shell_link->QueryInterface(IID_IPersistFile, file.Out()))) return false;
+    return SUCCEEDED(file->Save(link.c_str(), TRUE));
 }
 
 // Files that players or old installers marked read-only are removed all the same. A file
@@ -106,39 +107,29 @@ int TScriptProcessJob::Execute() {
         return 1;
     }
     SetState(kJobRunning);
-    std::wstring refused;
-    std::wstring undeleted;
+    // The script tidies up after the files; nothing it does decides whether the
+    // installation is current, so a command that is refused or fails is logged and the
+    // job still succeeds. Otherwise a file held open would keep the run failed, and the
+    // script running again, on every start.
+    LauncherLog& log = LauncherLog::Instance();
     for (const ScriptCommand& command : commands_) {
         if (command.name == L"CREATE_SHORTCUT" && command.args.size() >= 3) {
+            const std::wstring text = L"CREATE_SHORTCUT \"" + command.args[0] + L"\" \"" + command.args[1] + L"\"";
             std::wstring target = ResolvePath(command.args[0], desktop);
             std::wstring link = ResolvePath(command.args[1], desktop);
-            if (target.empty() || link.empty()) {
-                refused += L"CREATE_SHORTCUT \"" + command.args[0] + L"\" \"" + command.args[1] + L"\" ";
-                continue;
-            }
-            CreateShortcut(target, link, command.args[2]);
+            if (target.empty() || link.empty()) log.Write(L"script command refused (unsafe path): %ls\n", text.c_str());
+            else if (!CreateShortcut(target, link, command.args[2]))
+                log.Write(L"script command failed: %ls\n", text.c_str());
         } else if (command.name == L"DELETE_FILE" && !command.args.empty()) {
+            const std::wstring text = L"DELETE_FILE \"" + command.args[0] + L"\"";
             std::wstring path = ResolvePath(command.args[0], desktop);
             if (path.empty()) {
-                refused += L"DELETE_FILE \"" + command.args[0] + L"\" ";
-                continue;
+                log.Write(L"script command refused (unsafe path): %ls\n", text.c_str());
+            } else if (!DeleteScriptFile(path)) {
+                const DWORD error = GetLastError();
+                log.Write(L"script command failed: %ls (%ls)\n", text.c_str(), SystemErrorText(error).c_str());
             }
-            if (!DeleteScriptFile(path)) undeleted += L"\"" + command.args[0] + L"\" ";
         }
-    }
-    if (!refused.empty()) {
-        LauncherLog::Instance().Write(L"script commands refused: %ls\n", refused.c_str());
-        SetErrorText(L"unsafe path refused: " + refused);
-        Finish(0);
-        return 1;
-    }
-    // A file the release removes that stays behind leaves the installation unlike the
-    // release, which the run must not report as a success.
-    if (!undeleted.empty()) {
-        LauncherLog::Instance().Write(L"script could not delete: %ls\n", undeleted.c_str());
-        SetErrorText(L"could not delete: " + undeleted);
-        Finish(0);
-        return 1;
     }
     Finish(1);
     return 1;

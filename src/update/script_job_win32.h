@@ -6,7 +6,8 @@
 // Execute runs on the manager's thread with the manager lock held and returns when every
 // command is done. Every path a command names must stay inside the installation folder,
 // or be a plain file name on the common desktop; a command that names anything else is
-// refused and the job reports failure with the refused text.
+// refused. The job always succeeds: refused and failed commands go to the log, and the
+// run's result stays the files' alone.
 #include <string>
 #include <vector>
 

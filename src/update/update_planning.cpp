@@ -76,6 +76,7 @@ bool PlanEntry(const FileEntry& entry, const std::vector<std::wstring>& url_root
             job.flags = entry.flags;
             job.file_name = entry.name;
             job.patch_group = group;
+            job.hash = entry.hash;
             jobs.push_back(std::move(job));
             ++groups[size_t(group)].count;
             ++position;

@@ -24,7 +24,7 @@ struct PlannedJob {
     std::wstring file_name;    // the entry's relative name, exactly as listed
     int32_t patch_group = -1;  // index of the diff chain this job belongs to; -1 otherwise
     int32_t full_download = 0; // 1 on a full download of a file entry
-    std::wstring hash;         // the published MD5 a full download must match
+    std::wstring hash;         // the published MD5 the file must have once the job (or its chain) is done
 };
 
 // A chain of diff jobs for one file: how many there are and how many have been applied.

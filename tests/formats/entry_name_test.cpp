@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "common/text.h"
 #include "formats/file_list.h"
 
 namespace velm {
@@ -16,8 +17,11 @@ TEST(IsSafeEntryName, RejectsNamesThatLeaveTheFolderOrNameDevices) {
         L"\\x ",             L"\\a\\.\\b",         L"\\a/b",          L"{DESKTOP}\\..\\..\\x",
         L"\\",               L"",                  L"\\a\\\\b",       L"\\a\x01" L"b",
         L"\\a*",             L"\\a?b",             L"\\a|b",          L"\\a<b>",
+        // ports with superscript digits, and short (8.3) aliases of other names
+        L"\\COM\u00B9",        L"\\lpt\u00B2.txt",     L"\\Data\\Com\u00B3",  L"\\VELMLA~1.EXE",
+        L"\\velml~12.exe",    L"\\PROGRA~1\\x.dll",  L"\\DATA~1",        L"\\~1.txt",
     };
-    for (const wchar_t* name : rejected) EXPECT_FALSE(IsSafeEntryName(name)) << name;
+    for (const wchar_t* name : rejected) EXPECT_FALSE(IsSafeEntryName(name)) << WideToUtf8(name);
 }
 
 TEST(IsSafeEntryName, AcceptsOrdinaryClientNames) {
@@ -25,8 +29,10 @@ TEST(IsSafeEntryName, AcceptsOrdinaryClientNames) {
         L"\\VelmLauncher.exe", L"\\Binaries\\Win32\\Velm.exe", L"\\VelmGame\\Config\\DefaultGame.ini",
         L"\\数据\\地图.pak",    L"\\a.b.c",                    L"\\CONFIG.ini",
         L"\\COM10",            L"\\console.txt",              L"\\.hidden",
+        L"\\COM\u00B9x",         L"\\a~b.txt",                  L"\\longname~1.txt",
+        L"\\SAVE~1.tar.gz",     L"\\DATA~1.json",                L"\\notes~",
     };
-    for (const wchar_t* name : accepted) EXPECT_TRUE(IsSafeEntryName(name)) << name;
+    for (const wchar_t* name : accepted) EXPECT_TRUE(IsSafeEntryName(name)) << WideToUtf8(name);
     EXPECT_FALSE(IsSafeEntryName(L"\\" + std::wstring(kMaxNameChars, L'a')));
 }
 

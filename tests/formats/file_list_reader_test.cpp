@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "common/text.h"
 #include "formats/file_list.h"
 
 namespace velm {
@@ -38,17 +39,111 @@ TEST(ParseFileList, CollectsEscapingNamesAndKeepsTheRest) {
                        "{DESKTOP}\\..\\..\\x", "\\nul.txt"});
     FileListDocument document;
     std::string error;
-    std::vector<std::wstring> unsafe;
-    ASSERT_EQ(ParseFileList(xml, L"C:\\Game", document, error, &unsafe), 1) << error;
+    std::vector<RejectedEntry> rejected;
+    ASSERT_EQ(ParseFileList(xml, L"C:\\Game", document, error, &rejected), 1) << error;
     ASSERT_EQ(document.entries.size(), 2u);
     EXPECT_EQ(document.entries[0].full_path, L"C:\\Game\\ok.dat");
     EXPECT_EQ(document.entries[1].name, L"\\Data\\b.pak");
+    std::vector<std::wstring> unsafe;
+    for (const RejectedEntry& entry : rejected) {
+        EXPECT_EQ(entry.why, EntryRejection::kUnsafeName);
+        unsafe.push_back(entry.name);
+    }
     EXPECT_EQ(unsafe, (std::vector<std::wstring>{L"\\..\\x", L"a/../../x", L"C:\\x", L"\\\\srv\\s\\x", L"\\x.",
                                                  L"{DESKTOP}\\..\\..\\x", L"\\nul.txt"}));
 
     // Without the collector the whole list is refused, as the publisher's checks expect.
     EXPECT_EQ(ParseFileList(xml, L"C:\\Game", document, error), 0);
     EXPECT_NE(error.find("unsafe"), std::string::npos) << error;
+}
+
+// An entry the launcher cannot use as listed is left out on its own (and reported by the
+// run); the entries beside it update.
+TEST(ParseFileList, RejectsCollidingNamesAndUnreachableHistoriesOneByOne) {
+    const std::string hash = "0123456789ABCDEF0123456789ABCDEF";
+    const std::string xml =
+        "<Root><Store/><UrlRootList><R urlroot=\"http://h/v2/\"/></UrlRootList><FileList>"
+        "<File name=\"\\Data\\a.pak\" hash=\"" + hash + "\" size_compressed=\"5\"/>"
+        "<File name=\"\\DATA\\A.PAK\" hash=\"" + hash + "\" size_compressed=\"5\"/>"
+        "<File name=\"\\Stra\xC3\x9F" "e\\\xC3\x84.txt\" hash=\"" + hash + "\" size_compressed=\"5\"/>"
+        "<File name=\"\\stra\xC3\x9F" "e\\\xC3\xA4.txt\" hash=\"" + hash + "\" size_compressed=\"5\"/>"
+        "<File name=\"\\old.dll\" hash=\"" + hash + "\" size_compressed=\"5\" diff_size=\"3\">"
+        "<histroy hash=\"" + hash + "\" diff_size=\"0\"/></File>"
+        "<File name=\"\\b.pak\" hash=\"" + hash + "\" size_compressed=\"5\"/>"
+        "</FileList></Root>";
+    FileListDocument document;
+    std::string error;
+    std::vector<RejectedEntry> rejected;
+    ASSERT_EQ(ParseFileList(xml, L"C:\\Game", document, error, &rejected), 1) << error;
+    std::vector<std::wstring> kept;
+    for (const FileEntry& entry : document.entries) kept.push_back(entry.name);
+    EXPECT_EQ(kept, (std::vector<std::wstring>{L"\\Data\\a.pak", L"\\Stra\u00DFe\\\u00C4.txt", L"\\b.pak"}));
+    ASSERT_EQ(rejected.size(), 3u);
+    EXPECT_EQ(rejected[0].name, L"\\DATA\\A.PAK");
+    EXPECT_EQ(rejected[0].why, EntryRejection::kCaseCollision);
+    EXPECT_EQ(rejected[1].name, L"\\stra\u00DFe\\\u00E4.txt");
+    EXPECT_EQ(rejected[1].why, EntryRejection::kCaseCollision);
+    EXPECT_EQ(rejected[2].name, L"\\old.dll");
+    EXPECT_EQ(rejected[2].why, EntryRejection::kMissingUrlRoot);
+
+    // Without the collector (the publisher's checks) each refuses the whole list.
+    EXPECT_EQ(ParseFileList(xml, L"C:\\Game", document, error), 0);
+    EXPECT_NE(error.find("letter case"), std::string::npos) << error;
+}
+
+// A list in a legacy encoding would be read with names that lose their bytes and
+// collide; it is refused whole with a reason that names the encoding. UTF-8 (declared
+// or not) and UTF-16 are read.
+TEST(ParseFileList, RefusesEncodingsOtherThanUtf8AndUtf16) {
+    const std::string body =
+        "<Root><Store/><UrlRootList><R urlroot=\"http://h/v1/\"/></UrlRootList><FileList>"
+        "<File name=\"\\NAME\" hash=\"0123456789ABCDEF0123456789ABCDEF\" size_compressed=\"5\"/>"
+        "</FileList></Root>";
+    auto with = [&](const std::string& declaration, const std::string& name) {
+        std::string xml = declaration + body;
+        xml.replace(xml.find("NAME"), 4, name);
+        return xml;
+    };
+    const std::string gbk_name = "\xD3\xCE\xCF\xB7.pak";  // GBK bytes, not UTF-8
+    const std::string utf8_name = "\xE6\xB8\xB8\xE6\x88\x8F.pak";
+    struct Case {
+        const char* what;
+        std::string xml;
+        const char* reason;  // nullptr: read
+    } cases[] = {
+        {"declared GBK", with("<?xml version=\"1.0\" encoding=\"GBK\"?>", gbk_name), "not valid UTF-8"},
+        {"undeclared GBK bytes", with("", gbk_name), "not valid UTF-8"},
+        {"declared GBK, ASCII only", with("<?xml version=\"1.0\" encoding=\"gb2312\"?>", "a.pak"), "gb2312"},
+        {"declared Latin-1", with("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", "a.pak"), "ISO-8859-1"},
+        {"overlong UTF-8", with("", "\xC0\xAF.pak"), "not valid UTF-8"},
+        {"UTF-8 surrogate", with("", "\xED\xA0\x80.pak"), "not valid UTF-8"},
+        {"truncated UTF-8", with("", "\xE6\xB8"), "not valid UTF-8"},
+        {"declared UTF-8", with("<?xml version=\"1.0\" encoding=\"utf-8\"?>", utf8_name), nullptr},
+        {"undeclared UTF-8 with BOM", "\xEF\xBB\xBF" + with("", utf8_name), nullptr},
+    };
+    for (const Case& c : cases) {
+        FileListDocument document;
+        std::string error;
+        std::vector<RejectedEntry> rejected;
+        const int result = ParseFileList(c.xml, L"", document, error, &rejected);
+        if (!c.reason) {
+            ASSERT_EQ(result, 1) << c.what << ": " << error;
+            ASSERT_EQ(document.entries.size(), 1u) << c.what;
+            EXPECT_EQ(document.entries[0].name, L"\\\u6E38\u620F.pak") << c.what;
+        } else {
+            EXPECT_EQ(result, 0) << c.what;
+            EXPECT_NE(error.find(c.reason), std::string::npos) << c.what << ": " << error;
+        }
+    }
+    // UTF-16 with its byte-order mark and declaration.
+    const std::wstring wide = L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + Utf8ToWide(with("", utf8_name));
+    std::string utf16 = "\xFF\xFE";
+    for (wchar_t c : wide) utf16 += {char(c & 0xFF), char(c >> 8)};
+    FileListDocument document;
+    std::string error;
+    ASSERT_EQ(ParseFileList(utf16, L"", document, error), 1) << error;
+    ASSERT_EQ(document.entries.size(), 1u);
+    EXPECT_EQ(document.entries[0].name, L"\\\u6E38\u620F.pak");
 }
 
 }  // namespace

@@ -143,6 +143,24 @@ TEST_F(HashCacheTest, ADeletedFileYieldsNoHash) {
     EXPECT_EQ(cache.UpdateHashCacheEntry(base_ + L"/a.txt", L""), 0);
 }
 
+// An entry written without a time holds 0, which is also what a missing file's time
+// reads as: the cache must not vouch for a file that is not there.
+TEST_F(HashCacheTest, AnEntryWithoutATimeNeverVouchesForAMissingFile) {
+    const std::string xml =
+        "<Root version=\"100\"><FileList>"
+        "<file name=\"/gone.dll\" hash=\"0CC175B9C0F1B6A831C399E269772661\"/>"
+        "<file name=\"/zero.dll\" hash=\"0CC175B9C0F1B6A831C399E269772661\" datetime_low=\"0\" datetime_hi=\"0\"/>"
+        "</FileList></Root>";
+    ASSERT_TRUE(WriteWholeFile(L"hash_cache_no_time.xml", xml.data(), xml.size()));
+    HashCache cache(base_);
+    ASSERT_EQ(cache.LoadLocalHashCache(L"hash_cache_no_time.xml"), 1);
+    for (const wchar_t* name : {L"/gone.dll", L"/zero.dll"}) {
+        std::wstring hash;
+        bool recompute = false;
+        EXPECT_EQ(cache.GetLocalFileHash(name, hash, recompute), 0) << WideToUtf8(name) << " " << WideToUtf8(hash);
+    }
+}
+
 TEST_F(HashCacheTest, RejectedCacheFilesLeaveTheCacheEmpty) {
     const std::string bad_files[] = {
         "<Root version=\"99\"><FileList><file name=\"/a.txt\" hash=\"00000000000000000000000000000000\"/></FileList></Root>",

@@ -10,6 +10,7 @@
 #include "common/md5.h"
 #include "common/text.h"
 #include "formats/file_list.h"
+#include "update/launcher_self_update_win32.h"
 #include "update/replace_script.h"
 #include "update/update_thread_win32.h"
 #include "update_fixture_win32.h"
@@ -90,13 +91,6 @@ int RunUpdateThread(TestOwner& owner) {
     return thread.Result();
 }
 
-std::string Ansi(const std::wstring& text) {
-    int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size_t(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), &out[0], size, nullptr, nullptr);
-    return out;
-}
-
 std::string ReadText(const std::wstring& path) {
     std::vector<uint8_t> bytes;
     ReadWholeFile(path, bytes, 1 << 20);
@@ -152,7 +146,9 @@ TEST_F(SelfUpdate, NewLauncherIsSwappedInOnceTheRunningOneHasExited) {
     EXPECT_TRUE(owner.updater.GetErrors().empty());
     ASSERT_EQ(captions.size(), 1u);
     EXPECT_EQ(captions[0], L"Message");
-    EXPECT_EQ(ReadText(installation_->File(L"\\tmp\\replace.cmd")), ReplaceScriptText(Ansi(launcher_)));
+    std::string script_path;
+    ASSERT_TRUE(LauncherPathForScript(launcher_, script_path));
+    EXPECT_EQ(ReadText(installation_->File(L"\\tmp\\replace.cmd")), ReplaceScriptText(script_path));
     EXPECT_EQ(FileMd5(installation_->File(L"\\tmp\\VelmLauncher.ex_")), fresh_hash);
     EXPECT_EQ(FileMd5(launcher_), Md5ToHex(Md5Bytes(old_launcher_.data(), old_launcher_.size())));
     EXPECT_EQ(log.Count(L"Total "), 0);  // the client files are left for the new launcher
@@ -168,6 +164,7 @@ TEST_F(SelfUpdate, NewLauncherIsSwappedInOnceTheRunningOneHasExited) {
     EXPECT_EQ(FileMd5(launcher_), fresh_hash);
     EXPECT_FALSE(FileExists(installation_->File(L"\\tmp\\VelmLauncher.ex_")));
     EXPECT_FALSE(FileExists(installation_->File(L"\\tmp\\replace.cmd")));
+    EXPECT_FALSE(FileExists(launcher_ + L".old"));
 }
 
 TEST_F(SelfUpdate, DamagedDownloadOrSwitchedOffLeavesTheLauncherAlone) {

@@ -23,13 +23,13 @@ std::wstring ListUrl(const std::wstring& served) { return NginxUrl() + L"/" + se
 // One run on its own UpdateThread, as the window starts it; the result is what the
 // owner receives when the run has ended.
 int RunUpdateThread(TestOwner& owner) {
-    const size_t earlier = owner.Results().size();
+    const size_t before = owner.Results().size();
     UpdateThread thread;
     thread.SetRun(&owner.updater, &owner);
     EXPECT_TRUE(thread.Start(0));
     EXPECT_EQ(thread.Join(600000), 0);
     std::vector<int> results = owner.Results();
-    EXPECT_EQ(results.size(), earlier + 1);
+    EXPECT_EQ(results.size(), before + 1);
     if (results.empty()) return -1;
     return results.back();
 }
@@ -158,7 +158,7 @@ TEST_F(DamagedRoot, FailedDiffChainFallsBackToTheFullFile) {
     struct Case {
         const char* name;
         int version;
-        int failed;  // jobs whose file the fallback brought to the release after all
+        int recovered;  // failed jobs whose file the fallback brought to the release after all
     } cases[] = {
         // world.pak's last diff does not verify, Game.exe's last diff is missing
         {"damaged_from_v2", 2, 2},  // chains of one diff
@@ -182,9 +182,11 @@ TEST_F(DamagedRoot, FailedDiffChainFallsBackToTheFullFile) {
         EXPECT_EQ(log.Count(L"\\VelmGame\\Binaries\\Game.exe.cmp 下载完成"), 1);
         EXPECT_TRUE(owner.updater.GetErrors().empty());
         ExpectRelease(installation, 3);  // no diff left behind either
+        // The totals agree with the result: the recovered jobs count as completed.
         Totals totals = LastTotals(log);
-        EXPECT_EQ(totals.failed, c.failed);
-        EXPECT_EQ(totals.completed + totals.failed, totals.total);
+        EXPECT_EQ(totals.failed, 0);
+        EXPECT_EQ(totals.completed, totals.total);
+        EXPECT_EQ(log.Count(std::to_wstring(c.recovered) + L" failed job(s) recovered by a full download"), 1);
     }
 }
 
@@ -219,7 +221,13 @@ TEST_F(UpdateRun, TamperedListChangesNothingOutsideTheInstallation) {
     const std::string escaping =
         "<File name=\"\\..\\victim.txt\" hash=\"0123456789ABCDEF0123456789ABCDEF\" size_compressed=\"5\"/>"
         "<File name=\"\\VelmGame\\..\\..\\victim.txt\" hash=\"0123456789ABCDEF0123456789ABCDEF\" "
-        "size_compressed=\"5\"/></FileList>";
+        "size_compressed=\"5\"/>"
+        "<File name=\"\\VELMGAME\\DATA\\WORLD.PAK\" hash=\"0123456789ABCDEF0123456789ABCDEF\" "
+        "size_compressed=\"5\"/>"
+        "<File name=\"\\VelmGame\\deep.dat\" hash=\"0123456789ABCDEF0123456789ABCDEF\" size_compressed=\"5\" "
+        "diff_size=\"1\"><histroy hash=\"1123456789ABCDEF0123456789ABCDEF\" diff_size=\"1\"/>"
+        "<histroy hash=\"2123456789ABCDEF0123456789ABCDEF\" diff_size=\"1\"/>"
+        "<histroy hash=\"3123456789ABCDEF0123456789ABCDEF\" diff_size=\"1\"/></File></FileList>";
     xml.replace(xml.find("</FileList>"), 11, escaping);
     xml.replace(xml.find("</Script>"), 9,
                 "<Command name=\"DELETE_FILE\" p0=\"..\\victim.txt\"/>"
@@ -238,13 +246,100 @@ TEST_F(UpdateRun, TamperedListChangesNothingOutsideTheInstallation) {
     for (const std::wstring& line : owner.updater.GetErrors()) errors += line;
     EXPECT_NE(errors.find(L"\\..\\victim.txt"), std::wstring::npos) << WideToUtf8(errors);
     EXPECT_NE(errors.find(L"\\VelmGame\\..\\..\\victim.txt"), std::wstring::npos);
-    EXPECT_NE(errors.find(L"DELETE_FILE \"..\\victim.txt\""), std::wstring::npos);
-    EXPECT_NE(errors.find(L"{DESKTOP}\\..\\..\\..\\victim.txt"), std::wstring::npos);
+    EXPECT_NE(errors.find(L"\\VELMGAME\\DATA\\WORLD.PAK : the file name differs from another only in letter case"),
+              std::wstring::npos);
+    EXPECT_NE(errors.find(L"\\VelmGame\\deep.dat : the file list carries no URL root for its history"),
+              std::wstring::npos);
+    // The script's refusals protect the installation and go to the log; the script job
+    // itself does not fail the run.
+    EXPECT_EQ(errors.find(L"DELETE_FILE"), std::wstring::npos) << WideToUtf8(errors);
+    EXPECT_EQ(log.Count(L"script command refused (unsafe path): DELETE_FILE \"..\\victim.txt\""), 1);
+    EXPECT_EQ(log.Count(L"{DESKTOP}\\..\\..\\..\\victim.txt"), 1);
+    EXPECT_EQ(log.Count(L"script command refused"), 3);
     ExpectRelease(installation, 3);
     Totals totals = LastTotals(log);
-    EXPECT_EQ(totals.failed, 3);  // two entries and the script
+    EXPECT_EQ(totals.failed, 4);  // the four rejected entries, one by one
     DeleteFileW(outside.c_str());
     DeleteFileW((CommonDesktop() + L"\\Velm Online.lnk").c_str());
+}
+
+// The published hash decides about a file however it arrives: a file the list gives no
+// hash is taken as downloaded, and a diff chain must end in the published file even when
+// every diff verifies its own step.
+TEST_F(UpdateRun, PublishedHashDecidesAboutDownloadsAndDiffChains) {
+    struct Case {
+        const char* name;
+        int version;
+        const wchar_t* entry;
+        const wchar_t* published;  // the hash the list gives the entry
+        int result;
+        const wchar_t* log_line;
+        const wchar_t* error;  // text of the error list, or nullptr for none
+    } cases[] = {
+        {"no_hash", 0, L"\\VelmGame\\Scripts\\quest0.lua", L"", kUpdateSucceeded,
+         L"\\VelmGame\\Scripts\\quest0.lua has no published md5; taken as downloaded.", nullptr},
+        {"chain_not_published", 2, L"\\VelmGame\\Data\\world.pak", L"0123456789ABCDEF0123456789ABCDEF",
+         kUpdateFailed, L"\\VelmGame\\Data\\world.pak does not match its published md5 after patching.",
+         L"does not match its published MD5"},
+    };
+    std::vector<uint8_t> bytes = ReadServedCmp(ReleasesDir() + L"\\patch\\filelist.xml");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FileListDocument document;
+        std::string error;
+        ASSERT_EQ(ParseFileList(std::string(bytes.begin(), bytes.end()), L"", document, error), 1) << error;
+        bool found = false;
+        for (FileEntry& entry : document.entries) {
+            if (entry.name != c.entry) continue;
+            entry.hash = c.published;
+            found = true;
+        }
+        ASSERT_TRUE(found);
+        WriteServedFileList(WwwDir() + L"\\" + Utf8ToWide(c.name), WriteFileList(document));
+        LogCapture log(std::string("hash_") + c.name);
+        Installation installation(std::string("hash_") + c.name, c.version);
+        TestOwner owner;
+        PointRunAt(owner, installation.Path(), L"releases/patch", ListUrl(Utf8ToWide(c.name)));
+
+        EXPECT_EQ(RunUpdateThread(owner), c.result);
+        EXPECT_EQ(log.Count(c.log_line), 1) << WideToUtf8(c.log_line);
+        std::wstring errors;
+        for (const std::wstring& line : owner.updater.GetErrors()) errors += line;
+        if (!c.error) {
+            EXPECT_TRUE(errors.empty()) << WideToUtf8(errors);
+        } else {
+            EXPECT_NE(errors.find(installation.File(c.entry)), std::wstring::npos) << WideToUtf8(errors);
+            EXPECT_NE(errors.find(c.error), std::wstring::npos) << WideToUtf8(errors);
+        }
+        // Either way the file is the release's: fetched whole, or patched and then
+        // replaced by the full download that the chain's failure asked for.
+        EXPECT_EQ(FileMd5(installation.File(c.entry)), Manifest(3)[c.entry]);
+    }
+}
+
+// A cancel that arrives after the last entry was checked and before the jobs start:
+// nothing runs after the run has ended, not even the script.
+TEST_F(UpdateRun, CancelBeforeTheJobsStartRunsNoJob) {
+    LogCapture log("cancel_before_jobs");
+    Installation installation("cancel_before_jobs", 0);
+    const std::wstring doomed = installation.File(L"\\doomed.txt");
+    ASSERT_TRUE(WriteWholeFile(doomed, "x", 1));
+    WriteServedFileList(WwwDir() + L"\\script_only",
+                        "<Root><Store/><UrlRootList/><FileList/><Script>"
+                        "<Command name=\"DELETE_FILE\" p0=\"doomed.txt\"/></Script></Root>");
+    TestOwner owner;
+    PointRunAt(owner, installation.Path(), L"releases/patch", ListUrl(L"script_only"));
+    owner.on_status = [](TestOwner& o) {
+        if (o.updater.IsChecking()) o.updater.Cancel();
+    };
+
+    EXPECT_EQ(RunUpdateThread(owner), kUpdateFailed);
+    std::vector<std::wstring> errors = owner.updater.GetErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back(), L"Process Filelist failed.");
+    Sleep(500);  // a job that slipped through would run on the manager's thread
+    EXPECT_TRUE(FileExists(doomed));
+    EXPECT_EQ(owner.manager.CountActiveJobs(), 0);
 }
 
 TEST_F(UpdateRun, CancelDuringTheFileCheckFailsTheRun) {
@@ -286,6 +381,45 @@ TEST_F(UpdateRun, CancelDuringTheDownloadsEndsTheRunWithEveryJobAccountedFor) {
     EXPECT_GT(totals.failed, 0);
     EXPECT_EQ(totals.completed + totals.failed, totals.total);
     EXPECT_LT(totals.completed, totals.total);
+}
+
+// A chain cut short by a cancel is never applied and gets no fallback; the diff that did
+// arrive must not stay in the installation, nor any transfer or staging file of the
+// chain. The first progress report once the second diff is on its way is held until the
+// first diff is on disk, and the cancel goes in then; when the held report was the first
+// diff's own (it cannot arrive while held), the attempt is repeated afresh.
+TEST_F(UpdateRun, CancelledDiffChainLeavesNoDiffBehind) {
+    bool cut = false;
+    for (int attempt = 0; attempt < 5 && !cut; ++attempt) {
+        const std::string name = "cancel_chain_" + std::to_string(attempt);
+        LogCapture log(name);
+        Installation installation(name, 1);
+        const std::wstring world = installation.File(L"\\VelmGame\\Data\\world.pak");
+        TestOwner owner;
+        PointRunAt(owner, installation.Path(), L"releases/patch", ListUrl(L"releases/patch"));
+        std::thread canceller;
+        std::atomic<bool> held{false};
+        std::atomic<bool> cancelled{false};
+        owner.on_progress = [&](TestOwner& o) {
+            if (!FileExists(world + L".diff.1.cmp") || FileExists(world + L".diff.0") || held.exchange(true)) return;
+            for (int i = 0; i < 200 && !FileExists(world + L".diff.0"); ++i) Sleep(10);
+            if (!FileExists(world + L".diff.0") || FileExists(world + L".diff.1")) return;
+            cancelled = true;
+            canceller = std::thread([&o] { o.updater.Cancel(); });
+            Sleep(1500);
+        };
+
+        const int result = RunUpdateThread(owner);
+        if (canceller.joinable()) canceller.join();
+        if (!cancelled.load()) continue;
+        cut = true;
+        EXPECT_EQ(result, kUpdateFailed);
+        for (const std::wstring& file : ListFiles(installation.Path())) {
+            const bool leftover = file.find(L".diff.") != std::wstring::npos || file.find(L".patched") != std::wstring::npos;
+            EXPECT_FALSE(leftover) << WideToUtf8(file);
+        }
+    }
+    EXPECT_TRUE(cut);
 }
 
 TEST_F(UpdateRun, ListThatCannotBeDownloadedFailsTheRunBeforeAnyFileIsTouched) {
