@@ -40,6 +40,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "servers"))
+from cmp_container import decode_cmp, encode_cmp, list_hash_companion  # noqa: E402
 from fault_server import FaultServer  # noqa: E402
 from nginx_server import free_port  # noqa: E402
 from recording_server import RecordingServer  # noqa: E402
@@ -57,6 +58,9 @@ EXPECTED_OUTSIDE = {os.path.join("drive_c", "users", "Public", "Desktop", "Velm 
 SYSTEM_CACHE = ("INetCache", "INetCookies")
 ABSENT = "absent"
 DAMAGED_FILE = "VelmGame/Data/world.pak"
+# What an attacker on the path would have the launcher install as world.pak.
+ATTACKER_BYTES = b"attacker's world.pak\n" * 4096
+ATTACKER_MD5 = hashlib.md5(ATTACKER_BYTES).hexdigest().upper()
 
 
 def say(text):
@@ -69,13 +73,46 @@ def md5_of(path):
 
 
 def make_fixture():
+    """The three releases, signed with the campaign's own key; returns their folder and
+    the public key text the launcher is built with."""
     releases = os.path.join(WORK, "releases")
-    if os.path.exists(os.path.join(releases, "manifest.json")):
-        return releases
-    say("making the three releases (about a minute)")
-    subprocess.run([sys.executable, os.path.join(ROOT, "tests", "tools", "make_releases.py"),
-                    "--tool", PUBLISH, "--out", releases, "--base-url", PUBLISHED_BASE], check=True)
-    return releases
+    manifest = os.path.join(releases, "manifest.json")
+    if not os.path.exists(manifest) or "public_key" not in open(manifest, encoding="utf-8").read():
+        say("making the three signed releases (about a minute)")
+        shutil.rmtree(releases, ignore_errors=True)
+        subprocess.run([sys.executable, os.path.join(ROOT, "tests", "tools", "make_releases.py"),
+                        "--tool", PUBLISH, "--out", releases, "--base-url", PUBLISHED_BASE,
+                        "--sign-key", os.path.join(WORK, "release.pem")], check=True)
+    with open(manifest, encoding="utf-8") as f:
+        return releases, json.load(f)["public_key"]
+
+
+def attacker_root(releases, name, keep_signature):
+    """A patch root as an attacker on the path serves it: the list swapped for one whose
+    world.pak is the attacker's file (with its true MD5, no diff history), that file in
+    its place, and the genuine signature file kept beside the list or left out."""
+    root = os.path.join(WORK, "www", name)
+    shutil.rmtree(root, ignore_errors=True)
+    shutil.copytree(os.path.join(releases, "patch"), os.path.join(root, "patch"))
+    patch = os.path.join(root, "patch")
+    with open(os.path.join(patch, "v3", *DAMAGED_FILE.split("/")), "wb") as f:
+        f.write(encode_cmp(ATTACKER_BYTES))
+    with open(os.path.join(patch, "filelist.xml"), "rb") as f:
+        xml = decode_cmp(f.read()).decode("utf-8")
+    listed_name = "\\" + DAMAGED_FILE.replace("/", "\\")
+    start = xml.index(f'<File name="{listed_name}"')
+    end = xml.index("</File>", start) + len("</File>")
+    size = os.path.getsize(os.path.join(patch, "v3", *DAMAGED_FILE.split("/")))
+    swapped = (f'<File name="{listed_name}" hash="{ATTACKER_MD5}" size_compressed="{size}" flags="1" '
+               f'diff_size="0">\n\t\t</File>')
+    xml = (xml[:start] + swapped + xml[end:]).encode("utf-8")
+    with open(os.path.join(patch, "filelist.xml"), "wb") as f:
+        f.write(encode_cmp(xml))
+    with open(os.path.join(patch, "filelist.xml.hash"), "wb") as f:
+        f.write(list_hash_companion(xml))
+    if not keep_signature:
+        os.remove(os.path.join(patch, "filelist.xml.sig"))
+    return root
 
 
 def flip_bit(path, rng):
@@ -123,10 +160,12 @@ def served_roots(releases, rng):
     with open(hash_path, "wb") as f:
         f.write(bytes(stale))
     roots["changed"] = changed
+    roots["attacker"] = attacker_root(releases, "attacker", keep_signature=True)
+    roots["attacker-unsigned"] = attacker_root(releases, "attacker-unsigned", keep_signature=False)
     return roots
 
 
-def deployment_texts(fault_url, record_url):
+def deployment_texts(fault_url, record_url, public_key):
     return {
         143: f"{fault_url}/patch/filelist.xml",
         205: f"{record_url}/loginserver.txt",
@@ -139,6 +178,7 @@ def deployment_texts(fault_url, record_url):
         901: f"{record_url}/reg/register.jsp?game=qv",
         902: f"{record_url}/index.shtml",
         903: f"{record_url}/download/index.shtml",
+        904: public_key,
     }
 
 
@@ -161,7 +201,7 @@ class Campaign:
     def __init__(self, args):
         self.args = args
         self.rng = random.Random(args.seed)
-        self.releases = make_fixture()
+        self.releases, self.public_key = make_fixture()
         with open(os.path.join(self.releases, "manifest.json"), encoding="utf-8") as f:
             versions = json.load(f)["versions"]
         self.v1 = {k.lstrip("\\").replace("\\", "/"): v for k, v in versions["1"].items()}
@@ -177,7 +217,7 @@ class Campaign:
         self.rows = []
 
     def retarget(self):
-        retarget_launcher(self.exe, deployment_texts(self.fault_url, self.recorder.url), self.env)
+        retarget_launcher(self.exe, deployment_texts(self.fault_url, self.recorder.url, self.public_key), self.env)
         self.kill_wine()
 
     def kill_wine(self):
@@ -300,7 +340,7 @@ class Campaign:
         if damage:
             self.damage_world()
         row = {"case": name, "runs": runs, "outcomes": [], "false_successes": 0, "neither": 0,
-               "outside": 0, "cache": 0, "resumed": "-",
+               "outside": 0, "cache": 0, "resumed": "-", "attacker": 0,
                "converged": False}
         for index in range(runs + 1):
             clean = index == runs
@@ -312,6 +352,10 @@ class Campaign:
             if during is not None:
                 subprocess.run(["chmod", "-R", "u+w", self.install])
             differs, neither = self.installed_state()
+            world = os.path.join(self.install, *DAMAGED_FILE.split("/"))
+            if os.path.isfile(world) and md5_of(world) == ATTACKER_MD5:
+                row["attacker"] += 1
+                say("  ATTACKER SUCCESS: the attacker's world.pak was installed")
             row["outcomes"].append(outcome)
             if outcome == "update_succeeded" and differs:
                 row["false_successes"] += 1
@@ -345,6 +389,9 @@ class Campaign:
             "5xx-burst": (n, lambda i: ("clean", f"status={rng.choice([500, 502, 503])}"
                                                  f"&fail_until={rng.randrange(2, 5)}", None, None)),
             "list-changed": (n, lambda i: ("changed", "", None, None)),
+            # Someone on the path swaps the list (keeping or dropping its signature file).
+            "attacker-list": (n, lambda i: ("attacker", "", None, None)),
+            "attacker-unsigned": (n, lambda i: ("attacker-unsigned", "", None, None)),
             "corrupt-bit": (n, lambda i: ("corrupt", "", None, None)),
             # Slowed down so that the kill lands anywhere from the file list to the script.
             "killed": (2 * n, lambda i: ("clean", "rate=20000", rng.uniform(1, 4), None)),
@@ -372,7 +419,8 @@ class Campaign:
 
     def table(self):
         header = ("case", "runs", "outcomes", "converged", "false successes",
-                  "neither old nor new", "outside touched", "system HTTP cache", "resumed")
+                  "neither old nor new", "outside touched", "system HTTP cache", "resumed",
+                  "attacker successes")
         lines = [header]
         for r in self.rows:
             counts = {}
@@ -380,13 +428,14 @@ class Campaign:
                 counts[o] = counts.get(o, 0) + 1
             outcomes = " ".join(f"{k.replace('update_', '')}:{v}" for k, v in sorted(counts.items()))
             lines.append((r["case"], str(r["runs"]), outcomes, "yes" if r["converged"] else "NO",
-                           str(r["false_successes"]), str(r["neither"]), str(r["outside"]), str(r["cache"]), r["resumed"]))
+                           str(r["false_successes"]), str(r["neither"]), str(r["outside"]), str(r["cache"]), r["resumed"],
+                           str(r["attacker"])))
         widths = [max(len(line[i]) for line in lines) for i in range(len(header))]
         for line in lines:
             print("  ".join(cell.ljust(w) for cell, w in zip(line, widths)))
 
     def broken(self):
-        return any(not r["converged"] or r["false_successes"] or r["outside"] for r in self.rows)
+        return any(not r["converged"] or r["false_successes"] or r["outside"] or r["attacker"] for r in self.rows)
 
 
 def main():

@@ -55,7 +55,16 @@ void TestOwner::AddDoneBytes(int64_t delta) {
 }
 
 void TestOwner::ShowRunMessage(const std::wstring& text, const wchar_t* caption) {
-    MessageBoxW(nullptr, text.c_str(), caption, MB_OK);
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        messages_.push_back(text);
+    }
+    if (message_boxes) MessageBoxW(nullptr, text.c_str(), caption, MB_OK);
+}
+
+std::vector<std::wstring> TestOwner::Messages() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return messages_;
 }
 
 void TestOwner::OnRunFinished(int result) {

@@ -44,11 +44,15 @@ public:
 
     std::vector<std::wstring> StatusTexts();
     std::vector<int> Results();
+    // The texts the run asked to show, whether or not a box was shown for them.
+    std::vector<std::wstring> Messages();
     void SetSelfUpdate(bool on);
 
     CSTDownloadManager manager;
     TClientUpdater updater;
     UpdateOptions options;
+    // Real message boxes (which a test must answer), or only the record of their texts.
+    bool message_boxes = true;
     std::atomic<int64_t> done_bytes{0};
     std::atomic<int64_t> total_bytes{0};
     // Runs inside SetStatusText, on the update thread.
@@ -60,6 +64,7 @@ private:
     std::mutex lock_;
     std::vector<std::wstring> status_;
     std::vector<int> results_;
+    std::vector<std::wstring> messages_;
 };
 
 // A fresh installation folder (the current folder while it lives) holding a copy of a
