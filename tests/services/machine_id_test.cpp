@@ -28,7 +28,8 @@ TEST(ResolveHostIp, NumericAndEmptyHosts) {
         const wchar_t* ip;
     } cases[] = {
         {L"127.0.0.1", L"127.0.0.1"},
-        {L"::1", L"::1"},
+        // The texts that show the address say IPv4: an IPv6 literal has none.
+        {L"::1", L""},
         {L"", L""},
     };
     for (const auto& c : cases) EXPECT_EQ(ResolveHostIp(c.host), c.ip) << WideToUtf8(c.host);

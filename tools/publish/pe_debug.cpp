@@ -1,5 +1,7 @@
 #include "pe_debug.h"
 
+#include "pe_reader.h"
+
 namespace velm::publish {
 namespace {
 
@@ -17,21 +19,7 @@ constexpr uint32_t kSymbolSize = 18;
 // A section's name longer than this is no name a linker writes.
 constexpr size_t kMaxNameLength = 256;
 
-class Reader {
-public:
-    explicit Reader(const std::vector<uint8_t>& image) : image_(image) {}
-    bool Has(uint64_t offset, uint64_t size) const {
-        return offset <= image_.size() && size <= image_.size() - offset;
-    }
-    uint32_t U16(uint64_t offset) const {
-        return uint32_t(image_[offset]) | uint32_t(image_[offset + 1]) << 8;
-    }
-    uint32_t U32(uint64_t offset) const { return U16(offset) | U16(offset + 2) << 16; }
-    uint8_t Byte(uint64_t offset) const { return image_[offset]; }
-
-private:
-    const std::vector<uint8_t>& image_;
-};
+using Reader = PeReader;
 
 // The string table's bounds: [begin, end). An image without one gives an empty range.
 void FindStringTable(const Reader& r, uint64_t symbols, uint64_t symbol_count,

@@ -1,25 +1,14 @@
 #include "pe_resource.h"
 
+#include "pe_reader.h"
+
 namespace velm::publish {
 namespace {
 
 constexpr uint32_t kResourceDirectory = 2;
 constexpr uint32_t kMaxEntriesPerLevel = 4096;
 
-class Reader {
-public:
-    explicit Reader(const std::vector<uint8_t>& image) : image_(image) {}
-    bool Has(uint64_t offset, uint64_t size) const {
-        return offset <= image_.size() && size <= image_.size() - offset;
-    }
-    uint32_t U16(uint64_t offset) const {
-        return uint32_t(image_[offset]) | uint32_t(image_[offset + 1]) << 8;
-    }
-    uint32_t U32(uint64_t offset) const { return U16(offset) | U16(offset + 2) << 16; }
-
-private:
-    const std::vector<uint8_t>& image_;
-};
+using Reader = PeReader;
 
 struct Section {
     uint32_t rva, size, raw_offset, raw_size;
