@@ -57,7 +57,7 @@ private:
 };
 
 // Counts its units in user space and enters the kernel only to block or to wake a blocked
-// waiter: the download and write threads pass one unit back and forth per 5120-byte chunk,
+// waiter: the download and write threads pass one unit back and forth per chunk,
 // and a kernel call per pass (a server round trip under Wine) capped the transfer rate.
 class Semaphore {
 public:

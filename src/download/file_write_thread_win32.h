@@ -22,7 +22,9 @@ namespace velm {
 
 class TFileWriteThread : public TWorkerThread {
 public:
-    static constexpr size_t kChunkSize = 5120;
+    // The largest chunk the download thread offers at once: its read size. An in-memory
+    // size only; the blocks on disk and in the resume record keep their own size.
+    static constexpr size_t kChunkSize = 64 * 1024;
 
     ~TFileWriteThread() override;
 

@@ -19,18 +19,20 @@
 
 #include "download/download_job_win32.h"
 #include "download/download_timeouts.h"
+#include "download/file_write_thread_win32.h"
 #include "common/internet_handle_win32.h"
 #include "common/sync_win32.h"
 #include "common/thread_win32.h"
 
 namespace velm {
 
-class TFileWriteThread;
-
 class TWinInetDownloadThread : public TWorkerThread {
 public:
     static constexpr int kAttemptLimit = 5;  // compared after the increment: four attempts
-    static constexpr size_t kReadSize = 5120;
+    // Under Wine every WinINet read is a server round trip, so the read size sets the
+    // ceiling of a transfer: 64 KiB reads allow several times what 5 KiB reads did.
+    static constexpr size_t kReadSize = 64 * 1024;
+    static_assert(kReadSize <= TFileWriteThread::kChunkSize, "a read is handed off whole");
 
     TWinInetDownloadThread(TFileWriteThread& writer, const DownloadTimeouts& timeouts);
     ~TWinInetDownloadThread() override;

@@ -4,6 +4,8 @@
 #include "common/log.h"
 #include "common/md5.h"
 #include "common/text.h"
+#include "download/download_job_win32.h"
+#include "formats/resume_record.h"
 #include "services/http_get_win32.h"
 #include "update/launcher_self_update_win32.h"
 #include "update/release_verification_win32.h"
@@ -371,7 +373,22 @@ int TClientUpdater::RunUpdate() {
     if (recovered > 0) log.Write(L"%d failed job(s) recovered by a full download of their file.\n", recovered);
     log.Write(L"Total %d jobs(s), %d completed, %d failed.\n", tally_.total.load(), outcome.completed + recovered,
               outcome.failed - recovered);
-    return outcome.completed + recovered == tally_.total.load() ? kUpdateSucceeded : kUpdateFailed;
+    if (outcome.completed + recovered != tally_.total.load()) return kUpdateFailed;
+    SweepTransferLeftovers(list.document);
+    return kUpdateSucceeded;
+}
+
+// A cancelled or failed run keeps its partial transfers for the next run to resume. Once
+// a run has brought every file of the list to the release, none of them is needed: the
+// transfer and resume files of every listed name go, and only those.
+void TClientUpdater::SweepTransferLeftovers(const FileListDocument& document) {
+    for (const FileEntry& entry : document.entries) {
+        for (const wchar_t* transfer : {kPlainStagingSuffix, L".cmp"}) {
+            const std::wstring path = entry.full_path + transfer;
+            DeleteFileW((path + kResumeRecordSuffix).c_str());
+            DeleteFileW(path.c_str());
+        }
+    }
 }
 
 }  // namespace velm

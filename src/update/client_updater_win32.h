@@ -122,6 +122,7 @@ private:
     RunOutcome RunManagerUntilJobsEnd();
     // The manager's DeleteAllJobs, and the run forgets which jobs have reported.
     void DeleteJobs();
+    void SweepTransferLeftovers(const FileListDocument& document);
     int FailRun(const std::wstring& error_line);
 
     RunJobCallback callback_;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <atomic>
 #include <deque>
 #include <string>
@@ -12,6 +13,7 @@
 #include "common/file_io.h"
 #include "common/text.h"
 #include "download_fixture_win32.h"
+#include "formats/resume_record.h"
 #include "formats/test_streams.h"
 
 namespace velm {
@@ -178,6 +180,54 @@ TEST(JobManager, AbortingARunningJobEndsItWithinAboutOneSecond) {
     EXPECT_EQ(job->GetResult(), kResultFailed);
     manager.DeleteAllJobs();
     EXPECT_EQ(callback.Completions(), std::vector<int32_t>{0});
+}
+
+// A cancel keeps the partial transfer and its resume record: the next run asks for the
+// rest from the last whole block on, and ends with the source's exact bytes.
+TEST(JobManager, CancelledJobResumesAtAWholeBlockInTheNextRun) {
+    const std::vector<uint8_t> data = test::SampleData(4 * 1024 * 1024 + 777, 31);
+    PutServedFile("pause/big.bin", data);
+    const std::wstring local = WinPath(OutDir("pause")) + L"\\big.bin";
+    const std::wstring staging = local + kPlainStagingSuffix;
+    DeleteFileW(local.c_str());
+    DeleteFileW(staging.c_str());
+    DeleteFileW((staging + kResumeRecordSuffix).c_str());
+    {
+        RecordingCallback callback;
+        CSTDownloadManager manager;
+        TWinInetDownloadJob* job = MakeJob(SlowUrl("pause/big.bin", 1000000), local, &callback);
+        job->key = L"big";
+        manager.AddJob(job);
+        manager.SetRunning(true);
+        const DWORD begin = GetTickCount();
+        while (job->GetSnapshot().downloaded < 4 * kResumeBlockSize && GetTickCount() - begin < 20000) Sleep(10);
+        ASSERT_EQ(job->GetState(), kJobRunning);
+        manager.AbortJob(L"big");
+        manager.SetRunning(false);
+        EXPECT_EQ(job->GetResult(), kResultFailed);
+        manager.DeleteAllJobs();
+    }
+    ASSERT_TRUE(LocalExists(staging)) << "the cancel deleted the partial transfer";
+    ASSERT_TRUE(LocalExists(staging + kResumeRecordSuffix)) << "the cancel deleted the resume record";
+    EXPECT_FALSE(LocalExists(local));
+
+    LogCapture log("pause_resume");
+    RecordingCallback callback;
+    CSTDownloadManager manager;
+    TWinInetDownloadJob* job = MakeJob(test::Env("VELM_NGINX_URL") + "/pause/big.bin", local, &callback);
+    manager.AddJob(job);
+    ASSERT_TRUE(RunUntilDone(manager));
+    EXPECT_EQ(job->GetResult(), kResultSucceeded);
+    manager.DeleteAllJobs();
+    const std::wstring text = log.Text();
+    const size_t at = text.find(L"Resume from ");
+    ASSERT_NE(at, std::wstring::npos) << "the second run started from byte 0";
+    const long long offset = std::wcstoll(text.c_str() + at + 12, nullptr, 10);
+    EXPECT_GT(offset, 0);
+    EXPECT_EQ(offset % kResumeBlockSize, 0);
+    EXPECT_TRUE(ReadLocal(local) == data);
+    EXPECT_FALSE(LocalExists(staging));
+    EXPECT_FALSE(LocalExists(staging + kResumeRecordSuffix));
 }
 
 // A job reports its end exactly once: the update run counts reports, and a second one

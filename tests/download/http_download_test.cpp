@@ -148,7 +148,7 @@ TEST(HttpDownload, FaultyServersEndInTheRightOutcome) {
          L"Download failed with http error: 500.", 4, -1, 4},
         {"cut_connection", "cut=300000", 1000000, false, 0, kResultSucceeded,
          L"Resume from 227106.", 1, cut_resume, 20},
-        {"stalled_server", "stall=250000", 800000, false, 0, kResultSucceeded,
+        {"stalled_server", "stall=300000", 800000, false, 0, kResultSucceeded,
          L"No Data Recevied, Retry!!!!", 1, cut_resume, 20},
         {"no_content_length", "nolength=1", 200000, false, 0, kResultFailed,
          L"READ 0 BYTES", 4, kAnyRange, 8},

@@ -422,6 +422,22 @@ TEST_F(UpdateRun, CancelledDiffChainLeavesNoDiffBehind) {
     EXPECT_TRUE(cut);
 }
 
+// A cancelled run leaves its partial transfers for the next run to resume; a later run
+// that brings every file to the release removes those of listed files that are left.
+TEST_F(UpdateRun, FinishedRunRemovesTheTransfersACancelledRunLeft) {
+    LogCapture log("transfer_leftovers");
+    Installation installation("transfer_leftovers", 3);
+    const std::wstring world = installation.File(L"\\VelmGame\\Data\\world.pak");
+    for (const wchar_t* leftover : {L".part", L".part.ha", L".cmp", L".cmp.ha"}) {
+        const std::string bytes(1000, 'x');
+        ASSERT_TRUE(WriteWholeFile(world + leftover, bytes.data(), bytes.size()));
+    }
+    TestOwner owner;
+    PointRunAt(owner, installation.Path(), L"releases/patch", ListUrl(L"releases/patch"));
+    EXPECT_EQ(RunUpdateThread(owner), kUpdateSucceeded);
+    ExpectRelease(installation, 3);
+}
+
 TEST_F(UpdateRun, ListThatCannotBeDownloadedFailsTheRunBeforeAnyFileIsTouched) {
     LogCapture log("no_list");
     Installation installation("no_list", 1);
