@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "download/download_job_win32.h"
+#include "download/download_rate_limiter_win32.h"
 #include "formats/pack_file.h"
 #include "common/sync_win32.h"
 #include "common/thread_win32.h"
@@ -38,6 +39,12 @@ public:
     bool FindUnfinishedJob(JobSnapshot& snapshot);
     void GetJobSnapshots(std::vector<JobSnapshot>& snapshots);
     void SetRunning(bool on);
+
+    // The player's cap on the download rate of all jobs together, in bytes per second;
+    // 0 for none. Takes effect at the next read of every running job.
+    void SetMaxBytesPerSecond(int64_t bytes_per_second) { rate_limiter_.SetRate(bytes_per_second); }
+    // What the HTTP download threads draw from after each read; locks on its own.
+    DownloadRateLimiter& RateLimiter() { return rate_limiter_; }
 
     // One scheduling pass; the management thread calls it every 100 ms.
     void Schedule();
@@ -79,6 +86,7 @@ private:
     std::atomic<int32_t> package_mode_{0};
     // Declared before the thread so that they outlive it.
     std::vector<std::unique_ptr<PackFile>> packages_;
+    DownloadRateLimiter rate_limiter_;
     TJobManagmantThread thread_;
 };
 

@@ -3,10 +3,13 @@
 // thread, and check its end. Each step ends with a Step; kNext goes on to the next one.
 #include "download/http_download_thread_win32.h"
 
+#include <algorithm>
+
 #include "common/log.h"
 #include "common/system_error_win32.h"
 #include "common/text.h"
 #include "common/url.h"
+#include "download/download_manager_win32.h"
 #include "download/file_write_thread_win32.h"
 
 namespace velm {
@@ -283,10 +286,13 @@ TWinInetDownloadThread::Step TWinInetDownloadThread::ReadBody(TDownloadJobBase::
     log.Write(L"%d|Start downloading：%ls\n", serial_, record->transfer_file.c_str());
     for (;;) {
         if (CheckAborted()) return kFailed;
+        // Under a rate cap a read asks for no more than a short burst's worth.
+        CSTDownloadManager* manager = job_->Manager();
+        const size_t want = manager ? manager->RateLimiter().ReadAllowance(kReadSize) : kReadSize;
         size_t n = 0;
-        const Step read = ReadChunk(n);
+        const Step read = ReadChunk(want, n);
         if (read != kNext) return read;
-        if (n > kReadSize) return kRetry;
+        if (n > want) return kRetry;
         // A body of unknown length ends where the job's bound says, not when the disk is full.
         if (total <= 0 && bytes_ + int64_t(n) > record->max_bytes) {
             log.Write(L"%d|File length %lld is over the limit %lld, refused.\n", serial_,
@@ -306,17 +312,37 @@ TWinInetDownloadThread::Step TWinInetDownloadThread::ReadBody(TDownloadJobBase::
         if (delivered == -1) return kFailed;
         if (delivered == -2) return kWriteFailed;
         bytes_ += int64_t(n);
+        if (!PaceAfterRead(n)) return kFailed;
     }
 }
 
-// One read into the current read slot; length is what arrived (0 at the end of the body).
-TWinInetDownloadThread::Step TWinInetDownloadThread::ReadChunk(size_t& length) {
+int TWinInetDownloadThread::PaceAfterRead(size_t length) {
+    CSTDownloadManager* manager = job_->Manager();
+    if (!manager) return 1;
+    const int64_t wait_us = manager->RateLimiter().Take(length);
+    if (wait_us <= 0) return 1;
+    constexpr int64_t kSliceMs = 50;
+    const int64_t until = DownloadRateLimiter::NowMicros() + wait_us;
+    for (;;) {
+        const int64_t left_us = until - DownloadRateLimiter::NowMicros();
+        if (left_us <= 0) return 1;
+        const int64_t slice_ms = std::min<int64_t>((left_us + 999) / 1000, kSliceMs);
+        if (WaitForStop(DWORD(slice_ms))) {
+            CheckAborted();
+            return 0;
+        }
+    }
+}
+
+// One read of at most want bytes into the current read slot; length is what arrived (0 at
+// the end of the body).
+TWinInetDownloadThread::Step TWinInetDownloadThread::ReadChunk(size_t want, size_t& length) {
     LauncherLog& log = LauncherLog::Instance();
     INTERNET_BUFFERSA& buffer = read_->request;
     buffer = INTERNET_BUFFERSA{};
     buffer.dwStructSize = sizeof(buffer);
     buffer.lpvBuffer = read_->buffer;
-    buffer.dwBufferLength = DWORD(kReadSize);
+    buffer.dwBufferLength = DWORD(std::min(want, kReadSize));
     if (InternetReadFileExA(request_.Get(), &buffer, IRF_ASYNC, context_id_)) {
         length = buffer.dwBufferLength;
         return kNext;

@@ -94,7 +94,10 @@ private:
     int OpenTransfer(TDownloadJobBase::DownloadRecord* record, int64_t offset);
     int AcceptTransferAnswer(TDownloadJobBase::DownloadRecord* record, int64_t offset);
     Step ReadBody(TDownloadJobBase::DownloadRecord* record, int64_t total);
-    Step ReadChunk(size_t& length);
+    Step ReadChunk(size_t want, size_t& length);
+    // Draws length bytes from the manager's rate limiter and waits as long as it says, in
+    // slices short enough to notice a stop. 0 when a stop came during the wait.
+    int PaceAfterRead(size_t length);
     // A read still pending when its wait ended (a stall, an abort) may be filled by
     // WinINet later: its slot is set aside, never reused, and a fresh one takes over.
     void AbandonPendingRead();
