@@ -1,10 +1,26 @@
 #include "app/run_options_win32.h"
 
+#include <windows.h>
+
+#include <iterator>
+
 #include "common/config_text_ids.h"
 #include "common/resource_text_win32.h"
 #include "common/string_ids.h"
+#include "services/last_selected_win32.h"
 
 namespace velm {
+namespace {
+
+// [Download] MaxRate=KiB/s in the launcher's INI file, beside the remembered server.
+std::wstring ReadIniMaxRate() {
+    wchar_t value[32] = {};
+    const DWORD length = GetPrivateProfileStringW(L"Download", L"MaxRate", L"", value,
+                                                  DWORD(std::size(value)), kLauncherIniPath);
+    return std::wstring(value, length);
+}
+
+}  // namespace
 
 UpdateOptions RunOptionsFor(const ProcessSettings& settings) {
     UpdateOptions options;
@@ -15,6 +31,7 @@ UpdateOptions RunOptionsFor(const ProcessSettings& settings) {
                                                                     : settings.file_list_url_override;
     options.url_root_original = settings.url_root_original;
     options.url_root_replacement = settings.url_root_replacement;
+    options.max_bytes_per_second = MaxRateKibFor(settings, ReadIniMaxRate()) * 1024;
     options.release_key = LoadConfigText(kConfigReleasePublicKey);
     options.texts.connecting = LoadResString(kStringConnecting);
     options.texts.downloading_file_list = LoadResString(kStringDownloadingFileList);

@@ -313,6 +313,7 @@ int TClientUpdater::RunUpdate() {
         url_roots_.clear();
     }
     CreateDirectoryW(L".\\tmp", nullptr);
+    manager_->SetMaxBytesPerSecond(options_.max_bytes_per_second);
     cache_->LoadLocalHashCache(kHashCachePath);
     list_done_.Reset();
     list_failed_.Reset();

@@ -3,6 +3,7 @@
 // the texts it shows. The executable fills it from its switches and resources once at
 // start-up and hands it to the window that owns the run, so the engine reads no process
 // state of its own.
+#include <cstdint>
 #include <string>
 
 namespace velm {
@@ -28,6 +29,8 @@ struct UpdateOptions {
     // The operator's release key ("P256:" and 128 hexadecimal digits). Empty: releases
     // are not verified; anything else that is not a key fails every run.
     std::wstring release_key;
+    // The player's cap on the download rate of all jobs together; 0 for none.
+    int64_t max_bytes_per_second = 0;
     UpdateTexts texts;
 };
 

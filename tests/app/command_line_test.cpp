@@ -66,5 +66,32 @@ TEST(ProcessSettings, SwitchesAndPackageMarkerSetTheModes) {
     }
 }
 
+TEST(ProcessSettings, MaxRateSwitchWinsOverTheIniValue) {
+    struct Case {
+        const wchar_t* command_line;
+        const wchar_t* ini_value;
+        int64_t kib;
+    } cases[] = {
+        {L"", L"", 0},                                   // neither: no cap
+        {L"", L"512", 512},                              // the INI file alone
+        {L"", L" 512 ", 512},                            // blanks around the value
+        {L"-MAXRATE \"2048\"", L"512", 2048},             // the switch wins
+        {L"-maxrate=\"2048\"", L"", 2048},                // any letter case, text before the quote
+        {L"-MAXRATE \"0\"", L"512", 0},                   // 0 from the switch lifts the INI cap
+        {L"-MAXRATE \"fast\"", L"512", 512},              // not a rate: the INI file decides
+        {L"-MAXRATE \"-5\"", L"", 0},                     // no sign
+        {L"-MAXRATE 2048", L"", 0},                       // no quotes, no value
+        {L"", L"2k", 0},                                 // trailing text
+        {L"", L"1073741824", 1073741824},                // the largest cap
+        {L"", L"1073741825", 0},                         // beyond it
+        {L"", L"99999999999999999999999", 0},            // would overflow
+    };
+    for (const auto& c : cases) {
+        ProcessSettings settings;
+        ApplySwitches(c.command_line, settings);
+        EXPECT_EQ(MaxRateKibFor(settings, c.ini_value), c.kib) << c.command_line << " / " << c.ini_value;
+    }
+}
+
 }  // namespace
 }  // namespace velm
