@@ -1,6 +1,7 @@
 // wininet_read_bench READ_SIZE URL...: reads every URL to its end at once, one thread
 // each, with synchronous InternetReadFile calls of READ_SIZE bytes, and prints the
-// milliseconds until the last one ended. Nothing is written or handed on, so it is what
+// milliseconds until the last one ended (each URL's byte count goes to stderr). A failed
+// or short read ends it with an error and exit code 1. Nothing is written or handed on, so it is what
 // WinINet itself allows at that read size: the ceiling for the launcher's engine, whose
 // jobs read the same way.
 #include <windows.h>
@@ -21,7 +22,9 @@ struct InternetHandle {
     }
 };
 
-// 1 when the whole body was read.
+// 1 when the whole body was read: every read succeeded and, when the server gave a
+// length, exactly that many bytes arrived. A failed or short read is an error, not the
+// end of the file, so that a cut transfer cannot pass for a fast one.
 int ReadToEnd(const wchar_t* url, size_t read_size) {
     std::vector<char> buffer(read_size);
     InternetHandle root{InternetOpenW(L"bench", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)};
@@ -32,10 +35,29 @@ int ReadToEnd(const wchar_t* url, size_t read_size) {
         std::fwprintf(stderr, L"wininet_read_bench: cannot open %ls (error %lu)\n", url, GetLastError());
         return 0;
     }
-    DWORD got = 0;
-    while (InternetReadFile(request.handle, buffer.data(), DWORD(buffer.size()), &got) && got > 0) {
+    wchar_t length_text[32] = {};
+    DWORD length_size = sizeof(length_text);
+    const bool has_length = HttpQueryInfoW(request.handle, HTTP_QUERY_CONTENT_LENGTH, length_text,
+                                           &length_size, nullptr) != FALSE;
+    const unsigned long long expected = has_length ? std::wcstoull(length_text, nullptr, 10) : 0;
+    unsigned long long bytes = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!InternetReadFile(request.handle, buffer.data(), DWORD(buffer.size()), &got)) {
+            std::fwprintf(stderr, L"wininet_read_bench: read of %ls failed after %llu bytes (error %lu)\n",
+                          url, bytes, GetLastError());
+            return 0;
+        }
+        if (got == 0) break;
+        bytes += got;
     }
-    return got == 0 ? 1 : 0;
+    if (has_length && bytes != expected) {
+        std::fwprintf(stderr, L"wininet_read_bench: %ls ended after %llu of %llu bytes\n", url, bytes,
+                      expected);
+        return 0;
+    }
+    std::fwprintf(stderr, L"wininet_read_bench: %ls: %llu bytes\n", url, bytes);
+    return 1;
 }
 
 }  // namespace
@@ -53,8 +75,12 @@ int wmain(int argc, wchar_t** argv) {
         readers.emplace_back([&ok, i, argv, read_size] { ok[size_t(i - 2)] = ReadToEnd(argv[i], read_size); });
     for (std::thread& reader : readers) reader.join();
     const DWORD elapsed = GetTickCount() - begin;
-    for (int each : ok)
-        if (!each) return 1;
+    for (int each : ok) {
+        if (!each) {
+            std::fwprintf(stderr, L"wininet_read_bench: a transfer did not complete; no time printed\n");
+            return 1;
+        }
+    }
     std::printf("%lu\n", (unsigned long)elapsed);
     return 0;
 }
