@@ -182,6 +182,48 @@ TEST(JobManager, AbortingARunningJobEndsItWithinAboutOneSecond) {
     EXPECT_EQ(callback.Completions(), std::vector<int32_t>{0});
 }
 
+// The player's cap holds for both running jobs together: over several seconds they bring
+// the cap's rate, well below what loopback allows, and no second of it brings a burst.
+TEST(JobManager, RateCapHoldsForTwoJobsTogether) {
+    constexpr int64_t kCap = 4 << 20;
+    std::vector<std::vector<uint8_t>> data;
+    std::vector<TWinInetDownloadJob*> jobs;
+    RecordingCallback callback;
+    CSTDownloadManager manager;
+    manager.SetMaxBytesPerSecond(kCap);
+    for (int i = 0; i < 2; ++i) {
+        data.push_back(test::SampleData(12 * 1024 * 1024 + 4321 * i, 40 + i));
+        const std::string relative = "rate/file" + std::to_string(i) + ".bin";
+        PutServedFile(relative, data.back());
+        const std::wstring local = WinPath(OutDir("rate")) + L"\\file" + std::to_wstring(i) + L".bin";
+        DeleteFileW(local.c_str());
+        jobs.push_back(MakeJob(test::Env("VELM_NGINX_URL") + "/" + relative, local, &callback));
+        manager.AddJob(jobs.back());
+    }
+    manager.SetRunning(true);
+    // Bytes at each whole second from the first byte on.
+    std::vector<int64_t> at_second;
+    DWORD begin = GetTickCount();
+    while (callback.Sum() == 0 && GetTickCount() - begin < 10000) Sleep(5);
+    begin = GetTickCount();
+    while (!manager.AreAllJobsDone() && GetTickCount() - begin < 30000) {
+        Sleep(10);
+        if (GetTickCount() - begin >= DWORD(at_second.size()) * 1000) at_second.push_back(callback.Sum());
+    }
+    manager.SetRunning(false);
+    ASSERT_GE(at_second.size(), 6u) << "two 12 MiB files at 4 MiB/s take about six seconds";
+    // The first second may include the starting burst; seconds one to five are steady.
+    const double steady = double(at_second[5] - at_second[1]) / 4.0;
+    EXPECT_NEAR(steady, double(kCap), kCap * 0.10) << "bytes per second over four seconds";
+    for (size_t s = 1; s + 1 < at_second.size(); ++s)
+        EXPECT_LE(at_second[s + 1] - at_second[s], kCap * 12 / 10) << "second " << s;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        EXPECT_EQ(jobs[i]->GetResult(), kResultSucceeded) << i;
+        EXPECT_EQ(ReadLocal(WinPath(OutDir("rate")) + L"\\file" + std::to_wstring(i) + L".bin"), data[i]) << i;
+    }
+    manager.DeleteAllJobs();
+}
+
 // A cancel keeps the partial transfer and its resume record: the next run asks for the
 // rest from the last whole block on, and ends with the source's exact bytes.
 TEST(JobManager, CancelledJobResumesAtAWholeBlockInTheNextRun) {
