@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Applying a diff: the launcher's path (decode the ".cmp" diff, apply it in memory, check
-# the result's MD5, write it) against bspatch applying bsdiff's patch for the same pair,
+# Applying a diff: the launcher's patch step (the ".cmp" diff decoded straight into
+# DiffStreamApplier, which the launcher feeds from the decoded diff file; the result's MD5
+# checked; the result written) against bspatch applying bsdiff's patch for the same pair,
 # in the same run; time per MiB of output. The pair is BENCH_PATCH_MIB MiB (default 64)
 # of game-like data with scattered edits; best of 3.
 source "$(dirname "$0")/lib/check-bench-build.bash"
@@ -39,4 +40,4 @@ for round in 1 2 3; do
 done
 ours_ms=$(python3 -c "print(f'{1000 * $best_ours / $out_mib:.2f}')")
 peer_ms=$(python3 -c "print(f'{1000 * $best_peer / $out_mib:.2f}')")
-echo "patch-apply: ours/peer = $(python3 -c "print(f'{$best_ours/$best_peer:.2f}')") (ours $ours_ms ms/MiB, peer $peer_ms ms/MiB, decode + apply + MD5 check + write of a $mib MiB diff vs bspatch of bsdiff's patch)"
+echo "patch-apply: ours/peer = $(python3 -c "print(f'{$best_ours/$best_peer:.2f}')") (ours $ours_ms ms/MiB, peer $peer_ms ms/MiB, decode streamed into apply + MD5 check + write of a $mib MiB diff vs bspatch of bsdiff's patch)"

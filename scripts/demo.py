@@ -32,7 +32,7 @@ from recording_server import RecordingServer  # noqa: E402
 from wine_launcher import WIN, WINE_RUN, retarget_launcher, start_xvfb, windows_path  # noqa: E402
 
 DEMO = os.path.join(ROOT, "build", "demo")
-PUBLISH = os.path.join(ROOT, "build", "native", "velm-publish")
+PUBLISH = os.path.join(ROOT, "build", "release", "velm-publish")
 PREFIX = os.path.join(ROOT, "build", "demo-wineprefix")
 PATCH_PATH = "qv_test/Patch/Client_Output"
 REGISTRY_KEY = "SOFTWARE\\\\Pendrel\\\\EMBERLYDEMO"

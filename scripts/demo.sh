@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The main job: builds both trees, then publishes two releases of a demo client, serves
+# The main job: builds the trees, then publishes two releases of a demo client, serves
 # them on 127.0.0.1 and lets the launcher update an installation of the first under Wine
 # and start the demo game (scripts/demo.py says how).
 set -euo pipefail

@@ -59,4 +59,57 @@ bool ApplyControlTriples(const uint8_t* old_data, size_t old_size, uint8_t* out,
 bool ApplyDiff(const DiffFile& diff, const uint8_t* old_data, size_t old_size,
                std::vector<uint8_t>& result, std::string& error);
 
+// Applies a diff as its bytes arrive, in pieces of any size, without holding it: the
+// triples are kept, diff-block bytes are added to the old bytes straight into the result,
+// and extra-block bytes fill the gaps the triples leave between them. Same checks and
+// result as ParseDiffFile and ApplyDiff, but no copy of the diff and its blocks, which
+// for a large file cost more than the patch step itself. available is the most bytes the
+// caller will feed (the decoded diff's size); a new size that could not come from that
+// many bytes is refused before the result is allocated.
+class DiffStreamApplier {
+public:
+    DiffStreamApplier(const uint8_t* old_data, size_t old_size, uint64_t available);
+
+    // False, with a reason in Error(), once the bytes so far cannot make a valid diff.
+    bool Feed(const uint8_t* data, size_t size);
+    // True when the whole diff arrived and the result matched its MD5.
+    bool Finish();
+
+    const std::vector<uint8_t>& Result() const { return result_; }
+    const std::string& Error() const { return error_; }
+    // The diff was whole and consistent but the result's MD5 differs.
+    bool DigestMismatch() const { return digest_mismatch_; }
+
+private:
+    enum class Phase { kHeader, kTriples, kDiffLength, kDiffBlock, kExtraLength, kExtraBlock, kDone, kFailed };
+
+    bool Fail(const char* reason);
+    bool TakeFixed(const uint8_t*& data, size_t& size, size_t want);
+    bool HeaderArrived();
+    bool TriplesArrived();
+    void AddDiffBytes(const uint8_t* data, size_t size);
+    void CopyExtraBytes(const uint8_t* data, size_t size);
+
+    const uint8_t* old_data_;
+    size_t old_size_;
+    uint64_t available_;
+    Phase phase_ = Phase::kHeader;
+    uint8_t fixed_[kDiffHeaderSize];
+    size_t fixed_have_ = 0;
+    Md5Digest new_md5_{};
+    size_t new_size_ = 0;
+    uint32_t count_ = 0;
+    std::vector<ControlTriple> triples_;
+    size_t used_ = 0;           // triples up to the one that reaches the new size
+    uint64_t sum_x_ = 0, sum_y_ = 0;
+    uint64_t block_left_ = 0;   // bytes of the current block still to come
+    size_t step_ = 0;           // triple whose x (or y) bytes come next
+    size_t step_left_ = 0;      // of its x (or y) bytes
+    size_t new_pos_ = 0;
+    int64_t old_pos_ = 0;
+    std::vector<uint8_t> result_;
+    std::string error_;
+    bool digest_mismatch_ = false;
+};
+
 }  // namespace velm

@@ -14,6 +14,8 @@
 namespace velm {
 namespace {
 
+constexpr size_t kDiffReadPiece = 1u << 20;
+
 // Reads a whole file through an open handle; false (last error set) when it is larger
 // than the format allows or a read comes up short.
 bool ReadAll(HANDLE file, std::vector<uint8_t>& bytes) {
@@ -97,40 +99,44 @@ bool ApplyDiffFile(const std::wstring& old_path, const std::wstring& new_path,
             return false;
         }
     }
-    std::vector<uint8_t> diff_bytes;
-    {
-        UniqueHandle diff_file(CreateFileW(diff_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!diff_file) {
-            log.Write(L"CreateFile %ls Failed.\n", diff_path.c_str());
+    UniqueHandle diff_file(CreateFileW(diff_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!diff_file) {
+        log.Write(L"CreateFile %ls Failed.\n", diff_path.c_str());
+        return false;
+    }
+    LARGE_INTEGER diff_size;
+    if (!GetFileSizeEx(diff_file.Get(), &diff_size)) return false;
+    if (diff_size.QuadPart < 0 || static_cast<unsigned long long>(diff_size.QuadPart) > kMaxPatchedFileBytes) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        return false;
+    }
+    // The diff streams through the patch step in pieces: holding it whole and then copying
+    // its blocks out cost more than applying it. Its size bounds the result the applier
+    // allocates, as every byte of the result comes from the diff.
+    DiffStreamApplier applier(old_bytes.data(), old_bytes.size(), uint64_t(diff_size.QuadPart));
+    std::vector<uint8_t> piece(kDiffReadPiece);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(diff_file.Get(), piece.data(), DWORD(piece.size()), &got, nullptr)) return false;
+        if (got == 0) break;
+        if (!applier.Feed(piece.data(), got)) {
+            SetLastError(ERROR_INVALID_DATA);
             return false;
         }
-        if (!ReadAll(diff_file.Get(), diff_bytes)) return false;
     }
-    DiffFile diff;
-    std::string reason;
-    // Every triple makes its bytes from the two blocks, so a new size beyond them is a
-    // lie: refuse it before allocating anything that large.
-    if (!ParseDiffFile(diff_bytes.data(), diff_bytes.size(), diff, reason) ||
-        uint64_t(diff.new_size) > uint64_t(diff.diff_block.size()) + diff.extra_block.size()) {
-        SetLastError(ERROR_INVALID_DATA);
-        return false;
-    }
-    diff_bytes = std::vector<uint8_t>();
-    std::vector<uint8_t> result(size_t(diff.new_size), 0);
-    if (!ApplyControlTriples(old_bytes.data(), old_bytes.size(), result.data(), result.size(),
-                             diff.triples.data(), diff.triples.size(), diff.diff_block.data(),
-                             diff.diff_block.size(), diff.extra_block.data(), diff.extra_block.size())) {
-        SetLastError(ERROR_INVALID_DATA);
-        return false;
-    }
-    if (Md5Bytes(result.data(), result.size()) != diff.new_md5) {
+    diff_file.Close();
+    if (!applier.Finish()) {
+        if (!applier.DigestMismatch()) {
+            SetLastError(ERROR_INVALID_DATA);
+            return false;
+        }
         StampNow(new_path);
         log.Write(L"Error patching file %ls, md5 check failed.\n", diff_path.c_str());
         SetLastError(ERROR_CRC);
         return false;
     }
-    return WriteResult(new_path, result);
+    return WriteResult(new_path, applier.Result());
 }
 
 }  // namespace velm

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace velm {
@@ -121,6 +122,70 @@ TEST(DiffFile, ApplyRejectsWrongDigest) {
     std::string error;
     EXPECT_FALSE(ApplyDiff(diff, old_bytes.data(), old_bytes.size(), result, error));
     EXPECT_NE(error.find("md5"), std::string::npos);
+}
+
+// The streaming applier must accept and refuse exactly what ParseDiffFile and ApplyDiff
+// do, and make the same result, however the diff is cut into pieces.
+TEST(DiffStreamApplier, AgreesWithTheWholeDiffPathInPiecesOfAnySize) {
+    const std::vector<uint8_t> old_bytes = Bytes("abcdefgh");
+    struct Case {
+        const char* what;
+        size_t offset;   // where value overwrites the serialised small diff (0: untouched)
+        uint32_t value;
+        size_t cut;      // bytes dropped from the end
+    } cases[] = {
+        {"intact", 0, 0, 0},
+        {"truncated in the header", 0, 0, 50},
+        {"truncated in the triples", 0, 0, 30},
+        {"truncated in the diff block", 0, 0, 8},
+        {"truncated in the extra block", 0, 0, 1},
+        {"no triples", 44, 0, 0},
+        {"four billion triples", 44, 0xFFFFFFFF, 0},
+        {"negative new size", 8, 0x80000000, 0},
+        {"new size beyond the triples", 8, 10, 0},
+        {"new size reached early", 8, 7, 0},
+        {"negative x", 48, 0xFFFFFFFF, 0},
+        {"negative y", 52, 0xFFFFFFFF, 0},
+        {"old position moved far back", 56, 0x80000000, 0},
+        {"diff block shorter than the triples", 48 + 24, 6, 0},
+        {"diff block length beyond the file", 48 + 24, 0xFFFFFFF0, 0},
+        {"extra block shorter than the triples", 48 + 24 + 4 + 7, 1, 0},
+        {"wrong digest", 28, 0x01020304, 0},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes = SerializeDiffFile(SmallDiff());
+        if (c.offset)
+            for (int i = 0; i < 4; ++i) bytes[c.offset + i] = uint8_t(c.value >> (8 * i));
+        bytes.resize(bytes.size() - c.cut);
+        if (c.cut == 0) bytes.push_back(0xEE);  // trailing bytes are ignored by both
+        DiffFile parsed;
+        std::string error;
+        std::vector<uint8_t> expected;
+        const bool whole = ParseDiffFile(bytes.data(), bytes.size(), parsed, error) &&
+                           ApplyDiff(parsed, old_bytes.data(), old_bytes.size(), expected, error);
+        for (size_t piece : {size_t(1), size_t(5), size_t(13), bytes.size()}) {
+            DiffStreamApplier applier(old_bytes.data(), old_bytes.size(), bytes.size());
+            bool fed = true;
+            for (size_t at = 0; fed && at < bytes.size(); at += piece)
+                fed = applier.Feed(bytes.data() + at, std::min(piece, bytes.size() - at));
+            const bool streamed = fed && applier.Finish();
+            EXPECT_EQ(streamed, whole) << c.what << ", pieces of " << piece << ": " << applier.Error();
+            if (streamed && whole) EXPECT_EQ(applier.Result(), expected) << c.what;
+            EXPECT_EQ(applier.DigestMismatch(), !whole && error.find("md5") != std::string::npos) << c.what;
+        }
+    }
+}
+
+TEST(DiffStreamApplier, RefusesANewSizeTheFedBytesCannotMakeBeforeAllocating) {
+    DiffFile diff = SmallDiff();
+    diff.new_size = 0x7FFFFF00;
+    diff.triples = {{0, 0x7FFFFF00, 0}};
+    std::vector<uint8_t> bytes = SerializeDiffFile(diff);
+    const std::vector<uint8_t> old_bytes = Bytes("abcdefgh");
+    DiffStreamApplier applier(old_bytes.data(), old_bytes.size(), bytes.size());
+    EXPECT_FALSE(applier.Feed(bytes.data(), kDiffHeaderSize + 12));
+    EXPECT_TRUE(applier.Result().empty());
+    EXPECT_NE(applier.Error().find("do not fit"), std::string::npos);
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace velm::publish {
 namespace {
 
@@ -27,7 +29,7 @@ class ReleaseFixture : public ::testing::Test {
 protected:
     ReleaseFixture() : dir_("release") {}
 
-    fs::path Root() const { return dir_.path() / "root"; }
+    fs::path Root() const { return dir_.path() / root_name_; }
 
     int Publish(int version, std::string& error, size_t max_history = 30,
                 const std::string& script = "") {
@@ -39,6 +41,7 @@ protected:
         options.client = dir_.path() / "client";
         options.max_history = max_history;
         options.quiet = true;
+        options.jobs = jobs_;
         Bytes launcher = {'M', 'Z', uint8_t(version >= 3 ? 3 : 1)};
         WriteBytes(dir_.path() / "launcher.exe", launcher.data(), launcher.size());
         options.launcher = dir_.path() / "launcher.exe";
@@ -125,7 +128,39 @@ protected:
     }
 
     TestDir dir_;
+    std::string root_name_ = "root";
+    size_t jobs_ = 1;
 };
+
+// Every file of every version, path and bytes, relative to the root.
+std::map<std::string, Bytes> RootContents(const fs::path& root) {
+    std::map<std::string, Bytes> contents;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        if (!item.is_regular_file()) continue;
+        Bytes bytes;
+        EXPECT_TRUE(ReadBytes(item.path(), bytes));
+        contents[fs::relative(item.path(), root).generic_u8string()] = bytes;
+    }
+    return contents;
+}
+
+// Files are compressed and diffed on several threads, each into its own slot: the patch
+// root must not depend on which thread finished first.
+TEST_F(ReleaseFixture, ThreadCountDoesNotChangeAByteOfTheRoot) {
+    PublishAll(3);
+    const std::map<std::string, Bytes> one_thread = RootContents(Root());
+    root_name_ = "root-four-jobs";
+    jobs_ = 4;
+    PublishAll(3);
+    const std::map<std::string, Bytes> four_threads = RootContents(Root());
+    ASSERT_GT(one_thread.size(), 8u);
+    EXPECT_TRUE(one_thread == four_threads);
+    for (const auto& [name, bytes] : one_thread) {
+        auto other = four_threads.find(name);
+        EXPECT_TRUE(other != four_threads.end() && other->second == bytes) << name;
+    }
+    EXPECT_TRUE(Verify().empty());
+}
 
 TEST_F(ReleaseFixture, EveryEarlierInstallationReachesTheNewestBytes) {
     PublishAll(3);

@@ -12,13 +12,14 @@ const char kUsage[] =
     "velm-publish: publishes client releases and update packages for the Velm launcher.\n"
     "\n"
     "  velm-publish release --root PATCHROOT --base-url URL --client DIR\n"
-    "                       [--launcher EXE] [--script FILE] [--max-history N]\n"
+    "                       [--launcher EXE] [--script FILE] [--max-history N] [--jobs N]\n"
     "      Publishes DIR as the next version into PATCHROOT, which is served at URL:\n"
     "      writes PATCHROOT/filelist.xml, PATCHROOT/filelist.xml.hash and a new version\n"
     "      folder vN holding the files that changed (full and as diffs from the previous\n"
     "      version). --launcher publishes a new launcher for self-update; --script sets\n"
     "      the post-update script (without it the published script is kept).\n"
-    "      --max-history N keeps N older versions per file (default 30).\n"
+    "      --max-history N keeps N older versions per file (default 30). --jobs N\n"
+    "      compresses and diffs N files at once (default: the number of cores).\n"
     "      --sign-key KEY.pem signs the release (PATCHROOT/filelist.xml.sig, the root's\n"
     "      next release serial); --expires-days N lets the signature expire after N days.\n"
     "      A root whose release is signed takes no unsigned release unless --unsigned is\n"
@@ -94,7 +95,7 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, st
         static const std::map<Command, std::vector<std::string>> allowed = {
             {Command::kRelease,
              {"--root", "--base-url", "--client", "--launcher", "--script", "--max-history",
-              "--sign-key", "--expires-days"}},
+              "--sign-key", "--expires-days", "--jobs"}},
             {Command::kPack, {"--client", "--root", "--launcher", "--out"}},
             {Command::kVerify, {"--root", "--public-key"}},
             {Command::kDiff, {"--old", "--new", "--out"}},
@@ -137,6 +138,16 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, st
                     return 0;
                 }
                 r.max_history = size_t(std::stoi(text));
+            }
+            r.jobs = DefaultReleaseJobs();
+            if (values.count("--jobs")) {
+                const std::string& text = values["--jobs"];
+                if (text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos ||
+                    std::stoi(text) < 1) {
+                    error = "--jobs takes a number from 1 to 999";
+                    return 0;
+                }
+                r.jobs = size_t(std::stoi(text));
             }
             if (values.count("--sign-key")) r.sign_key = PathArg(values["--sign-key"]);
             if (values.count("--expires-days")) {

@@ -14,15 +14,20 @@
 #include "formats/file_list.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace velm::publish {
 namespace fs = std::filesystem;
 namespace {
 
 constexpr uint32_t kFlagCompressed = 1;
+constexpr uint64_t kInFlightBudget = uint64_t(256) << 20;
 
 // Removes a folder tree when the run ends without committing it.
 class TempFolder {
@@ -122,7 +127,13 @@ public:
     bool Run(std::string& error);
 
 private:
-    bool PublishFile(const ClientFile& file, Progress& progress, std::string& error);
+    struct FileOutcome {
+        bool changed = false;
+        bool diffed = false;
+    };
+    bool PublishFile(const ClientFile& file, FileEntry& entry, FileOutcome& outcome,
+                     std::string& error) const;
+    bool PublishFiles(const std::vector<ClientFile>& files, Progress& progress, std::string& error);
     bool PublishLauncher(std::string& error);
     bool Commit(std::string& error);
 
@@ -137,8 +148,10 @@ private:
     size_t changed_ = 0, diffs_ = 0;
 };
 
-bool Release::PublishFile(const ClientFile& file, Progress& progress, std::string& error) {
-    progress.BeginFile(WideToUtf8(file.name));
+// Runs on a worker thread: touches only its own file, entry and outcome, and reads what
+// no other thread writes.
+bool Release::PublishFile(const ClientFile& file, FileEntry& entry, FileOutcome& outcome,
+                          std::string& error) const {
     std::vector<uint8_t> bytes;
     if (!ReadBytes(file.path, bytes)) {
         error = "cannot read " + file.path.u8string();
@@ -148,7 +161,6 @@ bool Release::PublishFile(const ClientFile& file, Progress& progress, std::strin
         error = "file over 2 GiB cannot be published: " + file.path.u8string();
         return false;
     }
-    FileEntry entry;
     entry.name = file.name;
     entry.hash = Md5ToHex(Md5Bytes(bytes.data(), bytes.size()));
     entry.flags = kFlagCompressed;
@@ -161,7 +173,7 @@ bool Release::PublishFile(const ClientFile& file, Progress& progress, std::strin
         entry.history[0].hash = entry.hash;
         entry.history.insert(entry.history.begin(), HistoryVersion{entry.hash, 0});
     } else {
-        ++changed_;
+        outcome.changed = true;
         if (!EncodeTo(EntryPath(staging_, file.name), bytes, entry.size_compressed, error))
             return false;
         entry.history = {HistoryVersion{entry.hash, 0}};
@@ -176,15 +188,76 @@ bool Release::PublishFile(const ClientFile& file, Progress& progress, std::strin
             if (!EncodeTo(diff_path, SerializeDiffFile(diff), entry.history[0].diff_size, error,
                           DiffContainerSettings()))
                 return false;
-            ++diffs_;
+            outcome.diffed = true;
             entry.history.insert(entry.history.end(), before->history.begin(),
                                  before->history.end());
         }
     }
     entry.diff_size = entry.history[0].diff_size;
     CutHistory(entry, options_.max_history);
-    list_.entries.push_back(entry);
-    progress.FileDone(bytes.size());
+    return true;
+}
+
+// Files are compressed and diffed on up to options_.jobs threads, one file per thread,
+// each into its own slot: the list and every byte written are the same whatever the
+// thread count. A file starts only while the files in flight stay within
+// kInFlightBudget bytes (a larger file runs alone), which bounds memory, as diffing holds
+// several times a file's size.
+bool Release::PublishFiles(const std::vector<ClientFile>& files, Progress& progress,
+                           std::string& error) {
+    std::vector<FileEntry> entries(files.size());
+    std::vector<std::string> errors(files.size());
+    std::mutex lock;
+    std::condition_variable room;
+    size_t next = 0;
+    uint64_t in_flight = 0;
+    bool failed = false;
+    auto work = [&] {
+        std::unique_lock<std::mutex> held(lock);
+        for (;;) {
+            room.wait(held, [&] {
+                return failed || next == files.size() || in_flight == 0 ||
+                       in_flight + uint64_t(files[next].size) <= kInFlightBudget;
+            });
+            if (failed || next == files.size()) return;
+            const size_t index = next++;
+            const uint64_t size = uint64_t(files[index].size);
+            in_flight += size;
+            progress.BeginFile(WideToUtf8(files[index].name));
+            held.unlock();
+            FileOutcome outcome;
+            const bool ok = PublishFile(files[index], entries[index], outcome, errors[index]);
+            held.lock();
+            in_flight -= size;
+            if (!ok) failed = true;
+            changed_ += outcome.changed;
+            diffs_ += outcome.diffed;
+            progress.FileDone(size);
+            room.notify_all();
+        }
+    };
+    std::vector<std::thread> workers;
+    const size_t extra = std::min(options_.jobs, std::max<size_t>(files.size(), 1)) - 1;
+    for (size_t i = 0; i < extra; ++i) {
+        try {
+            workers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // fewer threads do the same work
+        }
+    }
+    work();
+    for (std::thread& worker : workers) worker.join();
+    if (failed) {
+        // The first failing file in list order, as a run on one thread would report it.
+        for (const std::string& reason : errors) {
+            if (!reason.empty()) {
+                error = reason;
+                break;
+            }
+        }
+        return false;
+    }
+    list_.entries = std::move(entries);
     return true;
 }
 
@@ -309,9 +382,7 @@ bool Release::Run(std::string& error) {
     uint64_t total = 0;
     for (const ClientFile& file : files) total += uint64_t(file.size);
     Progress progress("release", files.size(), total, options_.quiet);
-    for (const ClientFile& file : files) {
-        if (!PublishFile(file, progress, error)) return false;
-    }
+    if (!PublishFiles(files, progress, error)) return false;
     progress.Finish();
     if (!PublishLauncher(error)) return false;
     if (!options_.script.empty()) {
@@ -391,6 +462,8 @@ bool PlanSigning(const ReleaseOptions& options, SigningPlan& plan, std::string& 
 }
 
 }  // namespace
+
+size_t DefaultReleaseJobs() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 int RunRelease(const ReleaseOptions& options, std::string& error) {
     if (options.base_url.empty()) {

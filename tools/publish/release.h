@@ -20,7 +20,12 @@ struct ReleaseOptions {
     // Publish unsigned into a root whose current release is signed (its signature goes).
     bool unsigned_release = false;
     bool quiet = false;
+    // Files compressed and diffed at once; the output is the same for any count.
+    size_t jobs = 1;
 };
+
+// The machine's core count, at least 1: the default of --jobs.
+size_t DefaultReleaseJobs();
 
 // 1 on success; 0 with a reason in error. A failed run leaves the previous release as
 // it was. An unsigned run into a root whose release is signed is refused unless
