@@ -8,7 +8,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d /tmp/velm-bench-md5.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 g++ -std=c++17 -O2 -I"$root/src" "$root/bench/md5_bench.cpp" "$root/src/common/md5.cpp" \
-  "$root/src/common/file_io.cpp" "$root/src/common/text.cpp" -o "$work/md5_bench"
+  "$root/src/common/file_io.cpp" "$root/src/common/file_system_posix.cpp" "$root/src/common/text.cpp" \
+  -o "$work/md5_bench"
 ours=$("$work/md5_bench" | awk '{print $1}')
 # openssl prints kB/s (1000 bytes) per block size; the 8192-byte column is the last one.
 peer_kb=$(openssl speed -bytes 8192 -seconds 3 md5 2>/dev/null | awk '/^md5/ {v=$NF} END {sub(/k$/, "", v); print v}')
