@@ -3,6 +3,7 @@
 // server contents never leave a wrong file reported as current.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cwchar>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "common/file_system.h"
 #include "common/text.h"
 #include "formats/file_list.h"
+#include "formats/resume_record.h"
 #include "update/update_planning.h"
 #include "update/update_thread_win32.h"
 #include "update_fixture_win32.h"
@@ -424,6 +426,46 @@ TEST_F(UpdateRun, CancelledDiffChainLeavesNoDiffBehind) {
 
 // A cancelled run leaves its partial transfers for the next run to resume; a later run
 // that brings every file to the release removes those of listed files that are left.
+// A player who stops an update and starts it again later downloads on from where the stop
+// left each file: the partial transfer and its record stay, and the next run asks for the
+// rest from a whole block. The first run is capped so that the stop lands inside
+// world.pak, the release's largest file.
+TEST_F(UpdateRun, ACancelledRunIsResumedByTheNextAtAWholeBlock) {
+    Installation installation("pause_resume", 0);
+    const std::wstring transfer = installation.File(L"\\VelmGame\\Data\\world.pak.cmp");
+    {
+        LogCapture log("pause_resume_stopped");
+        TestOwner owner;
+        PointRunAt(owner, installation.Path(), L"releases/patch", ListUrl(L"releases/patch"));
+        owner.options.max_bytes_per_second = 256 << 10;
+        owner.updater.SetOptions(owner.options);
+        std::thread canceller;
+        std::atomic<bool> cancelled{false};
+        owner.on_progress = [&](TestOwner& o) {
+            if (FileSize(transfer) > 4 * kResumeBlockSize && !cancelled.exchange(true))
+                canceller = std::thread([&o] { o.updater.Cancel(); });
+        };
+        EXPECT_EQ(RunUpdateThread(owner), kUpdateFailed);
+        if (canceller.joinable()) canceller.join();
+        ASSERT_TRUE(cancelled.load());
+        EXPECT_GT(FileSize(transfer), 0);
+        EXPECT_TRUE(FileExists(transfer + L".ha"));
+    }
+    LogCapture log("pause_resume_again");
+    TestOwner owner;
+    PointRunAt(owner, installation.Path(), L"releases/patch", ListUrl(L"releases/patch"));
+    EXPECT_EQ(RunUpdateThread(owner), kUpdateSucceeded);
+    const std::wstring text = log.Text();
+    long long resumed_at = 0;
+    for (size_t at = text.find(L"setup download from: "); at != std::wstring::npos;
+         at = text.find(L"setup download from: ", at + 1)) {
+        resumed_at = std::max(resumed_at, std::wcstoll(text.c_str() + at + 21, nullptr, 10));
+    }
+    EXPECT_GT(resumed_at, 0);
+    EXPECT_EQ(resumed_at % kResumeBlockSize, 0);
+    ExpectRelease(installation, 3);
+}
+
 TEST_F(UpdateRun, FinishedRunRemovesTheTransfersACancelledRunLeft) {
     LogCapture log("transfer_leftovers");
     Installation installation("transfer_leftovers", 3);
