@@ -16,7 +16,6 @@ inline constexpr int kRowWidth = kServerRowFrameWidth;
 // The scratch surface a row is composed on: larger than any row.
 inline constexpr int kScratchSize = 200;
 
-inline constexpr UINT_PTR kTimerProgress = 100;
 inline constexpr UINT_PTR kTimerServerList = 102;
 
 // The server list rebuilt on the fetch thread.

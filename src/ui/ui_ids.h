@@ -107,4 +107,8 @@ enum UpdateControlId : int {
     kUpdateStatusLine = 1030,
 };
 
+// The timer of both run windows that samples the run's progress once a second. A window
+// takes the message whenever it comes, so a driver may send it to sample the run at once.
+inline constexpr unsigned kTimerProgress = 100;
+
 }  // namespace velm

@@ -18,7 +18,6 @@
 namespace velm {
 namespace {
 
-constexpr UINT_PTR kTimerProgress = 100;
 constexpr UINT kProgressPeriodMs = 1000;
 constexpr UINT UM_BEGIN_UPDATE = kFirstWindowOwnMessage;
 // The message boxes of this window have an empty title bar.
@@ -129,7 +128,11 @@ void CUpdateDlg::BeginUpdate() {
     SetCurrentDirectoryW(folder.c_str());
     updater_.SetBaseDirectory(folder);
     LauncherLog::Instance().Write(L"Update package applied to %ls\n", folder.c_str());
-    update_thread_.Start(0);
+    if (!update_thread_.Start(0)) {
+        // Without a run the window would wait for an end that never comes.
+        LauncherLog::Instance().Write(L"Update thread could not be started, error %d\n", int(GetLastError()));
+        OnUpdateFinished(kUpdateFailed);
+    }
 }
 
 bool CUpdateDlg::ChooseInstallation(std::wstring& folder) {

@@ -15,6 +15,7 @@
 #include "common/file_io.h"
 #include "common/text.h"
 #include "ui/main_window_driver_win32.h"
+#include "ui/refused_thread_starts_win32.h"
 #include "ui/ui_ids.h"
 
 namespace velm::test {
@@ -243,6 +244,44 @@ TEST_F(MainWindow, RealmsComeInTheListsOrderAndTheChoiceStartsTheGameAfterAResta
     EXPECT_TRUE(WaitForEvent("start_game", 5000));
 }
 
+TEST_F(MainWindow, HintsOfAStartWithoutAServerGoWhenTheNextListRestoresTheRememberedOne) {
+    auto install = Install(PatchList());
+    // The player last played on 龙门客栈, which the list of this start lacks.
+    const std::wstring ini = L"\xFEFF[Realm]\r\nLastSelected=电信一区\r\n[Server]\r\nLastSelected=龙门客栈\r\n";
+    ASSERT_TRUE(WriteWholeFile(install->Path(L"VelmLauncher.ini"), ini.data(), ini.size() * sizeof(wchar_t)));
+    std::wstring without = kSampleServerList;
+    const size_t line = without.find(L"电信一区,龙门客栈");
+    without.erase(line, without.find(L"\r\n", line) + 2 - line);
+    ASSERT_TRUE(WriteServedServerList(without));
+
+    LauncherProcess launcher;
+    HWND window = StartMainWindow(launcher, *install, servers_.nginx + L"/releases/patch");
+    ASSERT_NE(window, nullptr);
+    HWND servers = GetDlgItem(window, kMainServerList);
+    // The realm comes back, the server cannot.
+    ASSERT_TRUE(WaitFor([&] { return Ask(servers, LB_GETCOUNT) == 1; }, 30000));
+    EXPECT_TRUE(WaitFor([&] { return ControlText(window, kMainRealmCopy) == L"电信一区"; }, 5000));
+    EXPECT_EQ(Ask(servers, LB_GETCURSEL), LB_ERR);
+    ASSERT_TRUE(WaitFor([&] { return ShownFace(window) == kBitmapMainPlay; }, 60000));
+    // The next fetch, 30 s after the first, brings the server back.
+    ASSERT_TRUE(WriteServedServerList(kSampleServerList));
+
+    // Starting without a server points at the server list.
+    Click(window, kMainButton);
+    HWND box = launcher.WaitForWindow(kDialogClass, 10000, window);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageBoxText(box), L"请从服务器列表中选择一个服务器");
+    EXPECT_EQ(ShownHintCount(window), 2);  // the arrow and the frame; the realm is chosen
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 10000));
+
+    ASSERT_TRUE(WaitFor([&] { return ControlText(window, kMainSelection) == L"龙门客栈"; }, 60000))
+        << WideToUtf8(ControlText(window, kMainSelection));
+    EXPECT_NE(Ask(servers, LB_GETCURSEL), LB_ERR);
+    EXPECT_TRUE(WaitFor([&] { return ShownHintCount(window) == 0; }, 3000)) << ShownHintCount(window);
+    CloseWithButton(launcher, window, "user_close_while_update_succeed");
+}
+
 struct FailedRunCase {
     const char* what;
     const wchar_t* file_list;  // below the server's address
@@ -280,6 +319,43 @@ TEST_F(MainWindow, FailedRunShowsTheErrorListWithTheServerAddressAndOffersAnothe
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, kMainButton)));
         CloseWithButton(launcher, window, "user_close_while_update_fail");
     }
+}
+
+TEST_F(MainWindow, ARunWhoseThreadCannotStartShowsTheFailureAndKeepsTheUpdateButton) {
+    // A first run that fails at once gives the update button back.
+    auto install = Install(servers_.nginx + L"/releases/no-such-root/filelist.xml");
+    LauncherProcess launcher;
+    HWND window = StartMainWindow(launcher, *install, servers_.nginx + L"/releases/patch");
+    ASSERT_NE(window, nullptr);
+    auto dismiss_error_list = [&] {
+        HWND errors = launcher.WaitForWindow(kDialogClass, 60000, window);
+        ASSERT_NE(errors, nullptr);
+        ASSERT_NE(ControlText(errors, kErrorReportText).find(L"FileList corrupted"), std::wstring::npos);
+        PostMessageW(errors, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        ASSERT_TRUE(WaitFor([&] { return !IsWindow(errors); }, 10000));
+    };
+    dismiss_error_list();
+    ASSERT_TRUE(WaitFor([&] { return ShownFace(window) == kBitmapMainUpdate; }, 10000));
+
+    HWND box = nullptr;
+    {
+        RefusedThreadStarts refused(launcher.Id(), HMODULE(GetWindowLongPtrW(window, GWLP_HINSTANCE)));
+        ASSERT_TRUE(refused.ok());
+        Click(window, kMainButton);
+        box = launcher.WaitForWindow(kDialogClass, 10000, window);
+    }
+    ASSERT_NE(box, nullptr) << "the failed start was not shown";
+    EXPECT_EQ(TextOf(box), L"Error");
+    EXPECT_EQ(MessageBoxText(box), L"更新失败。");
+    EXPECT_EQ(ShownFace(window), kBitmapMainUpdate);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 10000));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, kMainButton)));
+
+    // The button starts a real run again: it fails as the first did.
+    Click(window, kMainButton);
+    dismiss_error_list();
+    CloseWithButton(launcher, window, "user_close_while_update_fail");
 }
 
 TEST_F(MainWindow, SecondClickCancelsTheRunAndClosingDuringARunReportsIt) {

@@ -215,6 +215,25 @@ void ChooseServer(HWND dialog, int index) {
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(kMainServerList, LBN_SELCHANGE), LPARAM(servers));
 }
 
+int ShownHintCount(HWND dialog) {
+    struct Count {
+        HWND owner;
+        int shown;
+    } count{dialog, 0};
+    EnumWindows(
+        [](HWND window, LPARAM lparam) -> BOOL {
+            auto* c = reinterpret_cast<Count*>(lparam);
+            wchar_t name[32] = {};
+            GetClassNameW(window, name, 32);
+            if (GetWindow(window, GW_OWNER) == c->owner && IsWindowVisible(window) &&
+                std::wstring(name) == L"VelmTipWindow")
+                ++c->shown;
+            return TRUE;
+        },
+        LPARAM(&count));
+    return count.shown;
+}
+
 int ShownFace(HWND dialog) {
     static const int kFaces[] = {kBitmapMainUpdate, kBitmapMainCancel, kBitmapMainPlay};
     static std::vector<Pixels> strips;

@@ -62,6 +62,9 @@ std::vector<std::wstring> RealmNames(HWND dialog);
 void ChooseRealm(HWND dialog, int index);
 void ChooseServer(HWND dialog, int index);
 
+// How many of the main window's blinking hints are on screen now.
+int ShownHintCount(HWND dialog);
+
 // The main button's face strip (kBitmapMainUpdate, kBitmapMainCancel or kBitmapMainPlay)
 // whose frame the screen shows in any of its four states, or 0 when none matches. The
 // strips come from the driver's own resources (it links the launcher's skin).
