@@ -119,7 +119,7 @@ public:
     // file name in snapshots); set before the job is added, read-only afterwards.
     struct UpdateTag {
         std::wstring file_name;      // the file list entry's name, "\\..." form
-        std::wstring published_md5;  // the entry's MD5, for full downloads
+        std::wstring published_md5;  // the entry's MD5: a full download's check, a diff chain's end
         int32_t patch_group = -1;    // the diff chain a diff belongs to; -1 for none
         bool full_download = false;
     };
