@@ -23,6 +23,7 @@ namespace {
 
 using test::Env;
 using test::RecordedRequests;
+using test::TemporaryPath;
 
 const wchar_t kFixedArguments[] =
     L"-SEEKFREELOADING -EnableReadEncrypted -EnableReadEncryptedXML  -BinaryXML";
@@ -90,9 +91,7 @@ protected:
         std::wstring record_url = Env(L"VELM_RECORD_URL");
         ASSERT_FALSE(record_url.empty()) << "run through serve.py --record";
         InitReports(record_url + L"/click/cs/qv", L"qv");
-        wchar_t temp[MAX_PATH + 1] = {};
-        GetTempPathW(MAX_PATH, temp);
-        install_ = FormatText(L"%lsvelm-launch-%lu", temp, GetCurrentProcessId());
+        install_ = TemporaryPath(L"velm-launch");
         ASSERT_TRUE(CreateDirectoryW(install_.c_str(), nullptr) ||
                     GetLastError() == ERROR_ALREADY_EXISTS);
         CreateDirectoryW((install_ + L"\\Binaries").c_str(), nullptr);

@@ -76,11 +76,15 @@ std::string Hex(const std::string& bytes) {
     return hex;
 }
 
-LogCapture::LogCapture() {
+std::wstring TemporaryPath(const wchar_t* stem) {
     wchar_t folder[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH, folder);
     static int count = 0;
-    path_ = FormatText(L"%lsvelm-requests-%lu-%d.log", folder, GetCurrentProcessId(), ++count);
+    return FormatText(L"%ls%ls-%lu-%d", folder, stem, GetCurrentProcessId(), ++count);
+}
+
+LogCapture::LogCapture() {
+    path_ = TemporaryPath(L"velm-requests") + L".log";
     LauncherLog::Instance().ReopenForTest(path_);
 }
 

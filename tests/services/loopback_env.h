@@ -27,6 +27,10 @@ std::string Hex(const std::string& bytes);
 // How many requests the fault server saw for the path ("/name.txt"), query excluded.
 int FaultRequestCount(const std::string& path);
 
+// A path of its own in the temporary folder for each call of this test program:
+// "TEMP\\STEM-PID-N" (nothing is created there).
+std::wstring TemporaryPath(const wchar_t* stem);
+
 // Sends the launcher log to a fresh file for one test and reads it back.
 class LogCapture {
 public:

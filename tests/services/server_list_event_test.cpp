@@ -20,6 +20,7 @@ using test::Hex;
 using test::Publish;
 using test::RecordedRequests;
 using test::RecordingView;
+using test::TemporaryPath;
 
 size_t ListReportsRecorded() {
     std::string hex = Hex(WideToUtf8(L"f0=" + MachineId() + L"&f1=server_list_downloaded&f2=qv"));
@@ -35,9 +36,7 @@ TEST(ServerListEventTest, SentOnceAfterTheFirstListWithARealm) {
     const std::wstring record_url = Env(L"VELM_RECORD_URL");
     ASSERT_FALSE(fault_url.empty() || record_url.empty()) << "run through serve.py --fault --record";
     InitReports(record_url + L"/click/cs/qv", L"qv");
-    wchar_t folder[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH, folder);
-    std::wstring ini = FormatText(L"%lsvelm-event-%lu.ini", folder, GetCurrentProcessId());
+    const std::wstring ini = TemporaryPath(L"velm-event") + L".ini";
 
     // First a document without a server, then one with a realm (and the same again).
     const std::string empty_list = "SERVER_BEGIN\nnot a server line\nSERVER_END\n";

@@ -23,6 +23,7 @@ using test::LogCapture;
 using test::Publish;
 using test::RebuildSnapshot;
 using test::RecordingView;
+using test::TemporaryPath;
 using test::WaitFor;
 
 // Fields: realm, server, -, id, status, badge 1, badge 2, -, -, TEL, CNC, EDU, -, version,
@@ -59,10 +60,7 @@ protected:
         ASSERT_FALSE(fault_url_.empty()) << "run through serve.py --fault";
         // The list arrives in the players' code page; wine-run sets it.
         ASSERT_EQ(GetACP(), 936u);
-        wchar_t folder[MAX_PATH + 1] = {};
-        GetTempPathW(MAX_PATH, folder);
-        ini_path_ = FormatText(L"%lsvelm-refresh-%lu-%d.ini", folder, GetCurrentProcessId(),
-                               ++ini_count_);
+        ini_path_ = TemporaryPath(L"velm-refresh") + L".ini";
         RemoveFile(ini_path_);
     }
     void TearDown() override {
@@ -71,9 +69,7 @@ protected:
     }
     std::wstring fault_url_;
     std::wstring ini_path_;
-    static int ini_count_;
 };
-int ServerListRefreshTest::ini_count_ = 0;
 
 TEST_F(ServerListRefreshTest, ServerErrorsAreRetriedUntilTheListArrivesDecodedFromCodePage936) {
     ASSERT_TRUE(Publish(L"retried.txt", FirstList()));

@@ -21,6 +21,7 @@ using test::FaultRequestCount;
 using test::Hex;
 using test::LogCapture;
 using test::RecordedRequests;
+using test::TemporaryPath;
 using test::WaitFor;
 
 TEST(ServerListStopTest, AStalledFetchEndsPromptlyAndTheCloseReportStillGoesOut) {
@@ -28,9 +29,7 @@ TEST(ServerListStopTest, AStalledFetchEndsPromptlyAndTheCloseReportStillGoesOut)
     const std::wstring record_url = Env(L"VELM_RECORD_URL");
     ASSERT_FALSE(fault_url.empty() || record_url.empty()) << "run through serve.py --fault --record";
     InitReports(record_url + L"/click/cs/qv", L"qv");
-    wchar_t folder[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH, folder);
-    std::wstring ini = FormatText(L"%lsvelm-stop-%lu.ini", folder, GetCurrentProcessId());
+    const std::wstring ini = TemporaryPath(L"velm-stop") + L".ini";
 
     LogCapture log;
     ServerListStore store(ini);

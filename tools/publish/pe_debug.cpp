@@ -14,7 +14,6 @@ namespace {
 //         first 8 (NUL-padded; "/123" names the string table's offset 123 in decimal)
 //   the COFF string table follows the symbols (18 bytes each): u32 total size (the four
 //   size bytes included), then NUL-terminated names
-constexpr uint32_t kSectionHeaderSize = 40;
 constexpr uint32_t kSymbolSize = 18;
 // A section's name longer than this is no name a linker writes.
 constexpr size_t kMaxNameLength = 256;
@@ -65,17 +64,15 @@ int FindPeDebugSections(const std::vector<uint8_t>& image, std::vector<std::stri
     names.clear();
     Reader r(image);
     error = "not a PE executable";
-    if (!r.Has(0, 64) || r.U16(0) != 0x5A4D) return 0;
-    uint64_t pe = r.U32(0x3C);
-    if (!r.Has(pe, 24) || r.U32(pe) != 0x00004550) return 0;
-    uint32_t section_count = r.U16(pe + 6), optional_size = r.U16(pe + 20);
-    uint64_t table = pe + 24 + optional_size;
-    if (!r.Has(table, uint64_t(section_count) * kSectionHeaderSize)) return 0;
+    PeFileHeader header;
+    if (!ReadPeFileHeader(r, header)) return 0;
+    const uint64_t table = header.SectionTable();
+    if (!r.Has(table, uint64_t(header.section_count) * kPeSectionHeaderSize)) return 0;
     uint64_t strings = 0, strings_end = 0;
-    FindStringTable(r, r.U32(pe + 12), r.U32(pe + 16), strings, strings_end);
-    for (uint32_t i = 0; i < section_count; ++i) {
+    FindStringTable(r, r.U32(header.pe + 12), r.U32(header.pe + 16), strings, strings_end);
+    for (uint32_t i = 0; i < header.section_count; ++i) {
         std::string name =
-            SectionName(r, table + uint64_t(i) * kSectionHeaderSize, strings, strings_end);
+            SectionName(r, table + uint64_t(i) * kPeSectionHeaderSize, strings, strings_end);
         if (IsDebugSection(name)) names.push_back(name);
     }
     error.clear();

@@ -64,11 +64,10 @@ int FindPeResource(const std::vector<uint8_t>& image, const std::wstring& type, 
                    uint64_t& file_offset, uint32_t& size, std::string& error) {
     Reader r(image);
     error = "not a PE executable";
-    if (!r.Has(0, 64) || r.U16(0) != 0x5A4D) return 0;
-    uint64_t pe = r.U32(0x3C);
-    if (!r.Has(pe, 24) || r.U32(pe) != 0x00004550) return 0;
-    uint32_t section_count = r.U16(pe + 6), optional_size = r.U16(pe + 20);
-    uint64_t optional = pe + 24;
+    PeFileHeader header;
+    if (!ReadPeFileHeader(r, header)) return 0;
+    const uint64_t optional = header.OptionalHeader();
+    const uint32_t optional_size = header.optional_size;
     if (!r.Has(optional, optional_size) || optional_size < 2) return 0;
     uint32_t magic = r.U16(optional);
     uint64_t directories = optional + (magic == 0x20B ? 112 : magic == 0x10B ? 96 : 0);
@@ -79,11 +78,11 @@ int FindPeResource(const std::vector<uint8_t>& image, const std::wstring& type, 
         return 0;
     }
     uint32_t resource_rva = r.U32(dir_entry), resource_size = r.U32(dir_entry + 4);
-    uint64_t table = optional + optional_size;
-    if (!r.Has(table, uint64_t(section_count) * 40)) return 0;
+    const uint64_t table = header.SectionTable();
+    if (!r.Has(table, uint64_t(header.section_count) * kPeSectionHeaderSize)) return 0;
     std::vector<Section> sections;
-    for (uint32_t i = 0; i < section_count; ++i) {
-        uint64_t s = table + uint64_t(i) * 40;
+    for (uint32_t i = 0; i < header.section_count; ++i) {
+        uint64_t s = table + uint64_t(i) * kPeSectionHeaderSize;
         sections.push_back({r.U32(s + 12), r.U32(s + 8), r.U32(s + 20), r.U32(s + 16)});
     }
     uint64_t base = 0;
