@@ -94,6 +94,8 @@ int wmain() {
     SystemCrypto crypto;
     velm::ReleaseSignature release;
     release.serial = 7;
+    const std::string channel = "live";
+    crypto.Sha256(channel.data(), channel.size(), release.channel_id);
     velm::ReleasePublicKey point{};
     if (!crypto.Sha256(xml.data(), xml.size(), release.list_sha256) || !SignWithNewKey(release, point, crypto)) {
         std::fprintf(stderr, "release-verify: the system's CNG cannot make a P-256 signature\n");
@@ -107,7 +109,9 @@ int wmain() {
     const double check_ms = BestMs([&] {
         velm::ReleaseSignature checked;
         std::wstring error;
-        accepted = velm::CheckReleaseSignature(crypto, point, xml, &signature, 0, 0, checked, error);
+        velm::ReleaseExpectation expected;
+        expected.key = point;
+        accepted = velm::CheckReleaseSignature(crypto, expected, xml, &signature, checked, error);
     });
     velm::Sha256Digest digest{};
     const double hash_ms = BestMs([&] { crypto.Sha256(xml.data(), xml.size(), digest); });

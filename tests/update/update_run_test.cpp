@@ -281,7 +281,7 @@ TEST_F(UpdateRun, PublishedHashDecidesAboutDownloadsAndDiffChains) {
         {"no_hash", 0, L"\\VelmGame\\Scripts\\quest0.lua", L"", kUpdateSucceeded,
          L"\\VelmGame\\Scripts\\quest0.lua has no published md5; taken as downloaded.", nullptr},
         {"chain_not_published", 2, L"\\VelmGame\\Data\\world.pak", L"0123456789ABCDEF0123456789ABCDEF",
-         kUpdateFailed, L"\\VelmGame\\Data\\world.pak does not match its published md5 after patching.",
+         kUpdateFailed, L"\\VelmGame\\Data\\world.pak does not match its published MD5 after patching.",
          L"does not match its published MD5"},
     };
     std::vector<uint8_t> bytes = ReadServedCmp(ReleasesDir() + L"\\patch\\filelist.xml");
