@@ -101,6 +101,19 @@ private:
     std::wstring path_;
 };
 
+// Points a run at a list of the signed fixture, its roots at served, with one of the
+// fixture's keys ("" for none), the launcher's channel ("" for the default) and the
+// test's registry key.
+void PointSignedRun(TestOwner& owner, const Installation& installation, const TestRegistryKey& registry,
+                    const std::wstring& served, const std::wstring& list, const char* key,
+                    const std::wstring& channel = L"") {
+    PointRunAt(owner, installation.Path(), served, SignedUrl(list));
+    owner.options.release_key = *key ? FixtureKey(key) : L"";
+    owner.options.release_channel = channel;
+    owner.options.install_registry_key = registry.Path();
+    owner.updater.SetOptions(owner.options);
+}
+
 enum class Record { kNone, kText, kFolder };
 
 TEST(ReleaseSignature, ARunUsesOnlyAListSignedWithItsKey) {
@@ -167,11 +180,7 @@ TEST(ReleaseSignature, ARunUsesOnlyAListSignedWithItsKey) {
         if (!c.registry.empty()) registry.Set(c.registry);
         const std::map<std::wstring, std::wstring> before = Snapshot(installation);
         TestOwner owner;
-        PointRunAt(owner, installation.Path(), L"releases/patch", SignedUrl(c.folder));
-        owner.options.release_key = *c.key ? FixtureKey(c.key) : L"";
-        owner.options.release_channel = c.channel;
-        owner.options.install_registry_key = registry.Path();
-        owner.updater.SetOptions(owner.options);
+        PointSignedRun(owner, installation, registry, L"releases/patch", c.folder, c.key, c.channel);
 
         EXPECT_EQ(RunUpdateThread(owner), c.result);
         const std::wstring errors = Errors(owner);
@@ -202,10 +211,7 @@ TEST(ReleaseSignature, AReleaseAboutToExpireIsTakenWithAWarning) {
     Installation installation("signed_expiring", 2);
     TestRegistryKey registry("expiring");
     TestOwner owner;
-    PointRunAt(owner, installation.Path(), L"releases/patch", SignedUrl(L"expiring"));
-    owner.options.release_key = FixtureKey("a");
-    owner.options.install_registry_key = registry.Path();
-    owner.updater.SetOptions(owner.options);
+    PointSignedRun(owner, installation, registry, L"releases/patch", L"expiring", "a");
 
     EXPECT_EQ(RunUpdateThread(owner), kUpdateSucceeded);
     const std::wstring errors = Errors(owner);
@@ -221,10 +227,7 @@ TEST(ReleaseSignature, AnMd5TwinIsRefusedByItsSha256) {
     Installation installation("signed_md5_twin", 0);
     TestRegistryKey registry("md5_twin");
     TestOwner owner;
-    PointRunAt(owner, installation.Path(), L"signed/md5_only_root", SignedUrl(L"md5_only"));
-    owner.options.release_key = FixtureKey("a");
-    owner.options.install_registry_key = registry.Path();
-    owner.updater.SetOptions(owner.options);
+    PointSignedRun(owner, installation, registry, L"signed/md5_only_root", L"md5_only", "a");
 
     EXPECT_EQ(RunUpdateThread(owner), kUpdateFailed);
     const std::wstring twin = installation.File(L"\\VelmGame\\Scripts\\quest0.lua");
@@ -319,12 +322,12 @@ TEST(ReleaseSignature, APlantedDiffNeverReachesTheInstalledFile) {
         int version;
         const wchar_t* served;
         const wchar_t* list;  // a folder of the signed fixture
-        bool key;
+        const char* key;
     } cases[] = {
-        {"signed_one_step", 2, L"planted/patch", L"good", true},
-        {"signed_two_steps", 1, L"planted/patch_two", L"good", true},
-        {"unsigned_one_step", 2, L"planted/patch", L"no_digests", false},
-        {"unsigned_two_steps", 1, L"planted/patch_two", L"no_digests", false},
+        {"signed_one_step", 2, L"planted/patch", L"good", "a"},
+        {"signed_two_steps", 1, L"planted/patch_two", L"good", "a"},
+        {"unsigned_one_step", 2, L"planted/patch", L"no_digests", ""},
+        {"unsigned_two_steps", 1, L"planted/patch_two", L"no_digests", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -334,10 +337,7 @@ TEST(ReleaseSignature, APlantedDiffNeverReachesTheInstalledFile) {
         const std::wstring installed = installation.File(world);
         const std::wstring before = FileMd5(installed);
         TestOwner owner;
-        PointRunAt(owner, installation.Path(), c.served, SignedUrl(c.list));
-        owner.options.release_key = c.key ? FixtureKey("a") : L"";
-        owner.options.install_registry_key = registry.Path();
-        owner.updater.SetOptions(owner.options);
+        PointSignedRun(owner, installation, registry, c.served, c.list, c.key);
 
         EXPECT_EQ(RunUpdateThread(owner), kUpdateFailed);
         EXPECT_EQ(FileMd5(installed), before);
@@ -346,10 +346,7 @@ TEST(ReleaseSignature, APlantedDiffNeverReachesTheInstalledFile) {
         EXPECT_NE(Errors(owner).find(installed), std::wstring::npos) << WideToUtf8(Errors(owner));
 
         LogCapture honest(std::string("planted_") + c.name + "_honest");
-        PointRunAt(owner, installation.Path(), L"releases/patch", SignedUrl(c.list));
-        owner.options.release_key = c.key ? FixtureKey("a") : L"";
-        owner.options.install_registry_key = registry.Path();
-        owner.updater.SetOptions(owner.options);
+        PointSignedRun(owner, installation, registry, L"releases/patch", c.list, c.key);
         EXPECT_EQ(RunUpdateThread(owner), kUpdateSucceeded);
         for (const auto& [name, hash] : Manifest(3)) EXPECT_EQ(FileMd5(installation.File(name)), hash) << WideToUtf8(name);
     }
