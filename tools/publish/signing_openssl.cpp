@@ -1,6 +1,7 @@
 #include "signing.h"
 
 #include "paths.h"
+#include "sha256.h"
 
 #include "common/file_io.h"
 
@@ -103,14 +104,6 @@ Owned<EVP_PKEY> PublicKeyFromPoint(const ReleasePublicKey& public_key) {
 }
 
 }  // namespace
-
-int Sha256Of(const void* data, size_t size, Sha256Digest& digest, std::string& error) {
-    unsigned int length = 0;
-    if (EVP_Digest(data, size, digest.data(), &length, EVP_sha256(), nullptr) != 1 ||
-        length != digest.size())
-        return Fail("SHA-256 failed", error);
-    return 1;
-}
 
 int MakeSigningKey(const fs::path& out, ReleasePublicKey& public_key, std::string& error) {
     Owned<EVP_PKEY> key(EVP_EC_gen("P-256"));
