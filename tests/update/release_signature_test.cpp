@@ -159,7 +159,8 @@ TEST(ReleaseSignature, ARunUsesOnlyAListSignedWithItsKey) {
         {"list_without_digests", L"no_digests", "a", L"", Record::kNone, "", "", kUpdateFailed,
          L"gives no SHA-256 and size, which a signed release must give"},
         {"unreadable_record", L"good", "a", L"", Record::kText, "five", "", kUpdateFailed,
-         L"LocalReleaseSerial.txt : LocalReleaseSerial.txt cannot be read"},
+         L"filelist.xml.sig : LocalReleaseSerial.txt cannot be read, so the release this installation accepted is "
+         L"unknown; delete the file to accept the current release"},
         {"folder_in_the_records_place", L"good", "a", L"", Record::kFolder, "", "", kUpdateFailed,
          L"LocalReleaseSerial.txt cannot be read"},
         {"unreadable_registry_copy", L"good", "a", L"", Record::kNone, "", "5x", kUpdateFailed,
@@ -239,18 +240,22 @@ TEST(ReleaseSignature, AnMd5TwinIsRefusedByItsSha256) {
     EXPECT_FALSE(FileExists(twin + L".unpack"));
 }
 
-// The attacker's diff: the genuine diff's steps applied to old, with one byte changed on
-// the way (unless old already differs), and the digest of what that makes written into its
-// header, so that the diff vouches for its own output. output gets that output.
+// The attacker's diff: the genuine diff's steps applied to old, with one add of its diff
+// block dropped on the way (the variant-th nonzero one after the middle; a zero compresses
+// at least as well, so the planted diff still fits the listed size), and the digest of
+// what that makes written into its header, so that the diff vouches for its own output.
+// output gets that output.
 std::vector<uint8_t> PlantedDiff(const std::vector<uint8_t>& genuine_diff, const std::vector<uint8_t>& old,
-                                 bool change_a_byte, size_t variant, std::vector<uint8_t>& output) {
+                                 size_t variant, std::vector<uint8_t>& output) {
     DiffFile diff;
     std::string error;
     EXPECT_TRUE(ParseDiffFile(genuine_diff.data(), genuine_diff.size(), diff, error)) << error;
-    if (change_a_byte) {
-        std::vector<uint8_t>& block = diff.extra_block.empty() ? diff.diff_block : diff.extra_block;
-        block[(block.size() / 2 + variant) % block.size()] ^= 0x5A;
-    }
+    std::vector<uint8_t>& block = diff.diff_block;
+    size_t at = block.size() / 2;
+    for (size_t seen = 0; at < block.size(); ++at)
+        if (block[at] != 0 && seen++ == variant) break;
+    EXPECT_LT(at, block.size()) << "no add to drop";
+    if (at < block.size()) block[at] = 0;
     output.assign(size_t(diff.new_size), 0);
     EXPECT_TRUE(ApplyControlTriples(old.data(), old.size(), output.data(), output.size(), diff.triples.data(),
                                     diff.triples.size(), diff.diff_block.data(), diff.diff_block.size(),
@@ -262,24 +267,31 @@ std::vector<uint8_t> PlantedDiff(const std::vector<uint8_t>& genuine_diff, const
 }
 
 // Serves a planted diff in place of the genuine one at path, in a container of exactly
-// the size the list gives the genuine one: the container's extra block pads it.
-void ServePlantedDiff(const std::wstring& path, const std::vector<uint8_t>& old, bool change_a_byte,
-                      std::vector<uint8_t>& output) {
+// the size the list gives the genuine one: the container's extra block pads it. The
+// attacker compresses with whichever settings make it fit.
+void ServePlantedDiff(const std::wstring& path, const std::vector<uint8_t>& old, std::vector<uint8_t>& output) {
     const std::vector<uint8_t> genuine = ReadServedCmp(path);
     const int64_t listed = FileSize(path);
-    for (size_t variant = 0; variant < 64; ++variant) {
-        std::vector<uint8_t> container;
-        const std::vector<uint8_t> planted = PlantedDiff(genuine, old, change_a_byte, variant, output);
-        ASSERT_TRUE(WriteCmp(planted.data(), planted.size(), container));
-        if (int64_t(container.size()) > listed) continue;
-        const uint32_t pad = uint32_t(listed - int64_t(container.size()));
-        std::vector<uint8_t> padded(container.begin(), container.begin() + 24);
-        for (int i = 0; i < 4; ++i) padded.push_back(uint8_t(pad >> (8 * i)));
-        padded.insert(padded.end(), pad, 0);
-        padded.insert(padded.end(), container.begin() + 28, container.end());
-        ASSERT_EQ(int64_t(padded.size()), listed);
-        ASSERT_TRUE(WriteWholeFile(path, padded.data(), padded.size()));
-        return;
+    LzmaEncoderSettings compact;
+    compact.lc = 2;
+    compact.pb = 0;
+    compact.fb = 273;
+    compact.dict_size = 1u << 20;
+    for (size_t variant = 0; variant < 16; ++variant) {
+        const std::vector<uint8_t> planted = PlantedDiff(genuine, old, variant, output);
+        for (const LzmaEncoderSettings& settings : {LzmaEncoderSettings(), compact}) {
+            std::vector<uint8_t> container;
+            ASSERT_TRUE(WriteCmp(planted.data(), planted.size(), container, settings));
+            if (int64_t(container.size()) > listed) continue;
+            const uint32_t pad = uint32_t(listed - int64_t(container.size()));
+            std::vector<uint8_t> padded(container.begin(), container.begin() + 24);
+            for (int i = 0; i < 4; ++i) padded.push_back(uint8_t(pad >> (8 * i)));
+            padded.insert(padded.end(), pad, 0);
+            padded.insert(padded.end(), container.begin() + 28, container.end());
+            ASSERT_EQ(int64_t(padded.size()), listed);
+            ASSERT_TRUE(WriteWholeFile(path, padded.data(), padded.size()));
+            return;
+        }
     }
     FAIL() << "no planted diff fits the listed size of " << WideToUtf8(path);
 }
@@ -305,11 +317,12 @@ TEST(ReleaseSignature, APlantedDiffNeverReachesTheInstalledFile) {
     // The v2-to-v3 diff planted alone, and the v1-to-v2 diff with a v3 diff that builds on
     // the planted v2: a chain of two.
     std::vector<uint8_t> planted_v2, planted_v3, from_planted_v2;
-    ServePlantedDiff(root + L"\\patch\\v2" + world + L".diff", ClientFile(1, world), true, planted_v2);
+    ServePlantedDiff(root + L"\\patch\\v2" + world + L".diff", ClientFile(1, world), planted_v2);
     CreateDirectoryW((root + L"\\patch_two").c_str(), nullptr);
     CopyTree(root + L"\\patch", root + L"\\patch_two");
-    ServePlantedDiff(root + L"\\patch\\v3" + world + L".diff", ClientFile(2, world), true, planted_v3);
-    ServePlantedDiff(root + L"\\patch_two\\v3" + world + L".diff", planted_v2, true, from_planted_v2);
+    ServePlantedDiff(root + L"\\patch\\v3" + world + L".diff", ClientFile(2, world), planted_v3);
+    ServePlantedDiff(root + L"\\patch_two\\v3" + world + L".diff", planted_v2, from_planted_v2);
+    ASSERT_FALSE(HasFailure());
     const std::vector<uint8_t> release = ClientFile(3, world);
     ASSERT_NE(Md5Bytes(planted_v3.data(), planted_v3.size()), Md5Bytes(release.data(), release.size()));
     ASSERT_NE(Md5Bytes(from_planted_v2.data(), from_planted_v2.size()), Md5Bytes(release.data(), release.size()));
