@@ -118,9 +118,9 @@ TEST_F(UpdateRun, EveryEarlierInstallationBecomesTheCurrentRelease) {
 }
 
 // A copy of the patch root served at "damaged/patch": the v2-to-v3 diff of world.pak
-// carries a wrong target digest, the v2-to-v3 diff of Game.exe is missing, and the full
-// download of quest0.lua is not the published file. The list is rewritten for the new
-// sizes.
+// carries a wrong target digest (and the list no digest of the diff), the v2-to-v3 diff
+// of Game.exe is missing, and the full download of quest0.lua is not the published file.
+// The list is rewritten for the new sizes.
 class DamagedRoot : public UpdateRun {
 protected:
     static void SetUpTestSuite() {
@@ -139,6 +139,9 @@ protected:
                 diff[28] ^= 0xFF;
                 WriteServedCmp(path, diff);
                 entry.diff_size = entry.history[0].diff_size = int32_t(FileSize(path));
+                // Without the diff's own digest in the list the damage shows only when the
+                // diff is applied, which is the path these cases are about.
+                entry.diff = entry.history[0].diff = ContentDigest();
             }
             if (entry.name == L"\\VelmGame\\Scripts\\quest0.lua") {
                 PlannedJob full = PlanFullDownload(entry, document.url_roots);
