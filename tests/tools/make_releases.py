@@ -22,8 +22,10 @@ keeps such names intact).
 --launcher publishes that executable as the launcher (default: a small placeholder
 that differs between v1 and v3). --sign-key signs every release with that private key
 (made with velm-publish keygen when the file does not exist yet; keep it outside DIR so
-that runs can share it), so the root also holds filelist.xml.sig with release serial 3;
-signing needs the native build of velm-publish. --runner runs the tool through a
+that runs can share it), for the channel "live" and without expiry, so that a fixture
+kept between runs stays acceptable; the root also holds filelist.xml.sig with release
+serial 3 (a fresh fixture starts the key's serial record, KEY.pem.serial, afresh).
+Signing needs the native build of velm-publish. --runner runs the tool through a
 wrapper (for example scripts/wine-run for velm-publish.exe). --check also verifies the root and exercises
 the command line's error exits.
 """
@@ -117,6 +119,28 @@ def check_digests(patch, client_folder):
         assert entry.get("file_size") == str(len(data)), name
 
 
+def check_resign(tool, patch, key, public_key, out):
+    """resign and the channel as operators' scripts use them, on a copy of the root: the
+    next serial with the default 30-day expiry, the list untouched, a channel that verify
+    tells apart."""
+    copy = os.path.join(out, "resigned")
+    shutil.copytree(patch, copy)
+    with open(os.path.join(copy, "filelist.xml"), "rb") as f:
+        listed = f.read()
+    said = run(tool + ["resign", "--root", copy, "--sign-key", key, "--channel", "beta"]).stderr
+    assert "resign: signed as release serial 4" in said, said
+    assert "resign: the signature expires at " in said, said
+    with open(os.path.join(copy, "filelist.xml"), "rb") as f:
+        assert f.read() == listed, "resign changed the list"
+    with open(key + ".serial", encoding="ascii") as f:
+        assert f.read() == "4\n"
+    verified = run(tool + ["verify", "--root", copy, "--public-key", public_key, "--channel", "beta"]).stdout
+    assert "release serial 4, expires 20" in verified and "channel beta" in verified, verified
+    other = run(tool + ["verify", "--root", copy, "--public-key", public_key], expect=1).stderr
+    assert 'made for another channel than "live"' in other, other
+    shutil.rmtree(copy)
+
+
 def run(cmd, expect=0):
     result = subprocess.run(cmd, capture_output=True, text=True)
     if result.returncode != expect:
@@ -150,7 +174,9 @@ def main():
         if not os.path.exists(key):
             run(tool + ["keygen", "--out", key])
         manifest["public_key"] = run(tool + ["public-key", "--key", key]).stdout.strip()
-        signing = ["--sign-key", key]
+        if os.path.exists(key + ".serial"):
+            os.remove(key + ".serial")
+        signing = ["--sign-key", key, "--expires-days", "0"]
     for version in (1, 2, 3):
         files = client(version, args.unicode_names)
         folder = os.path.join(out, "client-v%d" % version)
@@ -181,13 +207,14 @@ def main():
         assert sorted(os.listdir(patch)) == (["filelist.xml", "filelist.xml.hash"] + sig +
                                              ["v1", "v2", "v3"]), os.listdir(patch)
         if signing:
-            assert "release serial 3, expires never" in verified.stdout, verified.stdout
+            assert "release serial 3, expires never, channel live" in verified.stdout, verified.stdout
             assert "signature checked" in verified.stdout, verified.stdout
             refused = run(tool + ["release", "--root", patch, "--base-url", args.base_url,
                                   "--client", os.path.join(out, "client-v3")], expect=3)
             assert "--unsigned" in refused.stderr, refused.stderr
             assert "never replaces" in run(tool + ["keygen", "--out", signing[1]],
                                            expect=3).stderr
+            check_resign(tool, patch, signing[1], manifest["public_key"], out)
         assert run(tool + ["--help"]).stdout.startswith("velm-publish")
         run(tool + ["release", "--root", patch], expect=2)
         run(tool + ["frobnicate"], expect=2)

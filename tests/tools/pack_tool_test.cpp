@@ -26,12 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<uint8_t> Load(const char* path) {
-    std::vector<uint8_t> bytes;
-    EXPECT_TRUE(ReadBytes(fs::u8path(path), bytes)) << path;
-    return bytes;
-}
-
 int64_t StampedValue(const std::vector<uint8_t>& image) {
     uint64_t at = 0;
     uint32_t size = 0;
@@ -43,24 +37,24 @@ int64_t StampedValue(const std::vector<uint8_t>& image) {
 }
 
 TEST(PeResource, StampsTheEightByteResourceInPlace) {
-    std::vector<uint8_t> image = Load(VELM_PE_FIXTURE);
+    std::vector<uint8_t> image = LoadFixture(VELM_PE_FIXTURE);
     EXPECT_EQ(StampedValue(image), 0);
     std::string error;
     ASSERT_EQ(StampPackageOffset(image, 0x0102030405060708, error), 1) << error;
     EXPECT_EQ(StampedValue(image), 0x0102030405060708);
-    EXPECT_EQ(image.size(), Load(VELM_PE_FIXTURE).size());
+    EXPECT_EQ(image.size(), LoadFixture(VELM_PE_FIXTURE).size());
 }
 
 TEST(PeResource, RefusesWhatItCannotStamp) {
     std::string error;
-    std::vector<uint8_t> short_resource = Load(VELM_PE_FIXTURE_SHORT);
+    std::vector<uint8_t> short_resource = LoadFixture(VELM_PE_FIXTURE_SHORT);
     EXPECT_EQ(StampPackageOffset(short_resource, 1, error), 0);
     EXPECT_NE(error.find("not 8"), std::string::npos) << error;
     std::vector<uint8_t> not_pe(4096, 'x');
     EXPECT_EQ(StampPackageOffset(not_pe, 1, error), 0);
     EXPECT_NE(error.find("not a PE"), std::string::npos) << error;
     // Cut anywhere or damaged anywhere, the image is rejected or stamped, never overrun.
-    std::vector<uint8_t> image = Load(VELM_PE_FIXTURE);
+    std::vector<uint8_t> image = LoadFixture(VELM_PE_FIXTURE);
     for (size_t size = 0; size < image.size(); size += 509) {
         std::vector<uint8_t> cut(image.begin(), image.begin() + long(size));
         StampPackageOffset(cut, 1, error);
@@ -91,7 +85,7 @@ TEST(PackCommand, CopyOpensAtTheStampedOffsetWithEveryFile) {
         std::vector<uint8_t> host;
         ASSERT_TRUE(ReadBytes(options.out, host));
         int64_t base = StampedValue(host);
-        EXPECT_EQ(base, int64_t(Load(VELM_PE_FIXTURE).size()));
+        EXPECT_EQ(base, int64_t(LoadFixture(VELM_PE_FIXTURE).size()));
         FileHandle in = OpenFile(WidePath(options.out), FileMode::kRead);
         PackDirectory pack;
         ASSERT_EQ(pack.Read(in.get(), int64_t(host.size()), base, error), 1) << error;
@@ -243,7 +237,7 @@ TEST_F(RootPackage, CarriesTheReleaseSignatureWhenThereIsOne) {
     release.root = root_;
     release.base_url = L"https://cdn.example.test:8443/game/patch/";
     release.client = dir_.path() / "client3";
-    release.sign_key = pem;
+    release.signing.key = pem;
     release.quiet = true;
     ASSERT_EQ(RunRelease(release, error), 1) << error;
     ASSERT_EQ(RunPack(options, error), 1) << error;

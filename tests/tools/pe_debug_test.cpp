@@ -16,12 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-Bytes Load(const char* path) {
-    Bytes bytes;
-    EXPECT_TRUE(ReadBytes(fs::u8path(path), bytes)) << path;
-    return bytes;
-}
-
 void Put32(Bytes& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
 }
@@ -54,9 +48,9 @@ Bytes MakeImage(const std::vector<std::string>& sections, const std::string& str
 TEST(PeDebugSections, RealImagesWithAndWithoutDebugInformation) {
     std::vector<std::string> names;
     std::string error;
-    ASSERT_EQ(FindPeDebugSections(Load(VELM_PE_FIXTURE), names, error), 1) << error;
+    ASSERT_EQ(FindPeDebugSections(LoadFixture(VELM_PE_FIXTURE), names, error), 1) << error;
     EXPECT_TRUE(names.empty());
-    ASSERT_EQ(FindPeDebugSections(Load(VELM_PE_FIXTURE_DEBUG), names, error), 1) << error;
+    ASSERT_EQ(FindPeDebugSections(LoadFixture(VELM_PE_FIXTURE_DEBUG), names, error), 1) << error;
     EXPECT_NE(std::find(names.begin(), names.end(), ".debug_info"), names.end());
     EXPECT_NE(std::find(names.begin(), names.end(), ".debug_line"), names.end());
 }
@@ -105,7 +99,7 @@ TEST(PeDebugSections, DamagedImagesAreRejectedOrReadNeverOverrun) {
             EXPECT_TRUE(names.empty()) << size;
         }
     }
-    Bytes real = Load(VELM_PE_FIXTURE_DEBUG);
+    Bytes real = LoadFixture(VELM_PE_FIXTURE_DEBUG);
     for (size_t size = 0; size < real.size(); size += 509) {
         Bytes cut(real.begin(), real.begin() + long(size));
         FindPeDebugSections(cut, names, error);

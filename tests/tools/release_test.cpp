@@ -165,23 +165,6 @@ void StripDigests(FileListDocument& list) {
     list.launcher.content = ContentDigest();
 }
 
-std::string Joined(const std::vector<std::string>& problems) {
-    std::string text;
-    for (const std::string& p : problems) text += p + "\n";
-    return text;
-}
-
-// Every file of every version, path and bytes, relative to the root.
-std::map<std::string, Bytes> RootContents(const fs::path& root) {
-    std::map<std::string, Bytes> contents;
-    for (const auto& item : fs::recursive_directory_iterator(root)) {
-        if (!item.is_regular_file()) continue;
-        Bytes bytes;
-        EXPECT_TRUE(ReadBytes(item.path(), bytes));
-        contents[fs::relative(item.path(), root).generic_u8string()] = bytes;
-    }
-    return contents;
-}
 
 // Files are compressed and diffed on several threads, each into its own slot: the patch
 // root must not depend on which thread finished first.

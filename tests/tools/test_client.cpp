@@ -2,6 +2,8 @@
 
 #include "paths.h"
 
+#include <gtest/gtest.h>
+
 #include <random>
 
 namespace velm::publish {
@@ -64,6 +66,29 @@ TestDir::TestDir(const std::string& name) : path_(fs::current_path() / ("publish
 TestDir::~TestDir() {
     std::error_code ec;
     fs::remove_all(path_, ec);
+}
+
+std::vector<uint8_t> LoadFixture(const char* path) {
+    std::vector<uint8_t> bytes;
+    if (!ReadBytes(fs::u8path(path), bytes)) ADD_FAILURE() << "cannot read " << path;
+    return bytes;
+}
+
+std::map<std::string, std::vector<uint8_t>> RootContents(const fs::path& root) {
+    std::map<std::string, std::vector<uint8_t>> contents;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        if (!item.is_regular_file()) continue;
+        std::vector<uint8_t> bytes;
+        ReadBytes(item.path(), bytes);
+        contents[fs::relative(item.path(), root).generic_u8string()] = bytes;
+    }
+    return contents;
+}
+
+std::string Joined(const std::vector<std::string>& problems) {
+    std::string text;
+    for (const std::string& problem : problems) text += problem + "\n";
+    return text;
 }
 
 }  // namespace velm::publish

@@ -32,4 +32,14 @@ private:
     std::filesystem::path path_;
 };
 
+// The bytes of a fixture file the build made (a test executable); a test failure when it
+// cannot be read.
+std::vector<uint8_t> LoadFixture(const char* path);
+
+// Every file below root, by its path relative to root, with its bytes.
+std::map<std::string, std::vector<uint8_t>> RootContents(const std::filesystem::path& root);
+
+// Problems one a line, for a failure message.
+std::string Joined(const std::vector<std::string>& problems);
+
 }  // namespace velm::publish

@@ -13,6 +13,7 @@ const char kUsage[] =
     "\n"
     "  velm-publish release --root PATCHROOT --base-url URL --client DIR\n"
     "                       [--launcher EXE] [--script FILE] [--max-history N] [--jobs N]\n"
+    "                       [--sign-key KEY.pem [--expires-days N] [--channel NAME] | --unsigned]\n"
     "      Publishes DIR as the next version into PATCHROOT, which is served at URL:\n"
     "      writes PATCHROOT/filelist.xml, PATCHROOT/filelist.xml.hash and a new version\n"
     "      folder vN holding the files that changed (full and as diffs from the previous\n"
@@ -20,10 +21,18 @@ const char kUsage[] =
     "      the post-update script (without it the published script is kept).\n"
     "      --max-history N keeps N older versions per file (default 30). --jobs N\n"
     "      compresses and diffs N files at once (default: the number of cores).\n"
-    "      --sign-key KEY.pem signs the release (PATCHROOT/filelist.xml.sig, the root's\n"
-    "      next release serial); --expires-days N lets the signature expire after N days.\n"
-    "      A root whose release is signed takes no unsigned release unless --unsigned is\n"
-    "      given (its signature is then removed).\n"
+    "      --sign-key KEY.pem signs the release (PATCHROOT/filelist.xml.sig) with the\n"
+    "      next release serial: one above the larger of the root's and the one recorded\n"
+    "      beside the key (KEY.pem.serial). The signature expires after --expires-days N\n"
+    "      days (default 30; 0: never) and names the channel --channel NAME (default\n"
+    "      live; a-z, 0-9, '.', '_', '-'). A root whose release is signed takes no\n"
+    "      unsigned release unless --unsigned is given (its signature is then removed).\n"
+    "\n"
+    "  velm-publish resign --root PATCHROOT --sign-key KEY.pem [--expires-days N]\n"
+    "                      [--channel NAME]\n"
+    "      Signs the current release of PATCHROOT again with the next serial and a new\n"
+    "      expiry, changing nothing else: run it from a scheduled job well within the\n"
+    "      expiry, so that launchers keep accepting an unchanged release.\n"
     "\n"
     "  velm-publish pack --client DIR --launcher EXE --out EXE [--store]\n"
     "      Appends an update package of DIR to a copy of the launcher EXE, written to\n"
@@ -33,10 +42,11 @@ const char kUsage[] =
     "      and every diff, as the patch server serves them, for the launcher's update\n"
     "      run to take from the package instead of the network.\n"
     "\n"
-    "  velm-publish verify --root PATCHROOT [--public-key TEXT]\n"
+    "  velm-publish verify --root PATCHROOT [--public-key TEXT] [--channel NAME]\n"
     "      Reads PATCHROOT as the launcher would and checks every URL, size, hash and\n"
     "      diff chain, and the release signature when there is one. With --public-key\n"
-    "      (\"P256:\" and 128 hex digits) the release must be signed with that key.\n"
+    "      (\"P256:\" and 128 hex digits) the release must be signed with that key; the\n"
+    "      signature must name the channel --channel NAME (default live).\n"
     "      Exits with 1 and lists the problems when anything is wrong.\n"
     "\n"
     "  velm-publish keygen --out KEY.pem\n"
@@ -64,7 +74,8 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, st
     line = CommandLine();
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") return 1;
     static const std::map<std::string, Command> commands = {
-        {"release", Command::kRelease}, {"pack", Command::kPack}, {"verify", Command::kVerify},
+        {"release", Command::kRelease}, {"resign", Command::kResign},
+        {"pack", Command::kPack},       {"verify", Command::kVerify},
         {"diff", Command::kDiff},       {"compress", Command::kCompress},
         {"keygen", Command::kKeygen},   {"public-key", Command::kPublicKey}};
     auto command = commands.find(args[0]);
@@ -95,9 +106,10 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, st
         static const std::map<Command, std::vector<std::string>> allowed = {
             {Command::kRelease,
              {"--root", "--base-url", "--client", "--launcher", "--script", "--max-history",
-              "--sign-key", "--expires-days", "--jobs"}},
+              "--sign-key", "--expires-days", "--channel", "--jobs"}},
+            {Command::kResign, {"--root", "--sign-key", "--expires-days", "--channel"}},
             {Command::kPack, {"--client", "--root", "--launcher", "--out"}},
-            {Command::kVerify, {"--root", "--public-key"}},
+            {Command::kVerify, {"--root", "--public-key", "--channel"}},
             {Command::kDiff, {"--old", "--new", "--out"}},
             {Command::kCompress, {"--in", "--out"}},
             {Command::kKeygen, {"--out"}},
@@ -120,6 +132,30 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, st
         if (values.count(name)) return true;
         error = std::string("missing ") + name + " for " + args[0];
         return false;
+    };
+    auto channel = [&](std::wstring& name) {
+        if (!values.count("--channel")) return true;
+        name = Utf8ToWide(values["--channel"]);
+        if (IsReleaseChannelName(name)) return true;
+        error = "--channel takes 1 to 64 of a-z, 0-9, '.', '_' and '-'";
+        return false;
+    };
+    // The key, expiry and channel of release and resign.
+    auto signing = [&](SigningOptions& options) {
+        if (values.count("--sign-key")) options.key = PathArg(values["--sign-key"]);
+        if (options.key.empty() && (values.count("--expires-days") || values.count("--channel"))) {
+            error = std::string(values.count("--channel") ? "--channel" : "--expires-days") + " needs --sign-key";
+            return false;
+        }
+        if (values.count("--expires-days")) {
+            const std::string& text = values["--expires-days"];
+            if (text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) {
+                error = "--expires-days takes a number from 0 to 99999";
+                return false;
+            }
+            options.expires_days = std::stoi(text);
+        }
+        return channel(options.channel);
     };
     switch (line.command) {
         case Command::kRelease: {
@@ -149,21 +185,8 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, st
                 }
                 r.jobs = size_t(std::stoi(text));
             }
-            if (values.count("--sign-key")) r.sign_key = PathArg(values["--sign-key"]);
-            if (values.count("--expires-days")) {
-                const std::string& text = values["--expires-days"];
-                if (r.sign_key.empty()) {
-                    error = "--expires-days needs --sign-key";
-                    return 0;
-                }
-                if (text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos ||
-                    std::stoi(text) < 1) {
-                    error = "--expires-days takes a number from 1 to 99999";
-                    return 0;
-                }
-                r.expires_days = std::stoi(text);
-            }
-            if (r.unsigned_release && !r.sign_key.empty()) {
+            if (!signing(r.signing)) return 0;
+            if (r.unsigned_release && !r.signing.key.empty()) {
                 error = "--unsigned and --sign-key exclude each other";
                 return 0;
             }
@@ -175,6 +198,11 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, st
             r.quiet = line.quiet;
             break;
         }
+        case Command::kResign:
+            if (!require("--root") || !require("--sign-key") || !signing(line.resign.signing)) return 0;
+            line.resign.root = PathArg(values["--root"]);
+            line.resign.quiet = line.quiet;
+            break;
         case Command::kPack:
             if (values.count("--client") == values.count("--root")) {
                 error = "pack takes either --client or --root";
@@ -197,6 +225,7 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, st
                     return 0;
                 }
             }
+            if (!channel(line.verify.channel)) return 0;
             line.verify.quiet = line.quiet;
             break;
         case Command::kKeygen:

@@ -36,6 +36,9 @@ int Run(const std::vector<std::string>& args) {
         case Command::kRelease:
             if (!RunRelease(line.release, error)) break;
             return 0;
+        case Command::kResign:
+            if (!RunResign(line.resign, error)) break;
+            return 0;
         case Command::kPack:
             if (!RunPack(line.pack, error)) break;
             std::fprintf(stderr, "pack: wrote %s\n", line.pack.out.u8string().c_str());

@@ -2,6 +2,8 @@
 
 #include "client_scan.h"
 #include "diff_generator.h"
+#include "durable_files.h"
+#include "launcher_release_config.h"
 #include "patch_root.h"
 #include "paths.h"
 #include "pe_debug.h"
@@ -18,7 +20,6 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <mutex>
 #include <system_error>
@@ -60,7 +61,7 @@ bool EncodeTo(const fs::path& path, const std::vector<uint8_t>& bytes, int32_t& 
         error = "compressed file over 2 GiB cannot be listed: " + path.u8string();
         return false;
     }
-    if (!WriteBytes(path, container.data(), container.size())) {
+    if (!WriteFlushed(path, container.data(), container.size())) {
         error = "cannot write " + path.u8string();
         return false;
     }
@@ -158,14 +159,6 @@ void WarnIfUnstripped(const fs::path& launcher, const std::vector<uint8_t>& byte
                  launcher.u8string().c_str(), sections[0].c_str(), sections.size() - 1);
 }
 
-// How the run treats "filelist.xml.sig".
-struct SigningPlan {
-    bool sign = false;
-    bool remove_stale = false;  // --unsigned into a signed root
-    std::string pem;
-    ReleaseSignature signature;  // serial and expiry set; the rest comes from signing
-};
-
 class Release {
 public:
     Release(const ReleaseOptions& options, const PatchRoot& previous, SigningPlan& signing)
@@ -185,6 +178,7 @@ private:
     bool PublishFiles(const std::vector<ClientFile>& files, Progress& progress, std::string& error);
     bool PublishLauncher(std::string& error);
     bool PublishedLauncherDigest(ContentDigest& digest, std::string& error) const;
+    void WarnIfUnprotected(const fs::path& launcher, const std::vector<uint8_t>& bytes) const;
     bool Commit(std::string& error);
 
     const ReleaseOptions& options_;
@@ -351,6 +345,15 @@ bool Release::PublishFiles(const std::vector<ClientFile>& files, Progress& progr
     return true;
 }
 
+// A signature protects the players whose launcher holds its key and follows its
+// channel; a launcher published without them leaves its players unprotected, or refusing.
+// Shown even with --quiet, like every warning.
+void Release::WarnIfUnprotected(const fs::path& launcher, const std::vector<uint8_t>& bytes) const {
+    const std::string mismatch = LauncherSigningMismatch(bytes, signing_.public_key, options_.signing.channel);
+    if (!mismatch.empty())
+        std::fprintf(stderr, "release: warning: the launcher %s %s\n", launcher.u8string().c_str(), mismatch.c_str());
+}
+
 bool Release::PublishedLauncherDigest(ContentDigest& digest, std::string& error) const {
     fs::path path;
     if (!previous_.list.launcher.content.present && !PublishedLauncherPath(previous_, path)) {
@@ -377,6 +380,7 @@ bool Release::PublishLauncher(std::string& error) {
         return false;
     }
     WarnIfUnstripped(options_.launcher, bytes);
+    if (signing_.sign) WarnIfUnprotected(options_.launcher, bytes);
     list_.has_launcher = true;
     list_.launcher.hash = Md5ToHex(Md5Bytes(bytes.data(), bytes.size()));
     if (!ContentDigestOf(bytes, list_.launcher.content, error)) return false;
@@ -411,37 +415,41 @@ bool Release::Commit(std::string& error) {
     }
     std::string companion = FileListHashCompanion(xml);
     std::string signature;
-    if (signing_.sign) {
-        if (!SignRelease(signing_.pem, xml, signing_.signature, error)) return false;
-        signature = EncodeReleaseSignature(signing_.signature);
-    }
+    if (signing_.sign && !SignList(signing_, xml, signature, error)) return false;
     const fs::path& root = options_.root;
     fs::path list_tmp = root / ".filelist.xml.new", hash_tmp = root / ".filelist.xml.hash.new";
     fs::path sig_tmp = root / ".filelist.xml.sig.new";
     TempFolder list_guard(list_tmp), hash_guard(hash_tmp), sig_guard(sig_tmp);
-    if (!WriteBytes(list_tmp, container.data(), container.size()) ||
-        !WriteBytes(hash_tmp, companion.data(), companion.size()) ||
-        (signing_.sign && !WriteBytes(sig_tmp, signature.data(), signature.size()))) {
+    if (!WriteFlushed(list_tmp, container.data(), container.size()) ||
+        !WriteFlushed(hash_tmp, companion.data(), companion.size()) ||
+        (signing_.sign && !WriteFlushed(sig_tmp, signature.data(), signature.size()))) {
         error = "cannot write the file list into " + root.u8string();
         return false;
     }
+    // The version's objects reach the disk under their names before any list names them.
     std::error_code ec;
     fs::path version_folder = root / VersionFolderName(version_);
-    fs::rename(staging_, version_folder, ec);
-    if (ec) {
-        error = "cannot move the new version into place: " + ec.message();
+    if (!FlushFolderTree(staging_)) {
+        error = "cannot flush " + staging_.u8string() + " to the disk";
         return false;
     }
+    fs::rename(staging_, version_folder, ec);
+    if (ec || !FlushFolder(root)) {
+        error = "cannot move the new version into place: " + (ec ? ec.message() : "the folder does not flush");
+        return false;
+    }
+    // The serial is recorded before the signature that uses it goes live, so that no
+    // crash lets a later signature use it again.
+    if (signing_.sign && !WriteKeySerial(signing_.serial_path, signing_.signature.serial, error)) return false;
     // The list goes live before its companion: a launcher that meets the old companion
     // with the new list only downloads the list once more. The signature comes last; a
     // launcher that meets it with the other list refuses that run, and the next run finds
     // both in place.
-    fs::rename(list_tmp, root / kFileListName, ec);
-    if (!ec) fs::rename(hash_tmp, root / kFileListHashName, ec);
-    if (!ec && signing_.sign) fs::rename(sig_tmp, root / kFileListSigName, ec);
-    if (!ec && signing_.remove_stale) fs::remove(root / kFileListSigName, ec);
-    if (ec) {
-        error = "cannot replace the file list: " + ec.message();
+    bool moved = MoveFileOver(list_tmp, root / kFileListName) && MoveFileOver(hash_tmp, root / kFileListHashName) &&
+                 (!signing_.sign || MoveFileOver(sig_tmp, root / kFileListSigName));
+    if (moved && signing_.remove_stale) moved = fs::remove(root / kFileListSigName, ec) && !ec;
+    if (!moved || !FlushFolder(root)) {
+        error = "cannot replace the file list in " + root.u8string();
         return false;
     }
     list_guard.Release();
@@ -503,69 +511,8 @@ bool Release::Run(std::string& error) {
     if (!options_.quiet) {
         std::fprintf(stderr, "release: published %s (%zu files, %zu changed, %zu diffs)\n",
                      VersionFolderName(version_).c_str(), files.size(), changed_, diffs_);
-        if (signing_.sign) {
-            std::fprintf(stderr, "release: signed as release serial %llu\n",
-                         static_cast<unsigned long long>(signing_.signature.serial));
-        }
     }
-    return true;
-}
-
-// Settles signing before any work: the key must load, and the serial continues the
-// root's, so that launchers, which refuse a serial lower than one they have seen, accept
-// the release.
-bool PlanSigning(const ReleaseOptions& options, SigningPlan& plan, std::string& error) {
-    bool root_signed = false;
-    ReleaseSignature last;
-    const bool readable = ReadRootSignature(options.root, root_signed, last, error);
-    // Going unsigned removes whatever signature file is there, readable or not.
-    if (options.unsigned_release) {
-        error.clear();
-        plan.remove_stale = root_signed;
-        return true;
-    }
-    if (!readable) return false;
-    if (options.sign_key.empty()) {
-        if (root_signed) {
-            error = "the current release in " + options.root.u8string() +
-                    " is signed (" + kFileListSigName +
-                    "); sign this one with --sign-key, or give --unsigned to publish unsigned"
-                    " from now on";
-            return false;
-        }
-        return true;
-    }
-    // Everything in the root gets uploaded and served.
-    std::error_code ec;
-    fs::path root = fs::weakly_canonical(fs::absolute(options.root, ec), ec);
-    if (!root.has_filename()) root = root.parent_path();  // "root/" before it exists
-    const fs::path key_path = fs::weakly_canonical(fs::absolute(options.sign_key, ec), ec);
-    if (!root.empty() && !key_path.empty() &&
-        std::mismatch(root.begin(), root.end(), key_path.begin(), key_path.end()).first == root.end()) {
-        error = "the signing key must not lie inside the patch root, which is served: " +
-                options.sign_key.u8string();
-        return false;
-    }
-    ReleasePublicKey key{};
-    Sha256Digest key_digest{};
-    if (!ReadSigningKey(options.sign_key, plan.pem, key, error) ||
-        !Sha256Of(key.data(), key.size(), key_digest, error))
-        return false;
-    if (root_signed && last.serial == UINT64_MAX) {
-        error = "the root's release serial cannot grow any further";
-        return false;
-    }
-    const std::string channel = "live";
-    if (!Sha256Of(channel.data(), channel.size(), plan.signature.channel_id, error)) return false;
-    plan.sign = true;
-    plan.signature.serial = root_signed ? last.serial + 1 : 1;
-    if (options.expires_days > 0)
-        plan.signature.expires = uint64_t(std::time(nullptr)) + uint64_t(options.expires_days) * 86400;
-    if (root_signed && last.key_id != KeyIdFromDigest(key_digest) && !options.quiet) {
-        std::fprintf(stderr,
-                     "release: note: the previous release was signed with another key; "
-                     "launchers that hold only that key will refuse this release\n");
-    }
+    if (signing_.sign) ReportSignature(signing_, "release", options_.quiet);
     return true;
 }
 
@@ -581,7 +528,9 @@ int RunRelease(const ReleaseOptions& options, std::string& error) {
     PatchRoot previous;
     if (!LoadPatchRoot(options.root, previous, error)) return 0;
     SigningPlan signing;
-    if (!PlanSigning(options, signing, error)) return 0;
+    if (!PlanSigning(options.root, options.signing, options.unsigned_release, "release", options.quiet, signing,
+                     error))
+        return 0;
     Release release(options, previous, signing);
     return release.Run(error) ? 1 : 0;
 }

@@ -1,5 +1,7 @@
 #pragma once
 // velm-publish release: publishes the next version of a client into a patch root.
+#include "signing_plan.h"
+
 #include <filesystem>
 #include <string>
 
@@ -14,9 +16,8 @@ struct ReleaseOptions {
     // Older versions listed per file besides the current one; a history never ends before
     // the version whose root holds the full file, whatever this says.
     size_t max_history = 30;
-    // Private key PEM: sign the release ("filelist.xml.sig", with the root's next serial).
-    std::filesystem::path sign_key;
-    int expires_days = 0;  // 0: the signature never expires
+    // With a key: sign the release ("filelist.xml.sig", with the next serial).
+    SigningOptions signing;
     // Publish unsigned into a root whose current release is signed (its signature goes).
     bool unsigned_release = false;
     bool quiet = false;
@@ -28,8 +29,10 @@ struct ReleaseOptions {
 size_t DefaultReleaseJobs();
 
 // 1 on success; 0 with a reason in error. A failed run leaves the previous release as
-// it was. An unsigned run into a root whose release is signed is refused unless
-// unsigned_release says so: launchers that hold the key would refuse every update.
+// it was; a successful one has its list, companion, signature and objects on the disk
+// (flushed) when it returns. An unsigned run into a root whose release is signed is
+// refused unless unsigned_release says so: launchers that hold the key would refuse
+// every update.
 int RunRelease(const ReleaseOptions& options, std::string& error);
 
 }  // namespace velm::publish

@@ -7,6 +7,7 @@
 #include "script_file.h"
 #include "sha256.h"
 #include "signing.h"
+#include "signing_plan.h"
 
 #include "formats/cmp_container.h"
 #include "common/text.h"
@@ -31,6 +32,7 @@ public:
     void CheckLauncher();
     void CheckScript();
     void CheckSignature(const VerifyOptions& options, uint64_t now);
+    void CheckChannel(const ReleaseSignature& signature, const std::wstring& channel);
 
 private:
     void Problem(const std::string& text) { report_.problems.push_back(text); }
@@ -198,13 +200,26 @@ std::string Hex(const uint8_t* bytes, size_t size) {
     return text;
 }
 
-std::string UtcText(uint64_t seconds) {
-    const std::time_t time = std::time_t(seconds);
-    const std::tm* utc = uint64_t(time) == seconds ? std::gmtime(&time) : nullptr;
-    char text[32];
-    if (!utc || !std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", utc))
-        return std::to_string(seconds) + " s after 1970";
-    return text;
+// A version 1 signature names no channel and counts as one for "live".
+void Verifier::CheckChannel(const ReleaseSignature& signature, const std::wstring& channel) {
+    report_.channel = channel;
+    const std::string name = WideToUtf8(channel);
+    const std::string sig = kFileListSigName;
+    if (signature.version == kReleaseSignatureVersion1) {
+        report_.channel_matches = channel == kDefaultReleaseChannel;
+        if (!report_.channel_matches)
+            Problem(sig + " is a version 1 signature, which counts only for the channel live, not \"" + name + "\"");
+        return;
+    }
+    Sha256Digest id{};
+    std::string error;
+    if (!Sha256Of(name.data(), name.size(), id, error)) {
+        Problem(error);
+        return;
+    }
+    report_.channel_matches = id == signature.channel_id;
+    if (!report_.channel_matches)
+        Problem(sig + " was made for another channel than \"" + name + "\" (launchers that follow it refuse this release)");
 }
 
 void Verifier::CheckSignature(const VerifyOptions& options, uint64_t now) {
@@ -225,7 +240,6 @@ void Verifier::CheckSignature(const VerifyOptions& options, uint64_t now) {
     const std::wstring unvouched = FindUnvouchedObject(root_.list);
     if (!unvouched.empty())
         Problem("launchers that hold the key refuse this list: " + WideToUtf8(unvouched));
-    if (!kSigningAvailable) return;
     const std::string sig = kFileListSigName;
     Sha256Digest list_digest{};
     if (!Sha256Of(root_.xml.data(), root_.xml.size(), list_digest, error)) {
@@ -236,7 +250,8 @@ void Verifier::CheckSignature(const VerifyOptions& options, uint64_t now) {
         Problem(sig + " belongs to another file list (launchers that hold the key refuse this release)");
     if (signature.expires != 0 && signature.expires <= now)
         Problem(sig + " expired at " + UtcText(signature.expires));
-    if (!options.has_key) return;
+    CheckChannel(signature, options.channel);
+    if (!options.has_key || !kSigningAvailable) return;
     Sha256Digest key_digest{};
     if (!Sha256Of(options.key.data(), options.key.size(), key_digest, error)) {
         Problem(error);
@@ -260,9 +275,11 @@ void Verifier::CheckSignature(const VerifyOptions& options, uint64_t now) {
 std::string SignatureSummary(const VerifyReport& report) {
     if (!report.signed_release) return "signature: none (the release is not signed)";
     const ReleaseSignature& s = report.signature;
+    const std::string channel = WideToUtf8(report.channel);
     std::string text = "signature: release serial " + std::to_string(s.serial) + ", expires " +
-                       (s.expires == 0 ? std::string("never") : UtcText(s.expires)) +
-                       ", key id " + Hex(s.key_id.data(), s.key_id.size());
+                       (s.expires == 0 ? std::string("never") : UtcText(s.expires)) + ", channel " +
+                       (report.channel_matches ? channel : "other than " + channel) + ", key id " +
+                       Hex(s.key_id.data(), s.key_id.size());
     if (!kSigningAvailable) return text + "; not checked: " + kSigningUnavailable;
     if (!report.key_given) return text + "; not checked against a key (give --public-key)";
     if (!report.signature_checked) return text + "; does not verify with the given key";

@@ -15,6 +15,8 @@ struct VerifyOptions {
     // there is checked against the list but not against any key.
     bool has_key = false;
     ReleasePublicKey key{};
+    // The channel the launchers in question follow.
+    std::wstring channel = kDefaultReleaseChannel;
     bool quiet = false;
 };
 
@@ -27,14 +29,16 @@ struct VerifyReport {
     ReleaseSignature signature;
     bool key_given = false;
     bool signature_checked = false;  // and it verified with the given key
+    std::wstring channel;  // the channel it was checked against
+    bool channel_matches = false;
 };
 
 // Fills report; returns 1 when the root could be read at all (problems may still be
 // listed), 0 with a reason in error when it could not.
 int RunVerify(const VerifyOptions& options, VerifyReport& report, std::string& error);
 
-// One line on the signature for the operator: serial, expiry, key id and whether the
-// signature itself was checked.
+// One line on the signature for the operator: serial, expiry, channel, key id and
+// whether the signature itself was checked.
 std::string SignatureSummary(const VerifyReport& report);
 
 }  // namespace velm::publish
