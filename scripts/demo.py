@@ -6,20 +6,24 @@ Everything runs on 127.0.0.1 under build/demo:
      edited data file, an unchanged one, a large new one under a Chinese name, and the
      demo game, a stand-in for the real client);
   2. velm-publish releases both into the patch root (www/qv_test/Patch/Client_Output),
-     with the launcher itself, and verifies the root; a server list in code page 936
+     with the launcher itself, signed with the demo's release key (made on the first run
+     and kept in keys/ across runs, with the serial record beside it), and verifies the
+     root; a server list in code page 936
      and a news page go beside it; nginx serves it all (slowed down so the run can be
      watched), a small recording server takes the statistics reports;
   3. v1 is installed (install/) with a copy of VelmLauncher.exe pointed at those servers
-     (velm-retarget), and the launcher is started under Wine: it downloads the file list,
-     patches and downloads what changed, lists the realms and servers, and its start
+     and holding the public key (velm-retarget), and the launcher is started under Wine:
+     it downloads the file list, checks its signature, patches and downloads what changed, lists the realms and servers, and its start
      button starts the demo game with the chosen server's command line.
 On the user's display the player does the clicking; without one, a private Xvfb is used,
 the demo player program (tests/ui) clicks as a player would, and screenshots are taken.
-Finally the demo checks that the installation equals release v2 and prints what happened.
+Finally the demo checks that the installation equals release v2 and prints what happened,
+with the launcher's line on the release it verified.
 """
 import filecmp
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -32,6 +36,10 @@ from recording_server import RecordingServer  # noqa: E402
 from wine_launcher import WIN, WINE_RUN, retarget_launcher, start_xvfb, windows_path  # noqa: E402
 
 DEMO = os.path.join(ROOT, "build", "demo")
+# The release key outlives the demo's other files: its serial record beside it keeps every
+# run's releases above those the demo installation's registry copy has accepted.
+KEYS = os.path.join(DEMO, "keys")
+SIGN_KEY = os.path.join(KEYS, "release.pem")
 PUBLISH = os.path.join(ROOT, "build", "release", "velm-publish")
 PREFIX = os.path.join(ROOT, "build", "demo-wineprefix")
 PATCH_PATH = "qv_test/Patch/Client_Output"
@@ -87,10 +95,32 @@ def make_clients(clients):
     write(os.path.join(clients, "v2", "VelmGame", "Data", "地图", "新区.pak"), rng.randbytes(20 << 20))
 
 
+def release_key():
+    """The demo's public key text, the key made on first use. A new key starts its serials
+    afresh, so the demo Wine prefix, whose registry remembers the serial accepted last,
+    starts afresh with it."""
+    if not os.path.exists(SIGN_KEY):
+        os.makedirs(KEYS, exist_ok=True)
+        shutil.rmtree(PREFIX, ignore_errors=True)
+        subprocess.run([PUBLISH, "keygen", "--out", SIGN_KEY], check=True, stdout=subprocess.DEVNULL)
+    return subprocess.run([PUBLISH, "public-key", "--key", SIGN_KEY], check=True,
+                          capture_output=True, text=True).stdout.strip()
+
+
 def publish(patch_root, base_url, client, launcher):
     subprocess.run([PUBLISH, "release", "--root", patch_root, "--base-url", base_url,
-                    "--client", client, "--launcher", launcher], check=True,
-                   stdout=subprocess.DEVNULL)
+                    "--client", client, "--launcher", launcher, "--sign-key", SIGN_KEY, "--quiet"],
+                   check=True, stdout=subprocess.DEVNULL)
+
+
+def verified_release_line(log_path):
+    """The launcher's "Release N verified." line from its log (UTF-16LE), or None."""
+    if not os.path.exists(log_path):
+        return None
+    with open(log_path, "rb") as f:
+        text = f.read().decode("utf-16", errors="replace")
+    found = re.findall(r"Release \d+ verified\.", text)
+    return found[-1] if found else None
 
 
 def write_server_list(path):
@@ -110,7 +140,7 @@ def write_news(path):
 """.encode("utf-8"))
 
 
-def deployment_texts(patch_url, record_url):
+def deployment_texts(patch_url, record_url, public_key):
     return {
         143: f"{patch_url}/{PATCH_PATH}/filelist.xml",
         205: f"{patch_url}/qv_test/Patch/loginserver.txt",
@@ -123,6 +153,7 @@ def deployment_texts(patch_url, record_url):
         901: f"{record_url}/reg/register.jsp?game=qv",
         902: f"{record_url}/index.shtml",
         903: f"{record_url}/download/index.shtml",
+        904: public_key,
     }
 
 
@@ -170,7 +201,12 @@ def main():
     for tool in (PUBLISH, os.path.join(WIN, "VelmLauncher.exe"), os.path.join(WIN, "velm-demo-game.exe")):
         if not os.path.exists(tool):
             sys.exit(f"demo: {tool} is missing; run scripts/build.sh first")
-    shutil.rmtree(DEMO, ignore_errors=True)
+    if os.path.isdir(DEMO):
+        for name in os.listdir(DEMO):
+            if name != os.path.basename(KEYS):
+                path = os.path.join(DEMO, name)
+                shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
+    public_key = release_key()
     www = os.path.join(DEMO, "www")
     patch_root = os.path.join(www, *PATCH_PATH.split("/"))
     install = os.path.join(DEMO, "install")
@@ -187,15 +223,15 @@ def main():
     try:
         say(f"nginx serves {www} at {patch.url}; reports go to {recorder.url}")
         published_launcher = os.path.join(DEMO, "VelmLauncher.exe")
-        retarget_launcher(published_launcher, deployment_texts(patch.url, recorder.url), env)
+        retarget_launcher(published_launcher, deployment_texts(patch.url, recorder.url, public_key), env)
 
         say("making the demo client in two versions")
         make_clients(clients)
         base_url = f"{patch.url}/{PATCH_PATH}"
         for version in ("v1", "v2"):
-            say(f"velm-publish release {version}")
+            say(f"velm-publish release {version}, signed with {SIGN_KEY}")
             publish(patch_root, base_url, os.path.join(clients, version), published_launcher)
-        subprocess.run([PUBLISH, "verify", "--root", patch_root], check=True)
+        subprocess.run([PUBLISH, "verify", "--root", patch_root, "--public-key", public_key], check=True)
         write_server_list(os.path.join(www, "qv_test", "Patch", "loginserver.txt"))
         write_news(os.path.join(www, "content", "launcher", "launcher.shtml"))
 
@@ -232,11 +268,14 @@ def main():
         for r in recorder.requests():
             print(f"  {r['method']} {r['path']}  {r['body']}")
         log_path = os.path.join(install, "launcher.log")
+        verified = verified_release_line(log_path)
+        say(f"the launcher's log says: {verified}" if verified else
+            "the launcher's log has no verified release")
         if os.path.exists(log_path):
             say(f"the launcher's log: {log_path}")
         if xvfb:
             say(f"screenshots in {shots}")
-        return 0 if not wrong and os.path.exists(record) else 1
+        return 0 if not wrong and os.path.exists(record) and verified else 1
     finally:
         if launcher and launcher.poll() is None:
             launcher.kill()
