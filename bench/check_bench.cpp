@@ -29,6 +29,7 @@
 #include "formats/diff_file.h"
 #include "formats/file_list.h"
 #include "formats/hash_cache.h"
+#include "update/file_check_ahead.h"
 #include "update/update_planning.h"
 
 namespace {
@@ -78,8 +79,11 @@ int Check(const std::string& base, const std::string& list, const std::string& c
     const double parsed = Since(start);
     std::vector<velm::PlannedJob> jobs;
     std::vector<velm::PatchGroup> groups;
-    for (const velm::FileEntry& entry : document.entries)
-        velm::PlanEntry(entry, document.url_roots, cache, false, jobs, groups);
+    {
+        velm::FileCheckAhead checks(document.entries, cache, false);
+        for (size_t i = 0; i < document.entries.size(); ++i)
+            velm::PlanCheckedEntry(document.entries[i], checks.Take(i), document.url_roots, cache, jobs, groups);
+    }
     const double checked = Since(start);
     std::fprintf(stderr, "cache load %.3f s, list read %.3f s, files checked %.3f s\n", loaded, parsed - loaded,
                  checked - parsed);

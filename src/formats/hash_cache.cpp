@@ -32,7 +32,7 @@ uint32_t ReadHalf(const pugi::xml_node& node, const wchar_t* name) {
     return uint32_t(value);
 }
 
-bool HashFile(const std::wstring& path, std::wstring& hash, const std::atomic<bool>* cancelled) {
+bool HashPath(const std::wstring& path, std::wstring& hash, const std::atomic<bool>* cancelled) {
     Md5Digest digest;
     if (!Md5File(path, digest, cancelled)) return false;
     hash = Md5ToHex(digest);
@@ -113,42 +113,61 @@ int HashCache::SaveLocalHashCache(const std::wstring& path) {
     return 1;
 }
 
+CacheLookup HashCache::Lookup(const std::wstring& name) const {
+    CacheLookup lookup;
+    // A file whose time cannot be read (a missing one above all) is never vouched for: an
+    // entry stored without a time holds 0 too and would match it.
+    const bool have_time = FileWriteTime(base_ + name, lookup.file_time);
+    if (!have_time) lookup.file_time = 0;
+    const std::wstring key = KeyOf(name);
+    std::lock_guard<std::mutex> guard(lock_);
+    auto found = entries_.find(key);
+    if (found == entries_.end()) return lookup;
+    if (have_time && found->second.time == lookup.file_time) {
+        lookup.verdict = CacheLookup::Verdict::kCurrent;
+        lookup.hash = found->second.hash;
+    } else {
+        lookup.verdict = CacheLookup::Verdict::kChanged;
+        lookup.stored_time = found->second.time;
+    }
+    return lookup;
+}
+
+void HashCache::LogRecompute(const std::wstring& name, const CacheLookup& lookup) const {
+    LauncherLog& log = LauncherLog::Instance();
+    const std::wstring full_path = base_ + name;
+    if (lookup.verdict == CacheLookup::Verdict::kChanged) {
+        log.Write(L"timestamp different recalc md5. \n");
+        log.Write(L"%ls local timestamp = %u %u\n", full_path.c_str(), unsigned(lookup.file_time >> 32),
+                  unsigned(lookup.file_time & 0xFFFFFFFFu));
+        log.Write(L"%ls xml   timestamp = %u %u\n", full_path.c_str(), unsigned(lookup.stored_time >> 32),
+                  unsigned(lookup.stored_time & 0xFFFFFFFFu));
+    } else if (lookup.verdict == CacheLookup::Verdict::kNotCached) {
+        log.Write(L"%ls file not found in hash cache recalc md5. \n", full_path.c_str());
+    }
+}
+
+bool HashCache::HashFile(const std::wstring& name, std::wstring& hash) const {
+    return HashPath(base_ + name, hash, cancelled_);
+}
+
 int HashCache::GetLocalFileHash(const std::wstring& name, std::wstring& hash, bool& recompute) {
-    std::wstring full_path = base_ + name;
     if (!recompute) {
-        uint64_t time = 0;
-        // A file whose time cannot be read (a missing one above all) is never vouched
-        // for: an entry stored without a time holds 0 too and would match it.
-        const bool have_time = FileWriteTime(full_path, time);
-        if (!have_time) time = 0;
-        LauncherLog& log = LauncherLog::Instance();
-        std::unique_lock<std::mutex> guard(lock_);
-        auto found = entries_.find(KeyOf(name));
-        if (have_time && found != entries_.end() && found->second.time == time) {
-            hash = found->second.hash;
+        CacheLookup lookup = Lookup(name);
+        if (lookup.verdict == CacheLookup::Verdict::kCurrent) {
+            hash = std::move(lookup.hash);
             return 1;
         }
-        if (found != entries_.end()) {
-            uint64_t stored = found->second.time;
-            guard.unlock();
-            log.Write(L"timestamp different recalc md5. \n");
-            log.Write(L"%ls local timestamp = %u %u\n", full_path.c_str(), unsigned(time >> 32),
-                      unsigned(time & 0xFFFFFFFFu));
-            log.Write(L"%ls xml   timestamp = %u %u\n", full_path.c_str(), unsigned(stored >> 32),
-                      unsigned(stored & 0xFFFFFFFFu));
-        } else {
-            guard.unlock();
-            log.Write(L"%ls file not found in hash cache recalc md5. \n", full_path.c_str());
-        }
+        LogRecompute(name, lookup);
         recompute = true;
     }
-    return HashFile(full_path, hash, cancelled_) ? 1 : 0;
+    return HashFile(name, hash) ? 1 : 0;
 }
 
 int HashCache::UpdateHashCacheEntry(const std::wstring& full_path, const std::wstring& hash) {
     HashCacheEntry entry;
     entry.hash = hash;
-    if (entry.hash.empty() && !HashFile(full_path, entry.hash, cancelled_)) return 0;
+    if (entry.hash.empty() && !HashPath(full_path, entry.hash, cancelled_)) return 0;
     if (!FileWriteTime(full_path, entry.time)) return 0;
     size_t at = base_.empty() ? std::wstring::npos : full_path.find(base_);
     entry.name = at == std::wstring::npos ? full_path : full_path.substr(at + base_.size());

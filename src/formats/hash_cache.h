@@ -20,6 +20,19 @@ struct HashCacheEntry {
     std::wstring name;  // relative to the client base directory, as the file list spells it
 };
 
+// What the cache says of one installed file from its last-write time alone.
+struct CacheLookup {
+    enum class Verdict {
+        kCurrent,    // cached and the time is unchanged: hash holds the cached hash
+        kChanged,    // cached under another time (or the time cannot be read)
+        kNotCached,
+    };
+    Verdict verdict = Verdict::kNotCached;
+    std::wstring hash;
+    uint64_t file_time = 0;    // 0 when the file's time cannot be read
+    uint64_t stored_time = 0;  // the cached time, for kChanged
+};
+
 class HashCache {
 public:
     // Keys longer than this are not stored.
@@ -40,6 +53,15 @@ public:
     // else computed (recompute is then set, so the caller stores it back). With
     // recompute set on entry the cache is not consulted. 0 when the file cannot be hashed.
     int GetLocalFileHash(const std::wstring& name, std::wstring& hash, bool& recompute);
+
+    // The steps of GetLocalFileHash, for callers that hash files on several threads and
+    // consume the results in list order. Lookup takes the file's time without opening
+    // it. LogRecompute writes the lines that say why a file is hashed again; the caller
+    // writes them where the sequential check would, in list order. HashFile hashes
+    // base + name and gives up when the cancel flag is set.
+    CacheLookup Lookup(const std::wstring& name) const;
+    void LogRecompute(const std::wstring& name, const CacheLookup& lookup) const;
+    bool HashFile(const std::wstring& name, std::wstring& hash) const;
 
     // Stores the hash of a file (computed here when hash is empty) with its current
     // last-write time. 0 when the file cannot be hashed or its time read.

@@ -11,6 +11,10 @@
 #include "common/md5.h"
 #include "common/text.h"
 
+#ifdef _WIN32
+#include "common/handle_win32.h"
+#endif
+
 namespace velm {
 namespace {
 
@@ -106,6 +110,37 @@ TEST_F(HashCacheTest, ATouchedFileLogsBothTimestampsAndIsHashedAgain) {
     EXPECT_EQ(Count(log, L"timestamp different recalc md5. \r\n"), 1u);
     EXPECT_EQ(Count(log, L"/a.txt local timestamp = "), 1u);
     EXPECT_EQ(Count(log, L"/a.txt xml   timestamp = "), 1u);
+}
+
+// The time comes from the file system's record of the file, so a check never opens a file
+// whose time is unchanged (on Windows even one another program holds open without
+// sharing); the time alone decides, so a rewrite at the same size under a new time is
+// hashed again.
+TEST_F(HashCacheTest, TheTimeAloneDecidesAndIsTakenWithoutOpeningTheFile) {
+    HashCache cache(base_);
+    ASSERT_EQ(cache.UpdateHashCacheEntry(base_ + L"/a.txt", L""), 1);
+    uint64_t time = 0;
+    ASSERT_TRUE(FileWriteTime(base_ + L"/a.txt", time));
+    Write(L"/a.txt", "omega");  // as long as "alpha"
+    ASSERT_TRUE(SetFileWriteTime(base_ + L"/a.txt", time));
+    {
+#ifdef _WIN32
+        UniqueHandle held(CreateFileW((base_ + L"/a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+#endif
+        std::wstring hash;
+        bool recompute = false;
+        ASSERT_EQ(cache.GetLocalFileHash(L"/a.txt", hash, recompute), 1);
+        EXPECT_FALSE(recompute);
+        EXPECT_EQ(hash, HexOf("alpha"));
+    }
+    ASSERT_TRUE(SetFileWriteTime(base_ + L"/a.txt", time + 10000000));
+    std::wstring hash;
+    bool recompute = false;
+    ASSERT_EQ(cache.GetLocalFileHash(L"/a.txt", hash, recompute), 1);
+    EXPECT_TRUE(recompute);
+    EXPECT_EQ(hash, HexOf("omega"));
 }
 
 TEST_F(HashCacheTest, NamesDifferingInCaseShareOneEntryAndSaveSortsByLowerCaseName) {
