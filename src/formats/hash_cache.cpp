@@ -2,7 +2,9 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cwchar>
 #include <vector>
 
 #include "common/file_io.h"
@@ -10,6 +12,7 @@
 #include "common/log.h"
 #include "common/md5.h"
 #include "common/text.h"
+#include "formats/hash_cache_scan.h"
 
 namespace velm {
 namespace {
@@ -24,8 +27,7 @@ bool IsHexDigest(const std::wstring& text) {
 }
 
 // An unsigned 32-bit decimal attribute; anything else reads as 0, as a missing one does.
-uint32_t ReadHalf(const pugi::xml_node& node, const wchar_t* name) {
-    const wchar_t* text = node.attribute(name).value();
+uint32_t ReadHalf(const wchar_t* text) {
     wchar_t* end = nullptr;
     unsigned long long value = std::wcstoull(text, &end, 10);
     if (end == text || *end != 0 || value > 0xFFFFFFFFull) return 0;
@@ -39,32 +41,81 @@ bool HashPath(const std::wstring& path, std::wstring& hash, const std::atomic<bo
     return true;
 }
 
+wchar_t FoldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? wchar_t(c + 32) : c; }
+
 }  // namespace
 
-std::wstring HashCache::KeyOf(const std::wstring& name) { return AsciiLower(name); }
+size_t HashCache::KeyHash::operator()(const std::wstring& name) const {
+    // FNV-1a over the folded characters.
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (wchar_t c : name) hash = (hash ^ uint64_t(uint32_t(FoldAscii(c)))) * 0x100000001b3ull;
+    return size_t(hash);
+}
+
+bool HashCache::KeyEqual::operator()(const std::wstring& a, const std::wstring& b) const {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+    return true;
+}
+
+bool HashCache::KeyLess(const std::wstring& a, const std::wstring& b) {
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        const wchar_t x = FoldAscii(a[i]), y = FoldAscii(b[i]);
+        if (x != y) return x < y;
+    }
+    return a.size() < b.size();
+}
+
+void HashCache::Store(std::wstring name, uint64_t time, std::wstring hash) {
+    auto found = entries_.find(name);
+    if (found == entries_.end()) {
+        entries_.emplace(std::move(name), Stored{time, std::move(hash)});
+        return;
+    }
+    if (found->first != name) {
+        auto node = entries_.extract(found);
+        node.key() = std::move(name);
+        found = entries_.insert(std::move(node)).position;
+    }
+    found->second = Stored{time, std::move(hash)};
+}
+
+void HashCache::StoreLoaded(const wchar_t* name, const wchar_t* hash, const wchar_t* low, const wchar_t* high) {
+    std::wstring upper = AsciiUpper(hash);
+    const size_t length = std::wcslen(name);
+    if (length == 0 || length > kMaxKeyChars || !IsHexDigest(upper)) return;
+    Store(name, uint64_t(ReadHalf(high)) << 32 | ReadHalf(low), std::move(upper));
+}
 
 int HashCache::LoadLocalHashCache(const std::wstring& path) {
     std::lock_guard<std::mutex> guard(lock_);
     entries_.clear();
+    const CacheScanResult scanned = ScanHashCacheFile(path, kMaxFileBytes, [this](const ScannedCacheEntry& entry) {
+        StoreLoaded(entry.name.c_str(), entry.hash.c_str(), entry.datetime_low.c_str(), entry.datetime_hi.c_str());
+    });
+    if (scanned == CacheScanResult::kRead) return 1;
+    entries_.clear();
+    return scanned == CacheScanResult::kNotPlain && LoadDocument(path) ? 1 : 0;
+}
+
+// The general reader, for a cache file the quick one leaves to it.
+bool HashCache::LoadDocument(const std::wstring& path) {
     std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(path, bytes, kMaxFileBytes)) return 0;
+    if (!ReadWholeFile(path, bytes, kMaxFileBytes)) return false;
     pugi::xml_document document;
-    if (!document.load_buffer(bytes.data(), bytes.size(), pugi::parse_default, pugi::encoding_auto)) return 0;
+    if (!document.load_buffer(bytes.data(), bytes.size(), pugi::parse_default, pugi::encoding_auto)) return false;
     pugi::xml_node root = document.child(L"Root");
-    if (!root || std::wstring(root.attribute(L"version").value()) != kVersion) return 0;
+    if (!root || std::wstring(root.attribute(L"version").value()) != kVersion) return false;
     pugi::xml_node list = root.child(L"FileList");
-    if (!list) return 0;
+    if (!list) return false;
     for (pugi::xml_node file = list.first_child(); file; file = file.next_sibling()) {
         if (file.type() != pugi::node_element) continue;
-        HashCacheEntry entry;
-        entry.name = file.attribute(L"name").value();
-        entry.hash = AsciiUpper(file.attribute(L"hash").value());
-        // An entry that could never match a file is dropped: the file is hashed again.
-        if (entry.name.empty() || entry.name.size() > kMaxKeyChars || !IsHexDigest(entry.hash)) continue;
-        entry.time = uint64_t(ReadHalf(file, L"datetime_hi")) << 32 | ReadHalf(file, L"datetime_low");
-        entries_[KeyOf(entry.name)] = std::move(entry);
+        StoreLoaded(file.attribute(L"name").value(), file.attribute(L"hash").value(),
+                    file.attribute(L"datetime_low").value(), file.attribute(L"datetime_hi").value());
     }
-    return 1;
+    return true;
 }
 
 int HashCache::SaveLocalHashCache(const std::wstring& path) {
@@ -79,12 +130,16 @@ int HashCache::SaveLocalHashCache(const std::wstring& path) {
     pugi::xml_node list = root.append_child(L"FileList");
     {
         std::lock_guard<std::mutex> guard(lock_);
-        for (const auto& [key, entry] : entries_) {
+        std::vector<const std::pair<const std::wstring, Stored>*> ordered;
+        ordered.reserve(entries_.size());
+        for (const auto& entry : entries_) ordered.push_back(&entry);
+        std::sort(ordered.begin(), ordered.end(), [](const auto* a, const auto* b) { return KeyLess(a->first, b->first); });
+        for (const auto* entry : ordered) {
             pugi::xml_node file = list.append_child(L"file");
-            file.append_attribute(L"name") = entry.name.c_str();
-            file.append_attribute(L"hash") = entry.hash.c_str();
-            file.append_attribute(L"datetime_low") = unsigned(entry.time & 0xFFFFFFFFu);
-            file.append_attribute(L"datetime_hi") = unsigned(entry.time >> 32);
+            file.append_attribute(L"name") = entry->first.c_str();
+            file.append_attribute(L"hash") = entry->second.hash.c_str();
+            file.append_attribute(L"datetime_low") = unsigned(entry->second.time & 0xFFFFFFFFu);
+            file.append_attribute(L"datetime_hi") = unsigned(entry->second.time >> 32);
         }
     }
     std::wstring temporary = path + L".tmp";
@@ -119,9 +174,8 @@ CacheLookup HashCache::Lookup(const std::wstring& name) const {
     // entry stored without a time holds 0 too and would match it.
     const bool have_time = FileWriteTime(base_ + name, lookup.file_time);
     if (!have_time) lookup.file_time = 0;
-    const std::wstring key = KeyOf(name);
     std::lock_guard<std::mutex> guard(lock_);
-    auto found = entries_.find(key);
+    auto found = entries_.find(name);
     if (found == entries_.end()) return lookup;
     if (have_time && found->second.time == lookup.file_time) {
         lookup.verdict = CacheLookup::Verdict::kCurrent;
@@ -165,16 +219,15 @@ int HashCache::GetLocalFileHash(const std::wstring& name, std::wstring& hash, bo
 }
 
 int HashCache::UpdateHashCacheEntry(const std::wstring& full_path, const std::wstring& hash) {
-    HashCacheEntry entry;
-    entry.hash = hash;
-    if (entry.hash.empty() && !HashPath(full_path, entry.hash, cancelled_)) return 0;
-    if (!FileWriteTime(full_path, entry.time)) return 0;
-    size_t at = base_.empty() ? std::wstring::npos : full_path.find(base_);
-    entry.name = at == std::wstring::npos ? full_path : full_path.substr(at + base_.size());
-    std::wstring key = KeyOf(entry.name);
-    if (key.size() > kMaxKeyChars) return 0;
+    std::wstring stored = hash;
+    if (stored.empty() && !HashPath(full_path, stored, cancelled_)) return 0;
+    uint64_t time = 0;
+    if (!FileWriteTime(full_path, time)) return 0;
+    const size_t at = base_.empty() ? std::wstring::npos : full_path.find(base_);
+    std::wstring name = at == std::wstring::npos ? full_path : full_path.substr(at + base_.size());
+    if (name.size() > kMaxKeyChars) return 0;
     std::lock_guard<std::mutex> guard(lock_);
-    entries_[key] = std::move(entry);
+    Store(std::move(name), time, std::move(stored));
     return 1;
 }
 
@@ -185,9 +238,9 @@ size_t HashCache::Size() const {
 
 bool HashCache::Find(const std::wstring& name, HashCacheEntry& entry) const {
     std::lock_guard<std::mutex> guard(lock_);
-    auto found = entries_.find(KeyOf(name));
+    auto found = entries_.find(name);
     if (found == entries_.end()) return false;
-    entry = found->second;
+    entry = HashCacheEntry{found->second.time, found->second.hash, found->first};
     return true;
 }
 

@@ -8,7 +8,7 @@
 // threads when jobs finish; one lock guards the map for every operation.
 #include <atomic>
 #include <cstdint>
-#include <map>
+#include <unordered_map>
 #include <mutex>
 #include <string>
 
@@ -74,12 +74,31 @@ public:
     size_t Size() const;
     bool Find(const std::wstring& name, HashCacheEntry& entry) const;
 
-    static std::wstring KeyOf(const std::wstring& name);
-
 private:
+    // A name's key is its lower-case form (ASCII letters): names that differ only in
+    // letter case share one entry. Looked up by hash (a check looks up every listed
+    // file); saved in key order.
+    struct KeyHash {
+        size_t operator()(const std::wstring& name) const;
+    };
+    struct KeyEqual {
+        bool operator()(const std::wstring& a, const std::wstring& b) const;
+    };
+    static bool KeyLess(const std::wstring& a, const std::wstring& b);
+    struct Stored {
+        uint64_t time = 0;
+        std::wstring hash;
+    };
+    // Both under the lock. Store replaces the entry of an equal key, its spelling too.
+    void Store(std::wstring name, uint64_t time, std::wstring hash);
+    // One file element of a cache file; one that could never match a file is dropped.
+    void StoreLoaded(const wchar_t* name, const wchar_t* hash, const wchar_t* low, const wchar_t* high);
+    bool LoadDocument(const std::wstring& path);
+
     const std::wstring base_;
     mutable std::mutex lock_;
-    std::map<std::wstring, HashCacheEntry> entries_;
+    // Keyed by the name as last stored.
+    std::unordered_map<std::wstring, Stored, KeyHash, KeyEqual> entries_;
     const std::atomic<bool>* cancelled_ = nullptr;
 };
 

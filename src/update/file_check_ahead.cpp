@@ -11,20 +11,20 @@ constexpr size_t kNobody = size_t(-1);
 
 }  // namespace
 
-size_t FileCheckAhead::DefaultThreads() {
-    return std::clamp<size_t>(std::thread::hardware_concurrency(), 1, kMaxThreads);
+size_t FileCheckAhead::DefaultWorkers() {
+    return std::clamp<size_t>(std::thread::hardware_concurrency(), 1, kMaxAtOnce) - 1;
 }
 
 FileCheckAhead::FileCheckAhead(const std::vector<FileEntry>& entries, HashCache& cache, bool package_mode,
-                               size_t threads)
+                               size_t workers)
     : entries_(entries),
       cache_(cache),
       package_mode_(package_mode),
       findings_(new Finding[entries.size()]),
       awaited_(kNobody) {
-    threads = std::clamp<size_t>(threads, 1, std::max<size_t>(entries.size(), 1));
-    workers_.reserve(threads);
-    for (size_t i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+    workers = std::min(workers, entries.size());
+    workers_.reserve(workers);
+    for (size_t i = 0; i < workers; ++i) workers_.emplace_back([this] { Work(); });
 }
 
 FileCheckAhead::~FileCheckAhead() {
@@ -34,18 +34,22 @@ FileCheckAhead::~FileCheckAhead() {
 
 void FileCheckAhead::Work() {
     platform::LowerCurrentThreadPriority();
-    // Entries are claimed in list order, so the taker finds its next result ready or in
-    // progress, never queued behind others.
-    while (!stop_) {
-        const size_t index = next_++;
-        if (index >= entries_.size()) return;
-        Examine(index);
-        findings_[index].ready = true;
-        if (awaited_ == index) {
-            std::lock_guard<std::mutex> hold(wake_lock_);
-            arrived_.notify_one();
-        }
+    while (!stop_ && ExamineNext()) {
     }
+}
+
+bool FileCheckAhead::ExamineNext() {
+    // Files are claimed in list order, so the owner finds its next result ready or in
+    // progress, never queued behind others.
+    const size_t index = next_++;
+    if (index >= entries_.size()) return false;
+    Examine(index);
+    findings_[index].ready = true;
+    if (awaited_ == index) {
+        std::lock_guard<std::mutex> hold(wake_lock_);
+        arrived_.notify_one();
+    }
+    return true;
 }
 
 void FileCheckAhead::Examine(size_t index) {
@@ -61,7 +65,6 @@ void FileCheckAhead::Examine(size_t index) {
 }
 
 void FileCheckAhead::WaitFor(size_t index) {
-    if (findings_[index].ready) return;
     // Setting awaited_ before testing ready pairs with the worker setting ready before
     // testing awaited_: one of the two sees the other, so no wake-up is lost.
     std::unique_lock<std::mutex> hold(wake_lock_);
@@ -71,7 +74,12 @@ void FileCheckAhead::WaitFor(size_t index) {
 }
 
 LocalFileCheck FileCheckAhead::Take(size_t index) {
-    WaitFor(index);
+    while (!findings_[index].ready) {
+        if (!ExamineNext()) {
+            WaitFor(index);
+            break;
+        }
+    }
     Finding& finding = findings_[index];
     const FileEntry& entry = entries_[index];
     if (finding.skipped) return LocalFileCheck();

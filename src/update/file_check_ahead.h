@@ -7,9 +7,11 @@
 // the log and the hash cache come out as the one-file-at-a-time check leaves them.
 //
 // Threads: the owner (the update thread) constructs it, calls Take with 0, 1, 2... and
-// destroys it. The workers only read the hash cache (under its lock) and hash files; the
-// owner stores recomputed hashes, as planning always has. The workers run below the
-// window's priority.
+// destroys it. Rather than sleep while its next result is still being worked out, the
+// owner examines the next unclaimed files itself, so a check of current files costs no
+// hand-over per file. The workers only read the hash cache (under its lock) and hash
+// files; the owner stores recomputed hashes, as planning always has. The workers run
+// below the window's priority.
 //
 // Stopping: the destructor lets no worker take another file and joins them. A hash in
 // progress ends at its next MiB once the cache's cancel flag is set, which the run sets
@@ -31,15 +33,17 @@ namespace velm {
 
 class FileCheckAhead {
 public:
-    // The hashing threads: one per core, at most this many. More would not help: beyond a
-    // few cores the disk, not MD5, sets the pace, and a spinning disk loses to seeking
-    // between every file read at once.
-    static constexpr size_t kMaxThreads = 4;
-    static size_t DefaultThreads();
+    // Files examined at once (the owner and its workers): one per core, at most this
+    // many. More would not help: beyond a few cores the disk, not MD5, sets the pace, and
+    // a spinning disk loses to seeking between every file read at once.
+    static constexpr size_t kMaxAtOnce = 4;
+    // The workers besides the owner: one fewer than the files examined at once.
+    static size_t DefaultWorkers();
 
-    // Starts the workers. entries and cache must outlive this object.
+    // Starts the workers (none: the owner examines every file in Take). entries and cache
+    // must outlive this object.
     FileCheckAhead(const std::vector<FileEntry>& entries, HashCache& cache, bool package_mode,
-                   size_t threads = DefaultThreads());
+                   size_t workers = DefaultWorkers());
     ~FileCheckAhead();
     FileCheckAhead(const FileCheckAhead&) = delete;
     FileCheckAhead& operator=(const FileCheckAhead&) = delete;
@@ -58,6 +62,8 @@ private:
     };
 
     void Work();
+    // Claims the next file nobody has claimed and examines it; false when none is left.
+    bool ExamineNext();
     void Examine(size_t index);
     void WaitFor(size_t index);
 

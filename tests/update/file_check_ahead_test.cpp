@@ -88,16 +88,17 @@ protected:
         entries_.push_back(entry);
     }
 
-    PlanOutcome PlanInOrder(size_t threads, const std::wstring& tag) {
+    // Sequential: workers < 0.
+    PlanOutcome PlanInOrder(int workers, const std::wstring& tag) {
         HashCache cache(base_);
         EXPECT_EQ(cache.LoadLocalHashCache(kCachePath), 1);
         std::vector<PlannedJob> jobs;
         std::vector<PatchGroup> groups;
         test::CapturedLog log(std::wstring(kRoot) + L"/" + tag + L".log");
-        if (threads == 0) {
+        if (workers < 0) {
             for (const FileEntry& entry : entries_) EXPECT_TRUE(PlanEntry(entry, roots_, cache, false, jobs, groups));
         } else {
-            FileCheckAhead checks(entries_, cache, false, threads);
+            FileCheckAhead checks(entries_, cache, false, size_t(workers));
             for (size_t i = 0; i < entries_.size(); ++i)
                 EXPECT_TRUE(PlanCheckedEntry(entries_[i], checks.Take(i), roots_, cache, jobs, groups));
         }
@@ -172,19 +173,19 @@ TEST_F(FileCheckAheadTest, GivesThePlanLogAndCacheOfTheSequentialCheck) {
     const size_t unreadable = 1;
 #endif
 
-    const PlanOutcome sequential = PlanInOrder(0, L"sequential");
+    const PlanOutcome sequential = PlanInOrder(-1, L"sequential");
     // Full downloads of the changed, the missing and the unreadable files; one diff step
     // for the file still at the older version.
     ASSERT_EQ(sequential.jobs.size(), 4 + unreadable);
     EXPECT_EQ(sequential.groups, std::vector<std::wstring>{L"1/0"});
     EXPECT_EQ(Count(sequential.log, L"timestamp different recalc md5."), 4u);
     EXPECT_EQ(Count(sequential.log, L"file not found in hash cache recalc md5."), 3 + unreadable);
-    for (size_t threads : {1, 2, 5}) {
-        const PlanOutcome parallel = PlanInOrder(threads, FormatText(L"parallel%zu", threads));
-        EXPECT_EQ(parallel.jobs, sequential.jobs) << threads;
-        EXPECT_EQ(parallel.groups, sequential.groups) << threads;
-        EXPECT_EQ(parallel.log, sequential.log) << threads;
-        EXPECT_EQ(parallel.cache, sequential.cache) << threads;
+    for (int workers : {0, 1, 3, 40}) {
+        const PlanOutcome parallel = PlanInOrder(workers, FormatText(L"parallel%d", workers));
+        EXPECT_EQ(parallel.jobs, sequential.jobs) << workers;
+        EXPECT_EQ(parallel.groups, sequential.groups) << workers;
+        EXPECT_EQ(parallel.log, sequential.log) << workers;
+        EXPECT_EQ(parallel.cache, sequential.cache) << workers;
     }
 }
 
