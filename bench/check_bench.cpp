@@ -30,6 +30,7 @@
 #include "formats/file_list.h"
 #include "formats/hash_cache.h"
 #include "update/file_check_ahead.h"
+#include "update/file_list_load.h"
 #include "update/update_planning.h"
 
 namespace {
@@ -70,12 +71,14 @@ int Check(const std::string& base, const std::string& list, const std::string& c
     velm::HashCache cache(velm::Utf8ToWide(base));
     cache.LoadLocalHashCache(velm::Utf8ToWide(cache_path));
     const double loaded = Since(start);
-    std::vector<uint8_t> bytes;
-    if (!velm::ReadWholeFile(velm::Utf8ToWide(list), bytes, velm::kMaxFileListBytes)) return 3;
-    velm::FileListDocument document;
-    std::string error;
-    if (!velm::ParseFileList(std::string(bytes.begin(), bytes.end()), velm::Utf8ToWide(base), document, error))
+    // As the run reads it: the bytes once, every part from the one parse.
+    std::string bytes;
+    velm::LoadedFileList loaded;
+    velm::FileListLoadError error;
+    if (!velm::ReadFileListBytes(velm::Utf8ToWide(list), bytes) ||
+        !velm::LoadFileList(velm::Utf8ToWide(list), &bytes, velm::Utf8ToWide(base), loaded, error))
         return 3;
+    const velm::FileListDocument& document = loaded.document;
     const double parsed = Since(start);
     std::vector<velm::PlannedJob> jobs;
     std::vector<velm::PatchGroup> groups;

@@ -20,6 +20,7 @@ FileHandle OpenFile(const std::wstring& path, FileMode mode);
 
 // Reads at most max_size bytes; false when the file is missing, unreadable or larger.
 bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes, uint64_t max_size);
+bool ReadWholeFile(const std::wstring& path, std::string& bytes, uint64_t max_size);
 
 bool WriteWholeFile(const std::wstring& path, const void* data, size_t size);
 

@@ -5,7 +5,11 @@
 
 #include <pugixml.hpp>
 
-#include <set>
+#include <algorithm>
+#include <deque>
+#include <iterator>
+#include <string_view>
+#include <unordered_set>
 
 
 namespace velm {
@@ -92,11 +96,22 @@ wchar_t FoldCase(wchar_t c) {
     return c;
 }
 
-std::wstring FoldName(const std::wstring& name) {
-    std::wstring out = name;
-    for (wchar_t& c : out) c = FoldCase(c);
-    return out;
-}
+// Names as Windows compares them, for a set of views of the names already taken.
+struct FoldedHash {
+    size_t operator()(std::wstring_view name) const {
+        uint64_t hash = 0xcbf29ce484222325ull;
+        for (wchar_t c : name) hash = (hash ^ uint64_t(uint32_t(FoldCase(c)))) * 0x100000001b3ull;
+        return size_t(hash);
+    }
+};
+struct FoldedEqual {
+    bool operator()(std::wstring_view a, std::wstring_view b) const {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+        return true;
+    }
+};
 
 // Reads a required or optional decimal attribute; false (with error) when it is present
 // but not a number in 0..max.
@@ -248,11 +263,15 @@ int ParseFileList(const std::string& xml, const std::wstring& base_directory,
         }
         document.url_roots.push_back(Wide(url));
     }
-    // Two names that Windows takes for one file would be written over each other.
-    std::set<std::wstring> folded_names;
+    // Two names that Windows takes for one file would be written over each other. The set
+    // views the names where they live: in the entries, which are reserved up front and so
+    // never move, or (for entries left out for want of URL roots) in left_out_names.
+    std::unordered_set<std::wstring_view, FoldedHash, FoldedEqual> taken_names;
+    std::deque<std::wstring> left_out_names;
     auto reject = [&](const std::wstring& name, EntryRejection why) {
         rejected->push_back({name.substr(0, kMaxNameChars), why});
     };
+    document.entries.reserve(std::min<size_t>(std::distance(files.begin(), files.end()), kMaxFileEntries));
     for (pugi::xml_node child : files.children()) {
         if (child.type() != pugi::node_element) continue;
         if (document.entries.size() + (rejected ? rejected->size() : 0) >= kMaxFileEntries) {
@@ -266,7 +285,7 @@ int ParseFileList(const std::string& xml, const std::wstring& base_directory,
         }
         FileEntry entry;
         if (!ReadEntry(child, base_directory, entry, error)) return 0;
-        if (!folded_names.insert(FoldName(entry.name)).second) {
+        if (taken_names.count(entry.name) != 0) {
             if (!rejected) {
                 error = "entry name differs from another only in letter case: " + WideToUtf8(entry.name);
                 return 0;
@@ -281,9 +300,12 @@ int ParseFileList(const std::string& xml, const std::wstring& base_directory,
                 return 0;
             }
             reject(entry.name, EntryRejection::kMissingUrlRoot);
+            left_out_names.push_back(entry.name);
+            taken_names.insert(left_out_names.back());
             continue;
         }
         document.entries.push_back(std::move(entry));
+        taken_names.insert(document.entries.back().name);
     }
     pugi::xml_node launcher = root.child(L"LauncherCompressed");
     if (launcher) {
