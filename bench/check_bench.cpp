@@ -70,7 +70,7 @@ int Check(const std::string& base, const std::string& list, const std::string& c
     const Clock::time_point start = Clock::now();
     velm::HashCache cache(velm::Utf8ToWide(base));
     cache.LoadLocalHashCache(velm::Utf8ToWide(cache_path));
-    const double loaded = Since(start);
+    const double cache_loaded = Since(start);
     // As the run reads it: the bytes once, every part from the one parse.
     std::string bytes;
     velm::LoadedFileList loaded;
@@ -88,7 +88,7 @@ int Check(const std::string& base, const std::string& list, const std::string& c
             velm::PlanCheckedEntry(document.entries[i], checks.Take(i), document.url_roots, cache, jobs, groups);
     }
     const double checked = Since(start);
-    std::fprintf(stderr, "cache load %.3f s, list read %.3f s, files checked %.3f s\n", loaded, parsed - loaded,
+    std::fprintf(stderr, "cache load %.3f s, list read %.3f s, files checked %.3f s\n", cache_loaded, parsed - cache_loaded,
                  checked - parsed);
     std::printf("%.4f %zu\n", checked, jobs.size());
     cache.SaveLocalHashCache(velm::Utf8ToWide(cache_path));

@@ -1,7 +1,8 @@
 // The published file list and its ".hash" companion: whatever the reader accepts must be
 // safe to act on (names that stay inside the folder, every URL root index it implies
 // present), the publisher's writer must give back the same records, and a companion
-// matches exactly the 32 digits of the list's MD5 in any letter case.
+// matches exactly the 32 digits of the list's MD5 in any letter case. A list in UTF-8 is
+// read the same as the same list in UTF-16, which only the general XML parser reads.
 #include "fuzz_support.h"
 
 #include "common/text.h"
@@ -71,6 +72,32 @@ bool SameDocument(const FileListDocument& a, const FileListDocument& b) {
     return true;
 }
 
+// The UTF-8 text as UTF-16LE with its byte-order mark (in place of a UTF-8 one).
+std::string AsUtf16(std::string utf8) {
+    if (utf8.compare(0, 3, "\xEF\xBB\xBF") == 0) utf8.erase(0, 3);
+    std::string bytes = "\xFF\xFE";
+    auto unit = [&](uint32_t u) {
+        bytes.push_back(char(u & 0xFF));
+        bytes.push_back(char(u >> 8));
+    };
+    for (wchar_t c : velm::Utf8ToWide(utf8)) {
+        const uint32_t code = uint32_t(c) & 0x1FFFFF;
+        if (code > 0xFFFF) {
+            unit(0xD800 + ((code - 0x10000) >> 10));
+            unit(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            unit(code);
+        }
+    }
+    return bytes;
+}
+
+bool LooksLikeUtf16(const std::string& xml) {
+    if (xml.size() < 2) return false;
+    const auto b0 = uint8_t(xml[0]), b1 = uint8_t(xml[1]);
+    return (b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF) || b0 == 0 || b1 == 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -87,7 +114,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FileListDocument document;
     std::string error;
-    if (velm::ParseFileList(xml, kBase, document, error) != 1) {
+    const int result = velm::ParseFileList(xml, kBase, document, error);
+    if (!LooksLikeUtf16(xml) && error.find("not valid UTF-8") == std::string::npos) {
+        FileListDocument wide_document;
+        std::string wide_error;
+        const int wide_result = velm::ParseFileList(AsUtf16(xml), kBase, wide_document, wide_error);
+        FUZZ_CHECK(result == wide_result);
+        FUZZ_CHECK(result == 0 || SameDocument(document, wide_document));
+        FUZZ_CHECK(result == 1 || error.compare(0, 9, "XML error") == 0 || error == wide_error);
+    }
+    if (result != 1) {
         FUZZ_CHECK(!error.empty());
         return 0;
     }

@@ -30,6 +30,8 @@ Md5Digest Md5Bytes(const void* data, size_t size);
 
 // 32 upper-case hexadecimal digits, the form every stored and published hash uses.
 std::wstring Md5ToHex(const Md5Digest& digest);
+// The digest of 32 hexadecimal digits in either case; false for any other text.
+bool Md5FromHex(const std::wstring& text, Md5Digest& digest);
 
 // Digest of a whole file; false when it cannot be opened or read.
 // False when the file cannot be read, or when cancelled is set before the end (checked

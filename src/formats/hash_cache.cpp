@@ -19,26 +19,12 @@ namespace {
 
 constexpr const wchar_t* kVersion = L"100";
 
-bool IsHexDigest(const std::wstring& text) {
-    if (text.size() != 32) return false;
-    for (wchar_t c : text)
-        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F'))) return false;
-    return true;
-}
-
 // An unsigned 32-bit decimal attribute; anything else reads as 0, as a missing one does.
 uint32_t ReadHalf(const wchar_t* text) {
     wchar_t* end = nullptr;
     unsigned long long value = std::wcstoull(text, &end, 10);
     if (end == text || *end != 0 || value > 0xFFFFFFFFull) return 0;
     return uint32_t(value);
-}
-
-bool HashPath(const std::wstring& path, std::wstring& hash, const std::atomic<bool>* cancelled) {
-    Md5Digest digest;
-    if (!Md5File(path, digest, cancelled)) return false;
-    hash = Md5ToHex(digest);
-    return true;
 }
 
 wchar_t FoldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? wchar_t(c + 32) : c; }
@@ -68,10 +54,10 @@ bool HashCache::KeyLess(const std::wstring& a, const std::wstring& b) {
     return a.size() < b.size();
 }
 
-void HashCache::Store(std::wstring name, uint64_t time, std::wstring hash) {
+void HashCache::Store(std::wstring name, uint64_t time, const Md5Digest& digest) {
     auto found = entries_.find(name);
     if (found == entries_.end()) {
-        entries_.emplace(std::move(name), Stored{time, std::move(hash)});
+        entries_.emplace(std::move(name), Stored{time, digest});
         return;
     }
     if (found->first != name) {
@@ -79,14 +65,14 @@ void HashCache::Store(std::wstring name, uint64_t time, std::wstring hash) {
         node.key() = std::move(name);
         found = entries_.insert(std::move(node)).position;
     }
-    found->second = Stored{time, std::move(hash)};
+    found->second = Stored{time, digest};
 }
 
 void HashCache::StoreLoaded(const wchar_t* name, const wchar_t* hash, const wchar_t* low, const wchar_t* high) {
-    std::wstring upper = AsciiUpper(hash);
+    Md5Digest digest;
     const size_t length = std::wcslen(name);
-    if (length == 0 || length > kMaxKeyChars || !IsHexDigest(upper)) return;
-    Store(name, uint64_t(ReadHalf(high)) << 32 | ReadHalf(low), std::move(upper));
+    if (length == 0 || length > kMaxKeyChars || !Md5FromHex(hash, digest)) return;
+    Store(name, uint64_t(ReadHalf(high)) << 32 | ReadHalf(low), digest);
 }
 
 int HashCache::LoadLocalHashCache(const std::wstring& path) {
@@ -137,7 +123,7 @@ int HashCache::SaveLocalHashCache(const std::wstring& path) {
         for (const auto* entry : ordered) {
             pugi::xml_node file = list.append_child(L"file");
             file.append_attribute(L"name") = entry->first.c_str();
-            file.append_attribute(L"hash") = entry->second.hash.c_str();
+            file.append_attribute(L"hash") = Md5ToHex(entry->second.digest).c_str();
             file.append_attribute(L"datetime_low") = unsigned(entry->second.time & 0xFFFFFFFFu);
             file.append_attribute(L"datetime_hi") = unsigned(entry->second.time >> 32);
         }
@@ -179,7 +165,7 @@ CacheLookup HashCache::Lookup(const std::wstring& name) const {
     if (found == entries_.end()) return lookup;
     if (have_time && found->second.time == lookup.file_time) {
         lookup.verdict = CacheLookup::Verdict::kCurrent;
-        lookup.hash = found->second.hash;
+        lookup.hash = Md5ToHex(found->second.digest);
     } else {
         lookup.verdict = CacheLookup::Verdict::kChanged;
         lookup.stored_time = found->second.time;
@@ -202,7 +188,10 @@ void HashCache::LogRecompute(const std::wstring& name, const CacheLookup& lookup
 }
 
 bool HashCache::HashFile(const std::wstring& name, std::wstring& hash) const {
-    return HashPath(base_ + name, hash, cancelled_);
+    Md5Digest digest;
+    if (!Md5File(base_ + name, digest, cancelled_)) return false;
+    hash = Md5ToHex(digest);
+    return true;
 }
 
 int HashCache::GetLocalFileHash(const std::wstring& name, std::wstring& hash, bool& recompute) {
@@ -219,15 +208,15 @@ int HashCache::GetLocalFileHash(const std::wstring& name, std::wstring& hash, bo
 }
 
 int HashCache::UpdateHashCacheEntry(const std::wstring& full_path, const std::wstring& hash) {
-    std::wstring stored = hash;
-    if (stored.empty() && !HashPath(full_path, stored, cancelled_)) return 0;
+    Md5Digest digest;
+    if (hash.empty() ? !Md5File(full_path, digest, cancelled_) : !Md5FromHex(hash, digest)) return 0;
     uint64_t time = 0;
     if (!FileWriteTime(full_path, time)) return 0;
     const size_t at = base_.empty() ? std::wstring::npos : full_path.find(base_);
     std::wstring name = at == std::wstring::npos ? full_path : full_path.substr(at + base_.size());
     if (name.size() > kMaxKeyChars) return 0;
     std::lock_guard<std::mutex> guard(lock_);
-    Store(std::move(name), time, std::move(stored));
+    Store(std::move(name), time, digest);
     return 1;
 }
 
@@ -240,7 +229,7 @@ bool HashCache::Find(const std::wstring& name, HashCacheEntry& entry) const {
     std::lock_guard<std::mutex> guard(lock_);
     auto found = entries_.find(name);
     if (found == entries_.end()) return false;
-    entry = HashCacheEntry{found->second.time, found->second.hash, found->first};
+    entry = HashCacheEntry{found->second.time, Md5ToHex(found->second.digest), found->first};
     return true;
 }
 

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cstdint>
 #include <unordered_map>
+
+#include "common/md5.h"
 #include <mutex>
 #include <string>
 
@@ -64,7 +66,8 @@ public:
     bool HashFile(const std::wstring& name, std::wstring& hash) const;
 
     // Stores the hash of a file (computed here when hash is empty) with its current
-    // last-write time. 0 when the file cannot be hashed or its time read.
+    // last-write time. 0 when the file cannot be hashed or its time read, or when hash is
+    // not an MD5 in hexadecimal.
     int UpdateHashCacheEntry(const std::wstring& full_path, const std::wstring& hash);
 
     const std::wstring& BaseDirectory() const { return base_; }
@@ -85,12 +88,14 @@ private:
         bool operator()(const std::wstring& a, const std::wstring& b) const;
     };
     static bool KeyLess(const std::wstring& a, const std::wstring& b);
+    // The hash as its 16 bytes: every hash the cache holds is an MD5 in hexadecimal, and
+    // a cache of tens of thousands of files is loaded at every start.
     struct Stored {
         uint64_t time = 0;
-        std::wstring hash;
+        Md5Digest digest{};
     };
     // Both under the lock. Store replaces the entry of an equal key, its spelling too.
-    void Store(std::wstring name, uint64_t time, std::wstring hash);
+    void Store(std::wstring name, uint64_t time, const Md5Digest& digest);
     // One file element of a cache file; one that could never match a file is dropped.
     void StoreLoaded(const wchar_t* name, const wchar_t* hash, const wchar_t* low, const wchar_t* high);
     bool LoadDocument(const std::wstring& path);

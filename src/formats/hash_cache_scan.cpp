@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/file_io.h"
+#include "formats/plain_xml_chars.h"
 
 namespace velm {
 namespace {
@@ -12,16 +13,12 @@ namespace {
 // Read in blocks of this size; one tag (or the declaration) must fit the buffer.
 constexpr size_t kBufferBytes = 256 * 1024;
 constexpr size_t kMaxDepth = 64;
-constexpr size_t kMaxEntityUnits = 10;
+using plain_xml::IsNameChar;
+using plain_xml::IsNameStart;
+using plain_xml::IsSpace;
 
-bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
-bool IsNameStart(char16_t c) {
-    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'_' || c == u':';
-}
-bool IsNameUnit(char16_t c) { return IsNameStart(c) || (c >= u'0' && c <= u'9') || c == u'-' || c == u'.'; }
 // Units both readers take as they stand: no terminator, no half of a surrogate pair.
 bool IsPlainUnit(char16_t c) { return c != 0 && (c < 0xD800 || c > 0xDFFF); }
-bool IsPlainCode(uint32_t code) { return (code >= 0x20 && code < 0xD800) || (code >= 0xE000 && code <= 0xFFFD); }
 
 // Which of the four attributes of a file element a name is; -1 for any other.
 int FieldOf(const std::string& name) {
@@ -232,7 +229,7 @@ bool Scanner::EndTag(size_t length) {
 bool Scanner::Name(size_t& i, size_t length, std::string& name) const {
     if (!IsNameStart(Unit(i, length))) return false;
     name.clear();
-    while (IsNameUnit(Unit(i, length))) name.push_back(char(Unit(i++, length)));
+    while (IsNameChar(Unit(i, length))) name.push_back(char(Unit(i++, length)));
     return true;
 }
 
@@ -261,31 +258,11 @@ bool Scanner::Entity(size_t& i, size_t length, std::wstring& value) const {
     size_t end = i + 1;
     for (; Unit(end, length) != u';'; ++end) {
         const char16_t c = Unit(end, length);
-        if (token.size() == kMaxEntityUnits || c == 0 || c > 0x7F) return false;
+        if (token.size() == plain_xml::kMaxReferenceChars || c == 0 || c > 0x7F) return false;
         token.push_back(char(c));
     }
     uint32_t code = 0;
-    if (token == "lt") code = '<';
-    else if (token == "gt") code = '>';
-    else if (token == "amp") code = '&';
-    else if (token == "quot") code = '"';
-    else if (token == "apos") code = '\'';
-    else if (token.size() > 1 && token[0] == '#') {
-        const bool hex = token[1] == 'x';
-        const size_t first = hex ? 2 : 1;
-        if (first == token.size()) return false;
-        for (size_t k = first; k < token.size(); ++k) {
-            const char d = token[k];
-            uint32_t digit = 0;
-            if (d >= '0' && d <= '9') digit = uint32_t(d - '0');
-            else if (hex && d >= 'a' && d <= 'f') digit = uint32_t(d - 'a' + 10);
-            else if (hex && d >= 'A' && d <= 'F') digit = uint32_t(d - 'A' + 10);
-            else return false;
-            code = code * (hex ? 16 : 10) + digit;
-            if (code > 0x10FFFF) return false;
-        }
-    }
-    if (!IsPlainCode(code)) return false;
+    if (!plain_xml::ReferenceCode(token, code)) return false;
     value.push_back(wchar_t(code));
     i = end;
     return true;

@@ -146,5 +146,115 @@ TEST(ParseFileList, RefusesEncodingsOtherThanUtf8AndUtf16) {
     EXPECT_EQ(document.entries[0].name, L"\\\u6E38\u620F.pak");
 }
 
+// The same list as UTF-16 with its byte-order mark, which only the general parser reads.
+std::string AsUtf16(const std::string& utf8) {
+    std::string bytes = "\xFF\xFE";
+    auto unit = [&](uint32_t u) {
+        bytes.push_back(char(u & 0xFF));
+        bytes.push_back(char(u >> 8));
+    };
+    for (wchar_t c : Utf8ToWide(utf8)) {
+        const uint32_t code = uint32_t(c) & 0x1FFFFF;
+        if (code > 0xFFFF) {
+            unit(0xD800 + ((code - 0x10000) >> 10));
+            unit(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            unit(code);
+        }
+    }
+    return bytes;
+}
+
+// Every part of a read, as text, so that two reads compare in one step.
+std::wstring Describe(int result, const FileListDocument& d, const std::vector<RejectedEntry>& rejected) {
+    std::wstring out = FormatText(L"%d store=%ls", result, d.store_url_root.c_str());
+    for (const std::wstring& root : d.url_roots) out += L" root=" + root;
+    for (const FileEntry& e : d.entries) {
+        out += FormatText(L" [%ls|%ls|%ls|%d|%u|%d", e.name.c_str(), e.full_path.c_str(), e.hash.c_str(),
+                          e.size_compressed, e.flags, e.diff_size);
+        for (const HistoryVersion& v : e.history) out += FormatText(L" %ls:%d", v.hash.c_str(), v.diff_size);
+        out += L"]";
+    }
+    if (d.has_launcher)
+        out += FormatText(L" launcher=%ls|%ls|%d", d.launcher.url.c_str(), d.launcher.hash.c_str(),
+                          d.launcher.size_compressed);
+    if (d.has_script) out += L" script";
+    for (const ScriptCommand& command : d.script) {
+        out += L" (" + command.name;
+        for (const std::wstring& arg : command.args) out += L"," + arg;
+        out += L")";
+    }
+    for (const RejectedEntry& entry : rejected) out += FormatText(L" rejected=%ls/%d", entry.name.c_str(), int(entry.why));
+    return out;
+}
+
+// Lists in UTF-8 are read through a quick index where they are plain enough, through the
+// general parser otherwise; lists in UTF-16 always through the general parser. The same
+// list in either encoding gives the same read, whichever way the UTF-8 one went.
+TEST(ParseFileList, ReadsEveryListInUtf8AsTheGeneralParserReadsIt) {
+    const std::string hash = "0123456789ABCDEF0123456789ABCDEF";
+    const std::string older = "FEDCBA9876543210FEDCBA9876543210";
+    const std::string entries =
+        "<File name=\"\\a.dat\" hash=\"" + hash + "\" size_compressed=\"5\" flags=\"1\" diff_size=\"3\">"
+        "<histroy hash=\"" + older + "\" diff_size=\"0\"/><histroy hash=\"" + older + "\"/></File>"
+        "<File size_compressed='7' name='\\\xE6\xB8\xB8\xE6\x88\x8F &amp; &#x4E2D;&#20013;&lt;&gt;&quot;&apos;.pak' "
+        "name='\\ignored' hash='" + hash + "' extra='x'>text<Other/></File>";
+    const std::string tail =
+        "<LauncherCompressed URL=\"http://h/VelmLauncher.exe.cmp\" hash=\"" + hash + "\" size_compressed=\"9\"/>"
+        "<Script><Command name=\"shortcut\" p0=\"{DESKTOP}\\a.lnk\" p1=\"\\a.exe\"/><Command p0=\"x\"/></Script>";
+    auto list = [&](const std::string& files, const std::string& roots = "<R urlroot=\"http://h/v2/\"/><R urlroot=\"http://h/v1/\"/>") {
+        return "<Root><Store URLRoot=\"http://s/\"/><UrlRootList>" + roots + "</UrlRootList><FileList>" + files +
+               "</FileList>" + tail + "</Root>";
+    };
+    FileListDocument written;
+    written.url_roots = {L"http://h/v1/"};
+    written.entries.resize(2);
+    written.entries[0].name = L"\\x.dat";
+    written.entries[0].hash = Utf8ToWide(hash);
+    written.entries[0].history = {{written.entries[0].hash, 0}};
+    written.entries[1] = written.entries[0];
+    written.entries[1].name = L"\\y.dat";
+    struct Case {
+        const char* what;
+        std::string xml;
+    } cases[] = {
+        {"as velm-publish writes it", WriteFileList(written)},
+        {"quoting, entities, order, repeats, unknown parts, text", list(entries)},
+        {"a byte-order mark, a declaration in single quotes, comments",
+         "\xEF\xBB\xBF<?xml version='1.0' encoding='UTF-8'?>\n<!-- published -->\n" +
+             list("<!-- one -->" + entries + "<!-- two - - -->")},
+        {"left-out entries", list("<File name=\"\\..\\x\" hash=\"" + hash + "\" size_compressed=\"1\"/>" + entries +
+                                  "<File name=\"\\A.DAT\" hash=\"" + hash + "\" size_compressed=\"1\"/>",
+                                  "<R urlroot=\"http://h/v1/\"/>")},
+        {"CDATA", list(entries + "<![CDATA[<x>]]>")},
+        {"a tab in a value", list("<File name=\"\\t\tb\" hash=\"" + hash + "\" size_compressed=\"1\"/>")},
+        {"an entity the general parser keeps as text",
+         list("<File name=\"\\&nbsp;\" hash=\"" + hash + "\" size_compressed=\"1\"/>")},
+        {"a processing instruction", list(entries + "<?pi x?>")},
+        {"a declared legacy encoding", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + list(entries)},
+        {"no FileList", "<Root><Store/><UrlRootList/></Root>"},
+        {"another document element", "<List/>"},
+        {"a second top-level element", list(entries) + "<Root/>"},
+        {"a number out of range", list("<File name=\"\\a\" hash=\"" + hash + "\" size_compressed=\"2147483648\"/>")},
+        {"mismatched tags", list(entries + "<File></Fil>")},
+        {"truncated", list(entries).substr(0, 200)},
+    };
+    for (const Case& c : cases) {
+        for (bool collect : {true, false}) {
+            FileListDocument from_utf8, from_utf16;
+            std::vector<RejectedEntry> rejected_utf8, rejected_utf16;
+            std::string error_utf8, error_utf16;
+            const int utf8 = ParseFileList(c.xml, L"C:\\Game", from_utf8, error_utf8, collect ? &rejected_utf8 : nullptr);
+            const int utf16 =
+                ParseFileList(AsUtf16(c.xml), L"C:\\Game", from_utf16, error_utf16, collect ? &rejected_utf16 : nullptr);
+            EXPECT_EQ(Describe(utf8, from_utf8, rejected_utf8), Describe(utf16, from_utf16, rejected_utf16)) << c.what;
+            // The general parser's offsets count characters of the text it decoded.
+            if (error_utf8.compare(0, 9, "XML error") != 0) {
+                EXPECT_EQ(error_utf8, error_utf16) << c.what;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace velm

@@ -168,6 +168,18 @@ TEST_F(HashCacheTest, NamesDifferingInCaseShareOneEntryAndSaveSortsByLowerCaseNa
     EXPECT_LT(xml.find(L"datetime_low="), xml.find(L"datetime_hi="));
 }
 
+// The cache keeps hashes as digests: a hash in either case is stored (and given back in
+// upper case); text that is not an MD5 is not stored at all.
+TEST_F(HashCacheTest, OnlyMd5HashesAreStored) {
+    HashCache cache(base_);
+    EXPECT_EQ(cache.UpdateHashCacheEntry(base_ + L"/a.txt", L"not a hash"), 0);
+    EXPECT_EQ(cache.Size(), 0u);
+    ASSERT_EQ(cache.UpdateHashCacheEntry(base_ + L"/a.txt", AsciiLower(HexOf("alpha"))), 1);
+    HashCacheEntry entry;
+    ASSERT_TRUE(cache.Find(L"/a.txt", entry));
+    EXPECT_EQ(entry.hash, HexOf("alpha"));
+}
+
 TEST_F(HashCacheTest, ADeletedFileYieldsNoHash) {
     HashCache cache(base_);
     ASSERT_EQ(cache.UpdateHashCacheEntry(base_ + L"/a.txt", L""), 1);
