@@ -235,7 +235,8 @@ bool ReadEntry(const View& view, typename View::Element node, const std::wstring
         error = "entry hash is not 32 hexadecimal digits: " + WideToUtf8(entry.name);
         return false;
     }
-    entry.full_path = base + entry.name;
+    entry.full_path.reserve(base.size() + entry.name.size());
+    entry.full_path.append(base).append(entry.name);
     entry.size_compressed = int32_t(size_compressed);
     entry.flags = uint32_t(flags);
     entry.diff_size = int32_t(diff_size);

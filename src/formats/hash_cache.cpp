@@ -165,7 +165,7 @@ CacheLookup HashCache::Lookup(const std::wstring& name) const {
     if (found == entries_.end()) return lookup;
     if (have_time && found->second.time == lookup.file_time) {
         lookup.verdict = CacheLookup::Verdict::kCurrent;
-        lookup.hash = Md5ToHex(found->second.digest);
+        lookup.digest = found->second.digest;
     } else {
         lookup.verdict = CacheLookup::Verdict::kChanged;
         lookup.stored_time = found->second.time;
@@ -187,24 +187,24 @@ void HashCache::LogRecompute(const std::wstring& name, const CacheLookup& lookup
     }
 }
 
-bool HashCache::HashFile(const std::wstring& name, std::wstring& hash) const {
-    Md5Digest digest;
-    if (!Md5File(base_ + name, digest, cancelled_)) return false;
-    hash = Md5ToHex(digest);
-    return true;
+bool HashCache::HashFile(const std::wstring& name, Md5Digest& digest) const {
+    return Md5File(base_ + name, digest, cancelled_);
 }
 
 int HashCache::GetLocalFileHash(const std::wstring& name, std::wstring& hash, bool& recompute) {
+    Md5Digest digest;
     if (!recompute) {
-        CacheLookup lookup = Lookup(name);
+        const CacheLookup lookup = Lookup(name);
         if (lookup.verdict == CacheLookup::Verdict::kCurrent) {
-            hash = std::move(lookup.hash);
+            hash = Md5ToHex(lookup.digest);
             return 1;
         }
         LogRecompute(name, lookup);
         recompute = true;
     }
-    return HashFile(name, hash) ? 1 : 0;
+    if (!HashFile(name, digest)) return 0;
+    hash = Md5ToHex(digest);
+    return 1;
 }
 
 int HashCache::UpdateHashCacheEntry(const std::wstring& full_path, const std::wstring& hash) {

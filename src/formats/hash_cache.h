@@ -8,11 +8,11 @@
 // threads when jobs finish; one lock guards the map for every operation.
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
 #include <unordered_map>
 
 #include "common/md5.h"
-#include <mutex>
-#include <string>
 
 namespace velm {
 
@@ -25,12 +25,12 @@ struct HashCacheEntry {
 // What the cache says of one installed file from its last-write time alone.
 struct CacheLookup {
     enum class Verdict {
-        kCurrent,    // cached and the time is unchanged: hash holds the cached hash
+        kCurrent,    // cached and the time is unchanged: digest holds the cached hash
         kChanged,    // cached under another time (or the time cannot be read)
         kNotCached,
     };
     Verdict verdict = Verdict::kNotCached;
-    std::wstring hash;
+    Md5Digest digest{};
     uint64_t file_time = 0;    // 0 when the file's time cannot be read
     uint64_t stored_time = 0;  // the cached time, for kChanged
 };
@@ -63,7 +63,7 @@ public:
     // base + name and gives up when the cancel flag is set.
     CacheLookup Lookup(const std::wstring& name) const;
     void LogRecompute(const std::wstring& name, const CacheLookup& lookup) const;
-    bool HashFile(const std::wstring& name, std::wstring& hash) const;
+    bool HashFile(const std::wstring& name, Md5Digest& digest) const;
 
     // Stores the hash of a file (computed here when hash is empty) with its current
     // last-write time. 0 when the file cannot be hashed or its time read, or when hash is

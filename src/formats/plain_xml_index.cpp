@@ -189,8 +189,10 @@ bool PlainXmlIndex::Attribute(Element element, const wchar_t* name, std::wstring
     for (uint32_t k = 0; k < record.attribute_count; ++k) {
         const AttributeRecord& attribute = attributes_[record.first_attribute + k];
         if (!Equals(attribute.name, name)) continue;
-        value.clear();
         const std::string_view raw = text_.substr(attribute.value.at, attribute.value.size);
+        value.clear();
+        // Never fewer bytes than characters: one allocation of about the right size.
+        value.reserve(raw.size());
         for (size_t i = 0; i < raw.size();) {
             const auto lead = uint8_t(raw[i]);
             if (lead == '&') {

@@ -61,7 +61,7 @@ void FileCheckAhead::Examine(size_t index) {
     }
     finding.lookup = cache_.Lookup(entry.name);
     if (finding.lookup.verdict != CacheLookup::Verdict::kCurrent)
-        finding.hashed = cache_.HashFile(entry.name, finding.hash);
+        finding.hashed = cache_.HashFile(entry.name, finding.digest);
 }
 
 void FileCheckAhead::WaitFor(size_t index) {
@@ -80,13 +80,14 @@ LocalFileCheck FileCheckAhead::Take(size_t index) {
             break;
         }
     }
-    Finding& finding = findings_[index];
+    const Finding& finding = findings_[index];
     const FileEntry& entry = entries_[index];
     if (finding.skipped) return LocalFileCheck();
     if (finding.lookup.verdict == CacheLookup::Verdict::kCurrent)
-        return CompareLocalHash(true, finding.lookup.hash, false, entry.hash);
+        return CompareLocalHash(true, Md5ToHex(finding.lookup.digest), false, entry.hash);
     cache_.LogRecompute(entry.name, finding.lookup);
-    return CompareLocalHash(finding.hashed, finding.hash, true, entry.hash);
+    return CompareLocalHash(finding.hashed, finding.hashed ? Md5ToHex(finding.digest) : std::wstring(), true,
+                            entry.hash);
 }
 
 }  // namespace velm

@@ -57,7 +57,7 @@ private:
         bool skipped = false;  // the launcher's own entry: not examined
         CacheLookup lookup;
         bool hashed = false;
-        std::wstring hash;
+        Md5Digest digest{};
         std::atomic<bool> ready{false};
     };
 
