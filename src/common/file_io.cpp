@@ -17,6 +17,11 @@ namespace {
 const wchar_t* ModeText(FileMode mode) {
     switch (mode) {
         case FileMode::kRead: return L"rb";
+#ifdef _WIN32
+        case FileMode::kReadSequential: return L"rbS";
+#else
+        case FileMode::kReadSequential: return L"rb";
+#endif
         case FileMode::kWrite: return L"wb";
         case FileMode::kReadWrite: return L"r+b";
         case FileMode::kAppend: return L"ab";

@@ -13,9 +13,11 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-enum class FileMode { kRead, kWrite, kReadWrite, kAppend };
+enum class FileMode { kRead, kReadSequential, kWrite, kReadWrite, kAppend };
 
 // Binary mode always; kWrite truncates, kReadWrite opens an existing file for update.
+// kReadSequential reads like kRead and tells Windows the file is read from start to end,
+// so that it reads ahead of the reader.
 FileHandle OpenFile(const std::wstring& path, FileMode mode);
 
 // Reads at most max_size bytes; false when the file is missing, unreadable or larger.

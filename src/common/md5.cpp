@@ -138,15 +138,21 @@ bool Md5FromHex(const std::wstring& text, Md5Digest& digest) {
 }
 
 bool Md5File(const std::wstring& path, Md5Digest& digest, const std::atomic<bool>* cancelled) {
-    FileHandle file = OpenFile(path, FileMode::kRead);
+    std::vector<uint8_t> buffer;
+    return Md5File(path, digest, cancelled, buffer);
+}
+
+bool Md5File(const std::wstring& path, Md5Digest& digest, const std::atomic<bool>* cancelled,
+             std::vector<uint8_t>& buffer) {
+    FileHandle file = OpenFile(path, FileMode::kReadSequential);
     if (!file) return false;
+    if (buffer.size() < kMd5FileBlock) buffer.resize(kMd5FileBlock);
     Md5 md5;
-    std::vector<uint8_t> buffer(1 << 20);
     for (;;) {
         if (cancelled && cancelled->load()) return false;
-        size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());
+        size_t got = std::fread(buffer.data(), 1, kMd5FileBlock, file.get());
         if (got > 0) md5.Update(buffer.data(), got);
-        if (got < buffer.size()) {
+        if (got < kMd5FileBlock) {
             if (std::ferror(file.get())) return false;
             break;
         }

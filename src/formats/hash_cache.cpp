@@ -187,8 +187,8 @@ void HashCache::LogRecompute(const std::wstring& name, const CacheLookup& lookup
     }
 }
 
-bool HashCache::HashFile(const std::wstring& name, Md5Digest& digest) const {
-    return Md5File(base_ + name, digest, cancelled_);
+bool HashCache::HashFile(const std::wstring& name, Md5Digest& digest, std::vector<uint8_t>& buffer) const {
+    return Md5File(base_ + name, digest, cancelled_, buffer);
 }
 
 int HashCache::GetLocalFileHash(const std::wstring& name, std::wstring& hash, bool& recompute) {
@@ -202,7 +202,8 @@ int HashCache::GetLocalFileHash(const std::wstring& name, std::wstring& hash, bo
         LogRecompute(name, lookup);
         recompute = true;
     }
-    if (!HashFile(name, digest)) return 0;
+    std::vector<uint8_t> buffer;
+    if (!HashFile(name, digest, buffer)) return 0;
     hash = Md5ToHex(digest);
     return 1;
 }

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "common/md5.h"
 
@@ -60,10 +61,11 @@ public:
     // consume the results in list order. Lookup takes the file's time without opening
     // it. LogRecompute writes the lines that say why a file is hashed again; the caller
     // writes them where the sequential check would, in list order. HashFile hashes
-    // base + name and gives up when the cancel flag is set.
+    // base + name through the caller's buffer (see Md5File) and gives up when the cancel
+    // flag is set.
     CacheLookup Lookup(const std::wstring& name) const;
     void LogRecompute(const std::wstring& name, const CacheLookup& lookup) const;
-    bool HashFile(const std::wstring& name, Md5Digest& digest) const;
+    bool HashFile(const std::wstring& name, Md5Digest& digest, std::vector<uint8_t>& buffer) const;
 
     // Stores the hash of a file (computed here when hash is empty) with its current
     // last-write time. 0 when the file cannot be hashed or its time read, or when hash is

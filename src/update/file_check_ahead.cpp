@@ -34,16 +34,17 @@ FileCheckAhead::~FileCheckAhead() {
 
 void FileCheckAhead::Work() {
     platform::LowerCurrentThreadPriority();
-    while (!stop_ && ExamineNext()) {
+    std::vector<uint8_t> buffer;
+    while (!stop_ && ExamineNext(buffer)) {
     }
 }
 
-bool FileCheckAhead::ExamineNext() {
+bool FileCheckAhead::ExamineNext(std::vector<uint8_t>& buffer) {
     // Files are claimed in list order, so the owner finds its next result ready or in
     // progress, never queued behind others.
     const size_t index = next_++;
     if (index >= entries_.size()) return false;
-    Examine(index);
+    Examine(index, buffer);
     findings_[index].ready = true;
     if (awaited_ == index) {
         std::lock_guard<std::mutex> hold(wake_lock_);
@@ -52,7 +53,7 @@ bool FileCheckAhead::ExamineNext() {
     return true;
 }
 
-void FileCheckAhead::Examine(size_t index) {
+void FileCheckAhead::Examine(size_t index, std::vector<uint8_t>& buffer) {
     const FileEntry& entry = entries_[index];
     Finding& finding = findings_[index];
     if (IsLeftToSelfUpdate(entry.name, package_mode_)) {
@@ -61,7 +62,7 @@ void FileCheckAhead::Examine(size_t index) {
     }
     finding.lookup = cache_.Lookup(entry.name);
     if (finding.lookup.verdict != CacheLookup::Verdict::kCurrent)
-        finding.hashed = cache_.HashFile(entry.name, finding.digest);
+        finding.hashed = cache_.HashFile(entry.name, finding.digest, buffer);
 }
 
 void FileCheckAhead::WaitFor(size_t index) {
@@ -75,7 +76,7 @@ void FileCheckAhead::WaitFor(size_t index) {
 
 LocalFileCheck FileCheckAhead::Take(size_t index) {
     while (!findings_[index].ready) {
-        if (!ExamineNext()) {
+        if (!ExamineNext(owner_buffer_)) {
             WaitFor(index);
             break;
         }

@@ -62,15 +62,17 @@ private:
     };
 
     void Work();
-    // Claims the next file nobody has claimed and examines it; false when none is left.
-    bool ExamineNext();
-    void Examine(size_t index);
+    // Claims the next file nobody has claimed and examines it, hashing through buffer;
+    // false when none is left.
+    bool ExamineNext(std::vector<uint8_t>& buffer);
+    void Examine(size_t index, std::vector<uint8_t>& buffer);
     void WaitFor(size_t index);
 
     const std::vector<FileEntry>& entries_;
     HashCache& cache_;
     const bool package_mode_;
     std::unique_ptr<Finding[]> findings_;
+    std::vector<uint8_t> owner_buffer_;  // the owner's reads when it examines files
     std::atomic<size_t> next_{0};
     std::atomic<bool> stop_{false};
     // The index the taker sleeps on (npos when it does not), so that workers wake it only
