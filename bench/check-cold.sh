@@ -14,6 +14,8 @@ source "$(dirname "$0")/lib/check-bench-build.bash"
 mib=${BENCH_COLD_MIB:-2048}
 wine=${BENCH_WINE:-1}
 [ "$wine" = 0 ] || source "$(dirname "$0")/lib/check-bench-win.bash"
+source "$(dirname "$0")/lib/check-bench-run.bash"
+bench=check-cold
 work=$(mktemp -d /tmp/velm-bench-cold.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 # The installation as a tree (c/d00/f0000.pak, for Wine) and the same files under the
@@ -31,7 +33,6 @@ for i in range(mib // 4):
     os.link(path, os.path.join(work, "c\\d%02d\\f%04d.pak" % (i % 16, i)))
 PY
 cd "$work"
-win() { echo "Z:$(echo "$1" | tr / '\\')"; }
 "$CHECK_BENCH" prepare "$work/c" "$work/list.xml" "$work/cache.xml" 2>/dev/null
 if [ "$wine" != 0 ]; then
   "$WINE_RUN" "$CHECK_BENCH_EXE" prepare "$(win "$work/c")" "$(win "$work/wine-list.xml")" \
@@ -39,36 +40,20 @@ if [ "$wine" != 0 ]; then
 fi
 find "$work/c" -type f -print0 | xargs -0 cat >/dev/null
 
-# Runs a check with no cache (native or under Wine); fails when it planned a job.
-check() {
-  local seconds jobs
-  read -r seconds jobs <<<"$("$@" | tr -d '\r')"
-  [ "$jobs" = 0 ] || { echo "check-cold: $jobs jobs planned for a current installation" >&2; exit 1; }
-  echo "$seconds"
-}
-best() { python3 -c "print(min(x for x in [$1, ${2:-1e9}]))"; }
-ratio() { python3 -c "print(f'{$1/$2:.2f}')"; }
-
 for round in 1 2; do
   rm -f "$work/cache.xml" "$work/wine-cache.xml"
-  ours=$(check "$CHECK_BENCH" check "$work/c" "$work/list.xml" "$work/cache.xml")
+  ours=$(check_seconds "$CHECK_BENCH" check "$work/c" "$work/list.xml" "$work/cache.xml")
   start=$(date +%s.%N)
   find "$work" -maxdepth 1 -name 'c\\*' -print0 | xargs -0 -P"$(nproc)" -n 8 md5sum >/dev/null
   peer=$(echo "$(date +%s.%N) - $start" | bc -l)
   best_ours=$(best "$ours" "${best_ours:-}")
   best_peer=$(best "$peer" "${best_peer:-}")
   if [ "$wine" != 0 ]; then
-    ours=$(check "$WINE_RUN" "$CHECK_BENCH_EXE" check "$(win "$work/c")" "$(win "$work/wine-list.xml")" \
+    ours=$(check_seconds "$WINE_RUN" "$CHECK_BENCH_EXE" check "$(win "$work/c")" "$(win "$work/wine-list.xml")" \
       "$(win "$work/wine-cache.xml")")
-    best_wine=$(best "$ours" "${best_wine:-}")
+    best_wine_ours=$(best "$ours" "${best_wine_ours:-}")
   fi
 done
-native=$(ratio "$best_ours" "$best_peer")
-echo "check-cold native: ours/peer = $native (ours $(printf %.2f "$best_ours") s, peer $(printf %.2f "$best_peer") s)"
-worst=$native
-if [ "$wine" != 0 ]; then
-  under_wine=$(ratio "$best_wine" "$best_peer")
-  echo "check-cold Wine: ours/peer = $under_wine (ours $(printf %.2f "$best_wine") s under Wine, peer $(printf %.2f "$best_peer") s natively)"
-  worst=$(python3 -c "print(max($native, $under_wine))")
-fi
-echo "check-cold: ours/peer = $worst (native $native, Wine ${under_wine:-not run}; check of $mib MiB with no hash cache vs md5sum on $(nproc) cores over the same files, all from the page cache, best of 2)"
+best_wine_peer=$best_peer
+report "xargs -P$(nproc) md5sum" "under Wine, against the native md5sum" \
+  "check of $mib MiB with no hash cache vs md5sum on $(nproc) cores over the same files, all from the page cache, best of 2"

@@ -7,12 +7,16 @@
 #   Wine    the Windows build of check_bench against a FindFirstFileW/GetFileAttributesExW
 #           walk of the same tree (bench/stat_walk_bench_win32.cpp), both under Wine.
 # Every file is current and cached, so the check must read no file contents. Times are
-# taken inside each program (no process or Wine start-up); best of 3 each. The last line
-# gives the larger of the two ratios. BENCH_WINE=0 leaves Wine out.
+# taken inside each program (no process or Wine start-up); best of BENCH_ROUNDS (default
+# 5) each. The last line gives the larger of the two ratios. BENCH_WINE=0 leaves Wine out.
 source "$(dirname "$0")/lib/check-bench-build.bash"
 files=${BENCH_FILES:-20000}
+rounds=${BENCH_ROUNDS:-5}
 wine=${BENCH_WINE:-1}
 [ "$wine" = 0 ] || source "$(dirname "$0")/lib/check-bench-win.bash"
+source "$(dirname "$0")/lib/check-bench-run.bash"
+bench=check-warm
+forbid_hashing=1
 work=$(mktemp -d /tmp/velm-bench-warm.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 # The installation as a tree (c/d000/f00000.dat, for Wine) and the same files under the
@@ -30,35 +34,21 @@ for i in range(files):
     os.link(path, os.path.join(work, "c\\d%03d\\f%05d.dat" % (i % 200, i)))
 PY
 cd "$work"
-win() { echo "Z:$(echo "$1" | tr / '\\')"; }
 "$CHECK_BENCH" prepare "$work/c" "$work/list.xml" "$work/cache.xml" 2>/dev/null
 if [ "$wine" != 0 ]; then
   "$WINE_RUN" "$CHECK_BENCH_EXE" prepare "$(win "$work/c")" "$(win "$work/wine-list.xml")" \
     "$(win "$work/wine-cache.xml")" 2>/dev/null
 fi
 
-# Runs a check (native or under Wine); fails when it planned a job or hashed a file.
-check() {
-  local seconds jobs
-  read -r seconds jobs <<<"$("$@" | tr -d '\r')"
-  [ "$jobs" = 0 ] || { echo "check-warm: $jobs jobs planned for a current installation" >&2; exit 1; }
-  if iconv -f UTF-16LE -t UTF-8 "$work/launcher.log" 2>/dev/null | grep -q "recalc"; then
-    echo "check-warm: a cached file was hashed again" >&2; exit 1
-  fi
-  echo "$seconds"
-}
-best() { python3 -c "print(min(x for x in [$1, ${2:-1e9}]))"; }
-ratio() { python3 -c "print(f'{$1/$2:.2f}')"; }
-
-for round in 1 2 3; do
-  ours=$(check "$CHECK_BENCH" check "$work/c" "$work/list.xml" "$work/cache.xml")
+for round in $(seq "$rounds"); do
+  ours=$(check_seconds "$CHECK_BENCH" check "$work/c" "$work/list.xml" "$work/cache.xml")
   start=$(date +%s.%N)
   find "$work" -maxdepth 1 -name 'c\\*' -printf '%s %T@\n' >/dev/null
   peer=$(echo "$(date +%s.%N) - $start" | bc -l)
   best_ours=$(best "$ours" "${best_ours:-}")
   best_peer=$(best "$peer" "${best_peer:-}")
   if [ "$wine" != 0 ]; then
-    ours=$(check "$WINE_RUN" "$CHECK_BENCH_EXE" check "$(win "$work/c")" "$(win "$work/wine-list.xml")" \
+    ours=$(check_seconds "$WINE_RUN" "$CHECK_BENCH_EXE" check "$(win "$work/c")" "$(win "$work/wine-list.xml")" \
       "$(win "$work/wine-cache.xml")")
     read -r peer walked <<<"$("$WINE_RUN" "$STAT_WALK_EXE" "$(win "$work/c")" 2>/dev/null | tr -d '\r')"
     [ "$walked" = "$files" ] || { echo "check-warm: the walk found $walked files" >&2; exit 1; }
@@ -66,12 +56,5 @@ for round in 1 2 3; do
     best_wine_peer=$(best "$peer" "${best_wine_peer:-}")
   fi
 done
-native=$(ratio "$best_ours" "$best_peer")
-echo "check-warm native: ours/peer = $native (ours $(printf %.3f "$best_ours") s, peer $(printf %.3f "$best_peer") s, find -printf)"
-worst=$native
-if [ "$wine" != 0 ]; then
-  under_wine=$(ratio "$best_wine_ours" "$best_wine_peer")
-  echo "check-warm Wine: ours/peer = $under_wine (ours $(printf %.3f "$best_wine_ours") s, peer $(printf %.3f "$best_wine_peer") s, FindFirstFileW/GetFileAttributesExW walk)"
-  worst=$(python3 -c "print(max($native, $under_wine))")
-fi
-echo "check-warm: ours/peer = $worst (native $native, Wine ${under_wine:-not run}; warm check of $files current files vs a bare walk of their sizes and times, best of 3)"
+report "find -printf" "FindFirstFileW/GetFileAttributesExW walk" \
+  "warm check of $files current files vs a bare walk of their sizes and times, best of $rounds"

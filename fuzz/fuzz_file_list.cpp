@@ -75,21 +75,7 @@ bool SameDocument(const FileListDocument& a, const FileListDocument& b) {
 // The UTF-8 text as UTF-16LE with its byte-order mark (in place of a UTF-8 one).
 std::string AsUtf16(std::string utf8) {
     if (utf8.compare(0, 3, "\xEF\xBB\xBF") == 0) utf8.erase(0, 3);
-    std::string bytes = "\xFF\xFE";
-    auto unit = [&](uint32_t u) {
-        bytes.push_back(char(u & 0xFF));
-        bytes.push_back(char(u >> 8));
-    };
-    for (wchar_t c : velm::Utf8ToWide(utf8)) {
-        const uint32_t code = uint32_t(c) & 0x1FFFFF;
-        if (code > 0xFFFF) {
-            unit(0xD800 + ((code - 0x10000) >> 10));
-            unit(0xDC00 + ((code - 0x10000) & 0x3FF));
-        } else {
-            unit(code);
-        }
-    }
-    return bytes;
+    return "\xFF\xFE" + velm::WideToUtf16Le(velm::Utf8ToWide(utf8));
 }
 
 bool LooksLikeUtf16(const std::string& xml) {

@@ -147,23 +147,7 @@ TEST(ParseFileList, RefusesEncodingsOtherThanUtf8AndUtf16) {
 }
 
 // The same list as UTF-16 with its byte-order mark, which only the general parser reads.
-std::string AsUtf16(const std::string& utf8) {
-    std::string bytes = "\xFF\xFE";
-    auto unit = [&](uint32_t u) {
-        bytes.push_back(char(u & 0xFF));
-        bytes.push_back(char(u >> 8));
-    };
-    for (wchar_t c : Utf8ToWide(utf8)) {
-        const uint32_t code = uint32_t(c) & 0x1FFFFF;
-        if (code > 0xFFFF) {
-            unit(0xD800 + ((code - 0x10000) >> 10));
-            unit(0xDC00 + ((code - 0x10000) & 0x3FF));
-        } else {
-            unit(code);
-        }
-    }
-    return bytes;
-}
+std::string AsUtf16(const std::string& utf8) { return "\xFF\xFE" + WideToUtf16Le(Utf8ToWide(utf8)); }
 
 // Every part of a read, as text, so that two reads compare in one step.
 std::wstring Describe(int result, const FileListDocument& d, const std::vector<RejectedEntry>& rejected) {

@@ -18,20 +18,7 @@ const wchar_t* const kA = L"0CC175B9C0F1B6A831C399E269772661";
 const wchar_t* const kB = L"92EB5FFEE6AE2FEC3AD71C777531578F";
 
 void WriteUtf16(const std::wstring& text, bool odd_byte = false) {
-    std::string bytes = "\xFF\xFE";
-    for (wchar_t c : text) {
-        const uint32_t code = uint32_t(c) & 0x1FFFFF;
-        const auto unit = [&](uint32_t u) {
-            bytes.push_back(char(u & 0xFF));
-            bytes.push_back(char(u >> 8));
-        };
-        if (code > 0xFFFF) {
-            unit(0xD800 + ((code - 0x10000) >> 10));
-            unit(0xDC00 + ((code - 0x10000) & 0x3FF));
-        } else {
-            unit(code);
-        }
-    }
+    std::string bytes = "\xFF\xFE" + WideToUtf16Le(text);
     if (odd_byte) bytes.push_back('x');
     ASSERT_TRUE(WriteWholeFile(kPath, bytes.data(), bytes.size()));
 }
