@@ -2,7 +2,9 @@
 // safe to act on (names that stay inside the folder, every URL root index it implies
 // present), the publisher's writer must give back the same records, and a companion
 // matches exactly the 32 digits of the list's MD5 in any letter case. A list in UTF-8 is
-// read the same as the same list in UTF-16, which only the general XML parser reads.
+// read the same whichever way it is taken apart: through the quick index where it is
+// plain, through the general XML parser over the same bytes, and as the same list in
+// UTF-16, which only the general parser reads.
 #include "fuzz_support.h"
 
 #include "common/text.h"
@@ -54,17 +56,19 @@ bool SameDocument(const FileListDocument& a, const FileListDocument& b) {
         const velm::FileEntry& y = b.entries[i];
         if (x.name != y.name || x.full_path != y.full_path || x.hash != y.hash ||
             x.size_compressed != y.size_compressed || x.flags != y.flags ||
-            x.diff_size != y.diff_size || x.history.size() != y.history.size())
+            x.diff_size != y.diff_size || x.content != y.content || x.diff != y.diff ||
+            x.history.size() != y.history.size())
             return false;
         for (size_t k = 0; k < x.history.size(); ++k) {
             if (x.history[k].hash != y.history[k].hash ||
-                x.history[k].diff_size != y.history[k].diff_size)
+                x.history[k].diff_size != y.history[k].diff_size ||
+                x.history[k].content != y.history[k].content || x.history[k].diff != y.history[k].diff)
                 return false;
         }
     }
     if (a.has_launcher &&
         (a.launcher.url != b.launcher.url || a.launcher.hash != b.launcher.hash ||
-         a.launcher.size_compressed != b.launcher.size_compressed))
+         a.launcher.size_compressed != b.launcher.size_compressed || a.launcher.content != b.launcher.content))
         return false;
     for (size_t i = 0; i < a.script.size(); ++i) {
         if (a.script[i].name != b.script[i].name || a.script[i].args != b.script[i].args) return false;
@@ -101,6 +105,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FileListDocument document;
     std::string error;
     const int result = velm::ParseFileList(xml, kBase, document, error);
+    // The quick reading equals the general parser's over the same bytes, left-out entries
+    // and error text included, in both the publisher's and the launcher's way of reading.
+    {
+        FileListDocument general;
+        std::string general_error;
+        FUZZ_CHECK(velm::ParseFileList(xml, kBase, general, general_error, nullptr,
+                                       velm::FileListXmlReading::kGeneralParserOnly) == result);
+        FUZZ_CHECK(general_error == error && (result == 0 || SameDocument(document, general)));
+        FileListDocument quick_kept, general_kept;
+        std::string quick_kept_error, general_kept_error;
+        std::vector<velm::RejectedEntry> quick_left_out, general_left_out;
+        const int quick_kept_result = velm::ParseFileList(xml, kBase, quick_kept, quick_kept_error, &quick_left_out);
+        FUZZ_CHECK(velm::ParseFileList(xml, kBase, general_kept, general_kept_error, &general_left_out,
+                                       velm::FileListXmlReading::kGeneralParserOnly) == quick_kept_result);
+        FUZZ_CHECK(quick_kept_error == general_kept_error);
+        FUZZ_CHECK(quick_kept_result == 0 || SameDocument(quick_kept, general_kept));
+        FUZZ_CHECK(quick_left_out.size() == general_left_out.size());
+        for (size_t i = 0; i < quick_left_out.size(); ++i)
+            FUZZ_CHECK(quick_left_out[i].name == general_left_out[i].name &&
+                       quick_left_out[i].why == general_left_out[i].why);
+    }
     if (!LooksLikeUtf16(xml) && error.find("not valid UTF-8") == std::string::npos) {
         FileListDocument wide_document;
         std::string wide_error;

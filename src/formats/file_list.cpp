@@ -6,10 +6,8 @@
 
 #include <pugixml.hpp>
 
-#include <algorithm>
 #include <cwchar>
 #include <deque>
-#include <iterator>
 #include <string_view>
 #include <unordered_set>
 
@@ -191,6 +189,51 @@ bool ReadNumber(const View& view, typename View::Element node, const wchar_t* na
     return true;
 }
 
+// Reads an optional pair of a SHA-256 and a size attribute; false (with error) when one
+// comes without the other or either is malformed.
+template <typename View>
+bool ReadContentDigest(const View& view, typename View::Element node, const wchar_t* sha256_name,
+                       const wchar_t* size_name, ContentDigest& digest, std::string& error) {
+    std::wstring sha256;
+    const bool has_sha256 = view.Get(node, sha256_name, sha256);
+    const bool has_size = view.Has(node, size_name);
+    if (!has_sha256 && !has_size) return true;
+    if (!has_sha256 || !has_size) {
+        error = "attribute " + WideToUtf8(has_sha256 ? sha256_name : size_name) + " without " +
+                WideToUtf8(has_sha256 ? size_name : sha256_name);
+        return false;
+    }
+    if (!ParseSha256Hex(sha256, digest.sha256)) {
+        error = "attribute " + WideToUtf8(sha256_name) + " is not 64 hexadecimal digits";
+        return false;
+    }
+    int64_t value = 0;
+    if (!ReadNumber(view, node, size_name, int64_t(kMaxListedObjectBytes), value, error)) return false;
+    digest.size = uint64_t(value);
+    digest.present = true;
+    return true;
+}
+
+// The content digests of one version: of the file and of the diff that makes it.
+template <typename View>
+bool ReadVersionDigests(const View& view, typename View::Element node, ContentDigest& content, ContentDigest& diff,
+                        std::string& error) {
+    return ReadContentDigest(view, node, L"sha256", L"file_size", content, error) &&
+           ReadContentDigest(view, node, L"diff_sha256", L"diff_file_size", diff, error);
+}
+
+void WriteContentDigest(pugi::xml_node& node, const wchar_t* sha256_name, const wchar_t* size_name,
+                        const ContentDigest& digest) {
+    if (!digest.present) return;
+    node.append_attribute(sha256_name) = Sha256ToHex(digest.sha256).c_str();
+    node.append_attribute(size_name) = std::to_wstring(digest.size).c_str();
+}
+
+void WriteVersionDigests(pugi::xml_node& node, const ContentDigest& content, const ContentDigest& diff) {
+    WriteContentDigest(node, L"sha256", L"file_size", content);
+    WriteContentDigest(node, L"diff_sha256", L"diff_file_size", diff);
+}
+
 template <typename View>
 bool ReadHistory(const View& view, typename View::Element node, FileEntry& entry, std::string& error) {
     for (auto child = view.FirstChild(node); View::Exists(child); child = view.NextSibling(child)) {
@@ -204,6 +247,7 @@ bool ReadHistory(const View& view, typename View::Element node, FileEntry& entry
             error = "history hash is not 32 hexadecimal digits";
             return false;
         }
+        if (!ReadVersionDigests(view, child, version.content, version.diff, error)) return false;
         if (entry.history.size() >= kMaxHistory) {
             error = "history too long";
             return false;
@@ -240,7 +284,11 @@ bool ReadEntry(const View& view, typename View::Element node, const std::wstring
     entry.size_compressed = int32_t(size_compressed);
     entry.flags = uint32_t(flags);
     entry.diff_size = int32_t(diff_size);
-    entry.history.push_back({entry.hash, entry.diff_size});
+    if (!ReadVersionDigests(view, node, entry.content, entry.diff, error)) {
+        error += ": " + WideToUtf8(entry.name);
+        return false;
+    }
+    entry.history.push_back({entry.hash, entry.diff_size, entry.content, entry.diff});
     if (!ReadHistory(view, node, entry, error)) {
         error += ": " + WideToUtf8(entry.name);
         return false;
@@ -346,8 +394,10 @@ int ReadDocument(const View& view, typename View::Element root, const std::wstri
     if (View::Exists(launcher)) {
         int64_t size = 0;
         if (!ReadNumber(view, launcher, L"size_compressed", INT32_MAX, size, error)) return 0;
+        ContentDigest content;
+        if (!ReadContentDigest(view, launcher, L"sha256", L"file_size", content, error)) return 0;
         document.has_launcher = true;
-        document.launcher = {TextOf(view, launcher, L"URL"), TextOf(view, launcher, L"hash"), int32_t(size)};
+        document.launcher = {TextOf(view, launcher, L"URL"), TextOf(view, launcher, L"hash"), int32_t(size), content};
     }
     const auto script = ChildNamed(view, root, L"Script");
     if (View::Exists(script)) ReadScript(view, script, document);
@@ -365,7 +415,7 @@ size_t FullDownloadRootIndex(const FileEntry& entry) {
 
 int ParseFileList(const std::string& xml, const std::wstring& base_directory,
                   FileListDocument& document, std::string& error,
-                  std::vector<RejectedEntry>* rejected) {
+                  std::vector<RejectedEntry>* rejected, FileListXmlReading reading) {
     document = FileListDocument();
     if (rejected) rejected->clear();
     if (xml.size() > kMaxFileListBytes) {
@@ -383,7 +433,7 @@ int ParseFileList(const std::string& xml, const std::wstring& base_directory,
             return 0;
         }
     }
-    if (!utf16) {
+    if (!utf16 && reading == FileListXmlReading::kQuickWherePlain) {
         PlainXmlIndex index;
         if (index.Build(xml)) {
             const IndexView view(index);
@@ -405,6 +455,23 @@ int ParseFileList(const std::string& xml, const std::wstring& base_directory,
         if (node.type() == pugi::node_declaration && !CheckDeclaredEncoding(TreeView(), node, error)) return 0;
     }
     return ReadDocument(TreeView(), doc.child(L"Root"), base_directory, document, error, rejected);
+}
+
+std::wstring FindUnvouchedObject(const FileListDocument& document) {
+    for (const FileEntry& entry : document.entries) {
+        if (entry.hash.empty()) return entry.name + L" : the file list gives no MD5";
+        if (!entry.content.present) return entry.name + L" : the file list gives no SHA-256 and size";
+        for (size_t k = 0; k < entry.history.size(); ++k) {
+            const HistoryVersion& version = entry.history[k];
+            if (version.diff_size > 0 && (!version.content.present || !version.diff.present))
+                return entry.name + L" : the file list gives no SHA-256 and size for the diff to " +
+                       (k == 0 ? std::wstring(L"the current version")
+                               : FormatText(L"the version %d releases old", int(k)));
+        }
+    }
+    if (document.has_launcher && !document.launcher.content.present)
+        return L"LauncherCompressed : the file list gives no SHA-256 and size";
+    return L"";
 }
 
 std::wstring ReplaceUrlRoot(const std::wstring& value, const std::wstring& search,
@@ -437,11 +504,13 @@ std::string WriteFileList(const FileListDocument& document) {
         node.append_attribute(L"size_compressed") = std::to_wstring(entry.size_compressed).c_str();
         node.append_attribute(L"flags") = std::to_wstring(entry.flags).c_str();
         node.append_attribute(L"diff_size") = std::to_wstring(entry.diff_size).c_str();
+        WriteVersionDigests(node, entry.content, entry.diff);
         for (size_t i = 1; i < entry.history.size(); ++i) {
             pugi::xml_node version = node.append_child(L"histroy");
             version.append_attribute(L"hash") = entry.history[i].hash.c_str();
             version.append_attribute(L"diff_size") =
                 std::to_wstring(entry.history[i].diff_size).c_str();
+            WriteVersionDigests(version, entry.history[i].content, entry.history[i].diff);
         }
     }
     if (document.has_launcher) {
@@ -450,6 +519,7 @@ std::string WriteFileList(const FileListDocument& document) {
         launcher.append_attribute(L"hash") = document.launcher.hash.c_str();
         launcher.append_attribute(L"size_compressed") =
             std::to_wstring(document.launcher.size_compressed).c_str();
+        WriteContentDigest(launcher, L"sha256", L"file_size", document.launcher.content);
     }
     if (document.has_script) {
         pugi::xml_node script = root.append_child(L"Script");

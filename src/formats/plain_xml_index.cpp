@@ -1,6 +1,5 @@
 #include "formats/plain_xml_index.h"
 
-#include <algorithm>
 #include <cwchar>
 
 #include "formats/plain_xml_chars.h"
@@ -42,16 +41,20 @@ bool PlainXmlIndex::Build(std::string_view text) {
     const size_t n = text.size();
     // Offsets are kept in 32 bits; lists are far smaller.
     if (n > 0xFFFFFFF0u) return Fail();
-    // Upper bounds, so that the records never move while they are built.
-    elements_.reserve(size_t(std::count(text.begin(), text.end(), '<')) + 1);
-    attributes_.reserve(size_t(std::count(text.begin(), text.end(), '=')));
+    // A guess from what a published list spends per entry, so that a list rarely grows
+    // its records more than once; never a count taken from the text, which a hostile
+    // one could make ask for many times its own size before the first error shows.
+    elements_.reserve(n / 128 + 1);
+    attributes_.reserve(n / 32);
     elements_.emplace_back();  // element 0: none
 
     size_t at = text.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0 ? kByteOrderMark.size() : 0;
     if (text.compare(at, 5, "<?xml") == 0 && at + 5 < n && IsSpace(uint8_t(text[at + 5]))) {
         ElementRecord declaration;
         at += 5;
-        if (!ParseAttributes(at, declaration) || text.compare(at, 2, "?>") != 0) return Fail();
+        // The general parser ends the declaration at the first "?>", even inside a value.
+        const size_t end = text.find("?>", at);
+        if (end == std::string_view::npos || !ParseAttributes(at, declaration) || at != end) return Fail();
         at += 2;
         declaration_ = Element(elements_.size());
         elements_.push_back(declaration);
@@ -161,7 +164,7 @@ bool PlainXmlIndex::ParseValue(size_t& at, Span& value) {
         // The general parser turns tabs and line breaks in values into spaces.
         if (c == '<' || c == 0 || (IsSpace(uint8_t(c)) && c != ' ')) return false;
         if (c == '&') {
-            const size_t end = text_.find(';', at);
+            const size_t end = text_.substr(0, at + 2 + plain_xml::kMaxReferenceChars).find(';', at);
             uint32_t code = 0;
             if (end == std::string_view::npos || !plain_xml::ReferenceCode(text_.substr(at + 1, end - at - 1), code))
                 return false;

@@ -92,8 +92,10 @@ bool PlanCheckedEntry(const FileEntry& entry, const LocalFileCheck& check, const
             job.file_name = entry.name;
             job.patch_group = group;
             job.hash = entry.hash;
+            job.content = step.diff;
             jobs.push_back(std::move(job));
             ++groups[size_t(group)].count;
+            groups[size_t(group)].outputs.push_back(step.content);
             ++position;
         }
         return true;
@@ -113,6 +115,7 @@ PlannedJob PlanFullDownload(const FileEntry& entry, const std::vector<std::wstri
     job.file_name = entry.name;
     job.full_download = 1;
     job.hash = entry.hash;
+    job.content = entry.content;
     return job;
 }
 

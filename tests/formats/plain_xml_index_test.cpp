@@ -35,6 +35,7 @@ TEST(PlainXmlIndex, TakesPlainDocumentsOnly) {
         {"a doctype", "<!DOCTYPE a><a/>", false},
         {"a processing instruction", "<a><?p x?></a>", false},
         {"a declaration later on", " <?xml version=\"1.0\"?><a/>", false},
+        {"\"?>\" inside a declaration's value", "<?xml version=\"1.0?>\"?><a/>", false},
         {"text outside the element", "x<a/>", false},
         {"two top-level elements", "<a/><b/>", false},
         {"a NUL in text", std::string("<a>\0</a>", 8), false},

@@ -35,6 +35,10 @@ import random
 import shutil
 import subprocess
 import sys
+import xml.etree.ElementTree as ElementTree
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "servers"))
+from cmp_container import decode_cmp  # noqa: E402
 
 SCRIPT_V3 = (
     '# v3: the old plug-in is gone, and players get a desktop shortcut\n'
@@ -100,6 +104,19 @@ def write_client(folder, files):
             f.write(data)
 
 
+def check_digests(patch, client_folder):
+    """Every file entry of the list names the SHA-256 and size of the client's file, as
+    Python's own hashlib sees them (a second opinion on the tool's SHA-256)."""
+    with open(os.path.join(patch, "filelist.xml"), "rb") as f:
+        root = ElementTree.fromstring(decode_cmp(f.read()))
+    for entry in root.find("FileList"):
+        name = entry.get("name")
+        with open(os.path.join(client_folder, *name.lstrip("\\").split("\\")), "rb") as f:
+            data = f.read()
+        assert entry.get("sha256") == hashlib.sha256(data).hexdigest(), name
+        assert entry.get("file_size") == str(len(data)), name
+
+
 def run(cmd, expect=0):
     result = subprocess.run(cmd, capture_output=True, text=True)
     if result.returncode != expect:
@@ -159,6 +176,7 @@ def main():
     if args.check:
         key_args = ["--public-key", manifest["public_key"]] if signing else []
         verified = run(tool + ["verify", "--root", patch] + key_args)
+        check_digests(patch, os.path.join(out, "client-v3"))
         sig = ["filelist.xml.sig"] if signing else []
         assert sorted(os.listdir(patch)) == (["filelist.xml", "filelist.xml.hash"] + sig +
                                              ["v1", "v2", "v3"]), os.listdir(patch)

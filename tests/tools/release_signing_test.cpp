@@ -202,7 +202,7 @@ TEST_F(SignedRoot, VerifyFailsWhenListAndSignatureStopMatching) {
         {"tag changed", 3, false, false, false, "not a release signature"},
         {"list replaced by the previous one", SIZE_MAX, true, false, false, "another file list"},
         {"signature removed", SIZE_MAX, false, true, false, "not signed"},
-        {"signature cut short", SIZE_MAX, false, false, true, "139 bytes"},
+        {"signature cut short", SIZE_MAX, false, false, true, "171 bytes"},
     };
     fs::path pristine = dir_.path() / "pristine";
     fs::copy(Root(), pristine, fs::copy_options::recursive);

@@ -4,6 +4,7 @@
 #include "patch_root.h"
 #include "paths.h"
 #include "release.h"
+#include "sha256.h"
 #include "test_client.h"
 #include "verify.h"
 
@@ -15,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 namespace velm::publish {
@@ -34,6 +36,7 @@ protected:
     int Publish(int version, std::string& error, size_t max_history = 30,
                 const std::string& script = "") {
         TestClient client(version);
+        clients_.emplace(version, client);
         if (!client.WriteTo(dir_.path() / "client")) return 0;
         ReleaseOptions options;
         options.root = Root();
@@ -69,6 +72,19 @@ protected:
         std::string error;
         EXPECT_TRUE(LoadPatchRoot(Root(), root, error)) << error;
         return root.list;
+    }
+
+    // Edits the root's current list in place, companion included, as another publisher
+    // (or an earlier version of this one) could have written it.
+    void RewriteList(const std::function<void(FileListDocument&)>& edit) {
+        FileListDocument list = List();
+        edit(list);
+        const std::string xml = WriteFileList(list);
+        Bytes container;
+        ASSERT_TRUE(WriteCmp(reinterpret_cast<const uint8_t*>(xml.data()), xml.size(), container));
+        const std::string companion = FileListHashCompanion(xml);
+        WriteBytes(Root() / kFileListName, container.data(), container.size());
+        WriteBytes(Root() / kFileListHashName, companion.data(), companion.size());
     }
 
     std::vector<std::string> Verify() {
@@ -130,7 +146,30 @@ protected:
     TestDir dir_;
     std::string root_name_ = "root";
     size_t jobs_ = 1;
+    std::map<int, TestClient> clients_;  // every version published, by number
 };
+
+ContentDigest DigestOf(const Bytes& bytes) {
+    ContentDigest digest;
+    std::string error;
+    EXPECT_EQ(ContentDigestOf(bytes, digest, error), 1) << error;
+    return digest;
+}
+
+// A list as publishers wrote it before lists carried SHA-256 and decoded sizes.
+void StripDigests(FileListDocument& list) {
+    for (FileEntry& entry : list.entries) {
+        entry.content = entry.diff = ContentDigest();
+        for (HistoryVersion& version : entry.history) version.content = version.diff = ContentDigest();
+    }
+    list.launcher.content = ContentDigest();
+}
+
+std::string Joined(const std::vector<std::string>& problems) {
+    std::string text;
+    for (const std::string& p : problems) text += p + "\n";
+    return text;
+}
 
 // Every file of every version, path and bytes, relative to the root.
 std::map<std::string, Bytes> RootContents(const fs::path& root) {
@@ -191,6 +230,137 @@ TEST_F(ReleaseFixture, EveryEarlierInstallationReachesTheNewestBytes) {
     EXPECT_EQ(list.script[0].name, L"DELETE_FILE");
     EXPECT_TRUE(list.has_launcher);
     EXPECT_EQ(list.launcher.url, L"http://127.0.0.1:8080/patch/v3/.launcher/VelmLauncher.exe");
+}
+
+// Every object the launcher ends up with is named by its SHA-256 and decoded size: each
+// file's current bytes, every version a diff makes and the decoded diff itself, through
+// releases that carry the history on, and the launcher.
+TEST_F(ReleaseFixture, ListVouchesForEveryObjectWithItsSha256AndSize) {
+    PublishAll(2);
+    const FileListDocument second = List();
+    std::string error;
+    ASSERT_EQ(Publish(3, error), 1) << error;
+    const FileListDocument list = List();
+    EXPECT_EQ(FindUnvouchedObject(list), L"");
+    size_t diffs = 0;
+    for (const FileEntry& entry : list.entries) {
+        SCOPED_TRACE(WideToUtf8(entry.name));
+        ASSERT_FALSE(entry.history.empty());
+        EXPECT_EQ(entry.content, entry.history[0].content);
+        EXPECT_EQ(entry.diff, entry.history[0].diff);
+        EXPECT_EQ(entry.content, DigestOf(clients_.at(3).files().at(entry.name)));
+        for (size_t k = 0; k < entry.history.size(); ++k) {
+            const HistoryVersion& version = entry.history[k];
+            if (version.diff_size == 0) {
+                EXPECT_FALSE(version.diff.present) << k;
+                continue;
+            }
+            ++diffs;
+            EXPECT_EQ(version.content, DigestOf(clients_.at(3 - int(k)).files().at(entry.name))) << k;
+            EXPECT_EQ(version.diff, DigestOf(Fetch(list, k, entry.name + L".diff"))) << k;
+        }
+    }
+    // world.pak's diff from v1 to v2 came with the second release and is carried as it was.
+    const auto world = [](const FileListDocument& document) {
+        return *std::find_if(document.entries.begin(), document.entries.end(),
+                             [](const FileEntry& e) { return e.name == L"\\VelmGame\\Data\\world.pak"; });
+    };
+    ASSERT_GE(world(list).history.size(), 3u);
+    EXPECT_EQ(world(list).history[1].diff, world(second).history[0].diff);
+    EXPECT_EQ(world(list).history[1].content, world(second).history[0].content);
+    EXPECT_GE(diffs, 3u);
+    EXPECT_EQ(list.launcher.content, DigestOf({'M', 'Z', 3}));
+    EXPECT_TRUE(Verify().empty());
+}
+
+// The first release into a root whose list predates the digests takes them from the
+// objects the root already serves, so that it is as complete as a root that always had
+// them: the files kept in place, the versions diffs make, the launcher kept.
+TEST_F(ReleaseFixture, FirstReleaseAfterTheUpgradeFillsInTheDigestsFromThePublishedObjects) {
+    const auto publish_all = [&](bool strip_after_second) {
+        std::string error;
+        for (int version : {1, 2, 2, 3}) {
+            ASSERT_EQ(Publish(version, error), 1) << error;
+            if (strip_after_second && version == 2 && List().url_roots.size() == 2) RewriteList(StripDigests);
+        }
+    };
+    root_name_ = "always";
+    publish_all(false);
+    const FileListDocument always = List();
+    root_name_ = "upgraded";
+    publish_all(true);
+    const FileListDocument upgraded = List();
+    EXPECT_EQ(FindUnvouchedObject(upgraded), L"");
+    EXPECT_TRUE(Verify().empty()) << Joined(Verify());
+    ASSERT_EQ(upgraded.entries.size(), always.entries.size());
+    for (size_t i = 0; i < upgraded.entries.size(); ++i) {
+        const FileEntry& entry = upgraded.entries[i];
+        SCOPED_TRACE(WideToUtf8(entry.name));
+        ASSERT_EQ(entry.history.size(), always.entries[i].history.size());
+        for (size_t k = 0; k < entry.history.size(); ++k) {
+            const HistoryVersion& version = entry.history[k];
+            const HistoryVersion& expected = always.entries[i].history[k];
+            EXPECT_TRUE(!version.content.present || version.content == expected.content) << k;
+            EXPECT_TRUE(!version.diff.present || version.diff == expected.diff) << k;
+        }
+    }
+    EXPECT_EQ(upgraded.launcher.content, always.launcher.content);
+}
+
+// Where the root no longer holds what its list says, the upgrade stops with the object's
+// name and the previous release stays as it was.
+TEST_F(ReleaseFixture, FillingInRefusesAPublishedObjectThatDoesNotMatchItsList) {
+    struct Case {
+        const char* what;
+        const char* damaged;  // inside the root
+        int next_version;     // 2 again keeps the launcher and every file
+    };
+    const Case cases[] = {
+        {"diff cut short", "v2/VelmGame/Data/world.pak.diff", 3},
+        {"launcher kept, its object replaced", "v1/.launcher/VelmLauncher.exe", 2},
+        {"file kept, its object replaced", "v1/VelmGame/Movies/intro.bik", 2},
+    };
+    PublishAll(2);
+    RewriteList(StripDigests);
+    const fs::path pristine = dir_.path() / "pristine";
+    fs::copy(Root(), pristine, fs::copy_options::recursive);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(Root());
+        fs::copy(pristine, Root(), fs::copy_options::recursive);
+        Bytes bytes;
+        ASSERT_TRUE(ReadBytes(Root() / c.damaged, bytes));
+        bytes.resize(bytes.size() / 2);
+        WriteBytes(Root() / c.damaged, bytes.data(), bytes.size());
+        std::string error;
+        EXPECT_EQ(Publish(c.next_version, error), 0);
+        EXPECT_NE(error.find("previous release damaged"), std::string::npos) << error;
+        EXPECT_NE(error.find(fs::path(c.damaged).filename().u8string()), std::string::npos) << error;
+        Bytes list_after, list_before;
+        ASSERT_TRUE(ReadBytes(Root() / kFileListName, list_after));
+        ASSERT_TRUE(ReadBytes(pristine / kFileListName, list_before));
+        EXPECT_EQ(list_after, list_before);
+        EXPECT_FALSE(fs::exists(Root() / "v3"));
+    }
+}
+
+// A file whose MD5 matches the published one but whose bytes differ (an MD5 twin) is
+// published anew: keeping the old object would list bytes the root does not serve.
+TEST_F(ReleaseFixture, SameMd5WithOtherBytesIsPublishedAgain) {
+    PublishAll(2);
+    RewriteList([](FileListDocument& list) {
+        for (FileEntry& entry : list.entries) {
+            if (entry.name != L"\\VelmGame\\Movies\\intro.bik") continue;
+            entry.content.sha256[0] ^= 1;
+            entry.history[0].content = entry.content;
+        }
+    });
+    std::string error;
+    ASSERT_EQ(Publish(2, error), 1) << error;
+    EXPECT_TRUE(fs::exists(Root() / "v3" / "VelmGame" / "Movies" / "intro.bik"));
+    EXPECT_FALSE(fs::exists(Root() / "v3" / "VelmGame" / "Data" / "world.pak"));
+    for (const FileEntry& entry : List().entries)
+        EXPECT_EQ(entry.content, DigestOf(clients_.at(2).files().at(entry.name))) << WideToUtf8(entry.name);
 }
 
 TEST_F(ReleaseFixture, FailedRunLeavesThePreviousReleaseAsItWas) {

@@ -32,6 +32,14 @@ std::wstring TrimBaseUrl(const std::wstring& url) {
     return trimmed;
 }
 
+bool PublishedLauncherPath(const PatchRoot& root, fs::path& path) {
+    const std::wstring base = TrimBaseUrl(root.list.store_url_root);
+    const std::wstring& url = root.list.launcher.url;
+    if (base.empty() || url.compare(0, base.size() + 1, base + L"/") != 0) return false;
+    path = root.folder / fs::u8path(WideToUtf8(url.substr(base.size() + 1)));
+    return true;
+}
+
 bool ReadRootSignature(const fs::path& folder, bool& present, ReleaseSignature& signature,
                        std::string& error) {
     const fs::path path = folder / kFileListSigName;
@@ -39,7 +47,7 @@ bool ReadRootSignature(const fs::path& folder, bool& present, ReleaseSignature& 
     present = fs::exists(path, ec);
     if (!present) return true;
     std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(WidePath(path), bytes, kReleaseSignatureSize)) {
+    if (!ReadWholeFile(WidePath(path), bytes, kReleaseSignatureSizeV2)) {
         error = path.u8string() + " is unreadable or longer than a signature file";
         return false;
     }

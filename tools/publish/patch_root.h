@@ -42,6 +42,10 @@ bool LoadPatchRoot(const std::filesystem::path& folder, PatchRoot& root, std::st
 bool ReadRootSignature(const std::filesystem::path& folder, bool& present,
                        ReleaseSignature& signature, std::string& error);
 
+// Where the root keeps the launcher its list publishes: the launcher's URL below the
+// list's base URL, as a path below the root's folder. False when the URL is not below it.
+bool PublishedLauncherPath(const PatchRoot& root, std::filesystem::path& path);
+
 // "vN" for a version number; 0 when text is not such a name.
 std::string VersionFolderName(int version);
 int ParseVersionFolderName(const std::string& text);

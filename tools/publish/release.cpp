@@ -7,10 +7,12 @@
 #include "pe_debug.h"
 #include "progress.h"
 #include "script_file.h"
+#include "sha256.h"
 #include "signing.h"
 
 #include "formats/cmp_container.h"
 #include "common/text.h"
+#include "formats/diff_file.h"
 #include "formats/file_list.h"
 
 #include <algorithm>
@@ -66,23 +68,64 @@ bool EncodeTo(const fs::path& path, const std::vector<uint8_t>& bytes, int32_t& 
     return true;
 }
 
-// The previous version's bytes, from the root that holds its full file.
-bool LoadPublished(const PatchRoot& root, const FileEntry& entry, std::vector<uint8_t>& bytes,
-                   std::string& error) {
-    fs::path path = EntryPath(root.version_folders[FullDownloadRootIndex(entry)], entry.name);
+// An object the previous release serves, decoded as its flags say.
+bool LoadPublishedObject(const fs::path& path, uint32_t flags, std::vector<uint8_t>& bytes,
+                         std::string& error) {
     std::vector<uint8_t> stored;
     bool ok = ReadBytes(path, stored);
-    if (ok && (entry.flags & kFlagCompressed)) {
+    if (ok && (flags & kFlagCompressed)) {
         ok = DecodeCmp(stored.data(), stored.size(), bytes, kMaxDiffFileSize);
     } else {
         bytes.swap(stored);
     }
-    if (!ok || !HashTextEquals(Md5ToHex(Md5Bytes(bytes.data(), bytes.size())), entry.hash)) {
-        error = "previous release damaged: " + path.u8string() +
-                " is missing or does not match its published hash";
+    if (!ok) error = "previous release damaged: " + path.u8string() + " is missing or unreadable";
+    return ok;
+}
+
+// A file the previous release serves, checked against the MD5 its list gives it.
+bool LoadPublishedFile(const fs::path& path, uint32_t flags, const std::wstring& md5,
+                       std::vector<uint8_t>& bytes, std::string& error) {
+    if (!LoadPublishedObject(path, flags, bytes, error)) return false;
+    if (!HashTextEquals(Md5ToHex(Md5Bytes(bytes.data(), bytes.size())), md5)) {
+        error = "previous release damaged: " + path.u8string() + " does not match its published hash";
         return false;
     }
     return true;
+}
+
+// The previous version's bytes, from the root that holds its full file.
+bool LoadPublished(const PatchRoot& root, const FileEntry& entry, std::vector<uint8_t>& bytes,
+                   std::string& error) {
+    return LoadPublishedFile(EntryPath(root.version_folders[FullDownloadRootIndex(entry)], entry.name),
+                             entry.flags, entry.hash, bytes, error);
+}
+
+// What the previous release vouches for in a file it serves: the digest its list gives,
+// or, in a list written before lists carried digests, the digest of the object itself.
+bool PublishedDigest(const ContentDigest& listed, const fs::path& path, uint32_t flags,
+                     const std::wstring& md5, ContentDigest& digest, std::string& error) {
+    if (listed.present) {
+        digest = listed;
+        return true;
+    }
+    std::vector<uint8_t> bytes;
+    return LoadPublishedFile(path, flags, md5, bytes, error) && ContentDigestOf(bytes, digest, error);
+}
+
+// The diff that the previous release serves at path, and its digest; it must make the
+// version whose MD5 is md5.
+bool PublishedDiffDigest(const fs::path& path, uint32_t flags, const std::wstring& md5,
+                         ContentDigest& digest, std::string& error) {
+    std::vector<uint8_t> bytes;
+    if (!LoadPublishedObject(path, flags, bytes, error)) return false;
+    DiffFile diff;
+    std::string reason;
+    if (!ParseDiffFile(bytes.data(), bytes.size(), diff, reason) ||
+        !HashTextEquals(Md5ToHex(diff.new_md5), md5)) {
+        error = "previous release damaged: " + path.u8string() + " is not the diff to its listed version";
+        return false;
+    }
+    return ContentDigestOf(bytes, digest, error);
 }
 
 void CutHistory(FileEntry& entry, size_t max_history) {
@@ -91,6 +134,7 @@ void CutHistory(FileEntry& entry, size_t max_history) {
     entry.history.resize(keep);
     // The step into the oldest kept version starts from a version no longer listed.
     entry.history.back().diff_size = 0;
+    entry.history.back().diff = ContentDigest();
 }
 
 std::wstring Rebase(const std::wstring& url, const std::wstring& old_base,
@@ -137,8 +181,10 @@ private:
     };
     bool PublishFile(const ClientFile& file, FileEntry& entry, FileOutcome& outcome,
                      std::string& error) const;
+    bool CompleteCarriedDigests(FileEntry& entry, uint32_t flags, std::string& error) const;
     bool PublishFiles(const std::vector<ClientFile>& files, Progress& progress, std::string& error);
     bool PublishLauncher(std::string& error);
+    bool PublishedLauncherDigest(ContentDigest& digest, std::string& error) const;
     bool Commit(std::string& error);
 
     const ReleaseOptions& options_;
@@ -168,19 +214,32 @@ bool Release::PublishFile(const ClientFile& file, FileEntry& entry, FileOutcome&
     entry.name = file.name;
     entry.hash = Md5ToHex(Md5Bytes(bytes.data(), bytes.size()));
     entry.flags = kFlagCompressed;
+    ContentDigest content;
+    if (!ContentDigestOf(bytes, content, error)) return false;
     auto found = previous_entries_.find(AsciiUpper(file.name));
     const FileEntry* before = found == previous_entries_.end() ? nullptr : found->second;
-    if (before && HashTextEquals(before->hash, entry.hash) &&
-        (before->flags & kFlagCompressed)) {
+    // One MD5 may stand for two files: only the same SHA-256 and size keep the published
+    // object in place.
+    bool unchanged = before && HashTextEquals(before->hash, entry.hash) && (before->flags & kFlagCompressed);
+    if (unchanged) {
+        ContentDigest published;
+        if (!PublishedDigest(before->content,
+                             EntryPath(previous_.version_folders[FullDownloadRootIndex(*before)], before->name),
+                             before->flags, before->hash, published, error))
+            return false;
+        unchanged = published == content;
+    }
+    if (unchanged) {
         entry.size_compressed = before->size_compressed;
         entry.history = before->history;
         entry.history[0].hash = entry.hash;
-        entry.history.insert(entry.history.begin(), HistoryVersion{entry.hash, 0});
+        entry.history[0].content = content;
+        entry.history.insert(entry.history.begin(), HistoryVersion{entry.hash, 0, content});
     } else {
         outcome.changed = true;
         if (!EncodeTo(EntryPath(staging_, file.name), bytes, entry.size_compressed, error))
             return false;
-        entry.history = {HistoryVersion{entry.hash, 0}};
+        entry.history = {HistoryVersion{entry.hash, 0, content}};
         if (before) {
             std::vector<uint8_t> old_bytes;
             DiffFile diff;
@@ -188,17 +247,45 @@ bool Release::PublishFile(const ClientFile& file, FileEntry& entry, FileOutcome&
                 !MakeDiff(old_bytes.data(), old_bytes.size(), bytes.data(), bytes.size(), diff,
                           error))
                 return false;
+            const std::vector<uint8_t> diff_bytes = SerializeDiffFile(diff);
             fs::path diff_path = EntryPath(staging_, file.name + L".diff");
-            if (!EncodeTo(diff_path, SerializeDiffFile(diff), entry.history[0].diff_size, error,
-                          DiffContainerSettings()))
+            if (!ContentDigestOf(diff_bytes, entry.history[0].diff, error) ||
+                !EncodeTo(diff_path, diff_bytes, entry.history[0].diff_size, error, DiffContainerSettings()))
                 return false;
             outcome.diffed = true;
             entry.history.insert(entry.history.end(), before->history.begin(),
                                  before->history.end());
+            // The previous version's bytes are at hand: its digest costs no second read.
+            if (!entry.history[1].content.present && !ContentDigestOf(old_bytes, entry.history[1].content, error))
+                return false;
         }
     }
-    entry.diff_size = entry.history[0].diff_size;
     CutHistory(entry, options_.max_history);
+    if (before && !CompleteCarriedDigests(entry, before->flags, error)) return false;
+    entry.diff_size = entry.history[0].diff_size;
+    entry.content = entry.history[0].content;
+    entry.diff = entry.history[0].diff;
+    return true;
+}
+
+// A list written before lists carried digests names its older versions by MD5 alone.
+// Every version that a diff makes gets its digests from the objects the previous release
+// serves, each checked against the MD5 its list gives, so that the first release after
+// the upgrade already vouches for every object a signed launcher fetches. Carried
+// version k was version k - 1 of the previous release, whose folder holds both its full
+// file and its diff.
+bool Release::CompleteCarriedDigests(FileEntry& entry, uint32_t flags, std::string& error) const {
+    for (size_t k = 1; k < entry.history.size(); ++k) {
+        HistoryVersion& version = entry.history[k];
+        if (version.diff_size <= 0) continue;
+        const fs::path& folder = previous_.version_folders[k - 1];
+        if (!version.diff.present &&
+            !PublishedDiffDigest(EntryPath(folder, entry.name + L".diff"), flags, version.hash, version.diff, error))
+            return false;
+        if (!PublishedDigest(version.content, EntryPath(folder, entry.name), flags, version.hash,
+                             version.content, error))
+            return false;
+    }
     return true;
 }
 
@@ -264,6 +351,17 @@ bool Release::PublishFiles(const std::vector<ClientFile>& files, Progress& progr
     return true;
 }
 
+bool Release::PublishedLauncherDigest(ContentDigest& digest, std::string& error) const {
+    fs::path path;
+    if (!previous_.list.launcher.content.present && !PublishedLauncherPath(previous_, path)) {
+        error = "the published launcher's URL is not under the root's base URL: " +
+                WideToUtf8(previous_.list.launcher.url);
+        return false;
+    }
+    return PublishedDigest(previous_.list.launcher.content, path, kFlagCompressed, previous_.list.launcher.hash,
+                           digest, error);
+}
+
 bool Release::PublishLauncher(std::string& error) {
     const FileListDocument& before = previous_.list;
     std::wstring old_base = TrimBaseUrl(before.store_url_root);
@@ -271,7 +369,7 @@ bool Release::PublishLauncher(std::string& error) {
         list_.has_launcher = before.has_launcher;
         list_.launcher = before.launcher;
         list_.launcher.url = Rebase(before.launcher.url, old_base, base_);
-        return true;
+        return !before.has_launcher || PublishedLauncherDigest(list_.launcher.content, error);
     }
     std::vector<uint8_t> bytes;
     if (!ReadBytes(options_.launcher, bytes) || bytes.empty()) {
@@ -281,10 +379,15 @@ bool Release::PublishLauncher(std::string& error) {
     WarnIfUnstripped(options_.launcher, bytes);
     list_.has_launcher = true;
     list_.launcher.hash = Md5ToHex(Md5Bytes(bytes.data(), bytes.size()));
+    if (!ContentDigestOf(bytes, list_.launcher.content, error)) return false;
     if (before.has_launcher && HashTextEquals(before.launcher.hash, list_.launcher.hash)) {
-        list_.launcher.url = Rebase(before.launcher.url, old_base, base_);
-        list_.launcher.size_compressed = before.launcher.size_compressed;
-        return true;
+        ContentDigest published;
+        if (!PublishedLauncherDigest(published, error)) return false;
+        if (published == list_.launcher.content) {
+            list_.launcher.url = Rebase(before.launcher.url, old_base, base_);
+            list_.launcher.size_compressed = before.launcher.size_compressed;
+            return true;
+        }
     }
     std::string relative =
         VersionFolderName(version_) + "/" + kLauncherFolder + "/VelmLauncher.exe";
@@ -452,6 +555,8 @@ bool PlanSigning(const ReleaseOptions& options, SigningPlan& plan, std::string& 
         error = "the root's release serial cannot grow any further";
         return false;
     }
+    const std::string channel = "live";
+    if (!Sha256Of(channel.data(), channel.size(), plan.signature.channel_id, error)) return false;
     plan.sign = true;
     plan.signature.serial = root_signed ? last.serial + 1 : 1;
     if (options.expires_days > 0)

@@ -1,9 +1,11 @@
 #pragma once
 // Release signing keys and signatures ("filelist.xml.sig", src/formats/release_signature.h).
 // The native build does the cryptography with OpenSSL's libcrypto (signing_openssl.cpp).
-// No Windows build of OpenSSL comes as a Debian package, so the MinGW build has no
-// cryptography (signing_unavailable.cpp): every function there fails with
-// kSigningUnavailable and kSigningAvailable is false.
+// No Windows build of OpenSSL comes as a Debian package, so the MinGW build cannot sign
+// (signing_unavailable.cpp): every function there fails with kSigningUnavailable and
+// kSigningAvailable is false. SHA-256 (sha256.h) both builds have.
+#include "sha256.h"
+
 #include "formats/release_signature.h"
 
 #include <filesystem>
@@ -22,8 +24,6 @@ int MakeSigningKey(const std::filesystem::path& out, ReleasePublicKey& public_ke
 // Reads a P-256 private key in PEM: its text, to sign with, and its public half.
 int ReadSigningKey(const std::filesystem::path& path, std::string& pem,
                    ReleasePublicKey& public_key, std::string& error);
-
-int Sha256Of(const void* data, size_t size, Sha256Digest& digest, std::string& error);
 
 // Completes release (serial and expires set by the caller) for the decoded file list:
 // the list's digest, the key id of pem's key and the signature over EncodeSignedPart.

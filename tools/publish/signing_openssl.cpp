@@ -1,6 +1,7 @@
 #include "signing.h"
 
 #include "paths.h"
+#include "sha256.h"
 
 #include "common/file_io.h"
 
@@ -28,6 +29,8 @@ const bool kSigningAvailable = true;
 const char kSigningUnavailable[] = "signing needs the native build of velm-publish";
 
 namespace {
+
+const unsigned char* Bytes(const std::string& text) { return reinterpret_cast<const unsigned char*>(text.data()); }
 
 struct OpenSslFree {
     void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
@@ -102,14 +105,6 @@ Owned<EVP_PKEY> PublicKeyFromPoint(const ReleasePublicKey& public_key) {
 
 }  // namespace
 
-int Sha256Of(const void* data, size_t size, Sha256Digest& digest, std::string& error) {
-    unsigned int length = 0;
-    if (EVP_Digest(data, size, digest.data(), &length, EVP_sha256(), nullptr) != 1 ||
-        length != digest.size())
-        return Fail("SHA-256 failed", error);
-    return 1;
-}
-
 int MakeSigningKey(const fs::path& out, ReleasePublicKey& public_key, std::string& error) {
     Owned<EVP_PKEY> key(EVP_EC_gen("P-256"));
     if (!key) return Fail("cannot make a P-256 key", error);
@@ -165,10 +160,10 @@ int SignRelease(const std::string& pem, const std::string& list, ReleaseSignatur
     Owned<EVP_MD_CTX> ctx(EVP_MD_CTX_new());
     size_t size = 0;
     if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
-        EVP_DigestSign(ctx.get(), nullptr, &size, signed_part.data(), signed_part.size()) != 1)
+        EVP_DigestSign(ctx.get(), nullptr, &size, Bytes(signed_part), signed_part.size()) != 1)
         return Fail("cannot sign", error);
     std::vector<unsigned char> der(size);
-    if (EVP_DigestSign(ctx.get(), der.data(), &size, signed_part.data(), signed_part.size()) != 1)
+    if (EVP_DigestSign(ctx.get(), der.data(), &size, Bytes(signed_part), signed_part.size()) != 1)
         return Fail("cannot sign", error);
     // OpenSSL gives DER; the file holds r and s as two fixed 32-byte big-endian numbers.
     const unsigned char* at = der.data();
@@ -201,7 +196,7 @@ int CheckSignature(const ReleaseSignature& release, const ReleasePublicKey& publ
     Owned<EVP_MD_CTX> ctx(EVP_MD_CTX_new());
     if (!ctx ||
         EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
-        EVP_DigestVerify(ctx.get(), der, size_t(der_size), signed_part.data(),
+        EVP_DigestVerify(ctx.get(), der, size_t(der_size), Bytes(signed_part),
                          signed_part.size()) != 1)
         return Fail("the signature does not verify with this key", error);
     return 1;

@@ -23,8 +23,6 @@ int ReadSigningKey(const std::filesystem::path&, std::string&, ReleasePublicKey&
     return Unavailable(error);
 }
 
-int Sha256Of(const void*, size_t, Sha256Digest&, std::string& error) { return Unavailable(error); }
-
 int SignRelease(const std::string&, const std::string&, ReleaseSignature&, std::string& error) {
     return Unavailable(error);
 }

@@ -5,6 +5,7 @@
 #include "paths.h"
 #include "progress.h"
 #include "script_file.h"
+#include "sha256.h"
 #include "signing.h"
 
 #include "formats/cmp_container.h"
@@ -33,6 +34,8 @@ public:
 
 private:
     void Problem(const std::string& text) { report_.problems.push_back(text); }
+    // Compares bytes with the SHA-256 and size a list gives them, when it gives them.
+    void CheckDigest(const ContentDigest& listed, const std::vector<uint8_t>& bytes, const std::string& what);
     // Reads a stored object and checks its size; decodes it when flags say so.
     bool Load(const fs::path& path, int64_t expected_size, uint32_t flags,
               std::vector<uint8_t>& bytes, const std::string& what);
@@ -65,6 +68,21 @@ bool Verifier::Load(const fs::path& path, int64_t expected_size, uint32_t flags,
     return true;
 }
 
+void Verifier::CheckDigest(const ContentDigest& listed, const std::vector<uint8_t>& bytes,
+                           const std::string& what) {
+    if (!listed.present) return;
+    ContentDigest actual;
+    std::string error;
+    if (!ContentDigestOf(bytes, actual, error)) {
+        Problem(what + ": " + error);
+    } else if (actual.size != listed.size) {
+        Problem(what + " has " + std::to_string(actual.size) + " bytes decoded, the list says " +
+                std::to_string(listed.size));
+    } else if (actual.sha256 != listed.sha256) {
+        Problem(what + " does not match its listed SHA-256");
+    }
+}
+
 void Verifier::CheckCompanion() {
     std::vector<uint8_t> companion;
     if (!ReadBytes(root_.folder / kFileListHashName, companion)) {
@@ -88,6 +106,7 @@ void Verifier::CheckDiff(const FileEntry& entry, size_t k) {
     ++report_.diffs;
     DiffFile diff;
     std::string error;
+    CheckDigest(history[k].diff, bytes, name + ": " + path.u8string());
     if (!ParseDiffFile(bytes.data(), bytes.size(), diff, error)) {
         Problem(name + ": " + path.u8string() + ": " + error);
         return;
@@ -110,8 +129,12 @@ void Verifier::CheckDiff(const FileEntry& entry, size_t k) {
         Problem(name + ": " + old_path.u8string() + " is not version " + std::to_string(k + 1));
         return;
     }
-    if (!ApplyDiff(diff, old_bytes.data(), old_bytes.size(), result, error))
+    CheckDigest(history[k + 1].content, old_bytes, name + ": " + old_path.u8string());
+    if (!ApplyDiff(diff, old_bytes.data(), old_bytes.size(), result, error)) {
         Problem(name + ": applying " + path.u8string() + ": " + error);
+        return;
+    }
+    CheckDigest(history[k].content, result, name + ": version " + std::to_string(k) + " made by " + path.u8string());
 }
 
 void Verifier::CheckEntry(const FileEntry& entry) {
@@ -133,6 +156,7 @@ void Verifier::CheckEntry(const FileEntry& entry) {
         ++report_.full_files;
         if (!HashTextEquals(Md5ToHex(Md5Bytes(bytes.data(), bytes.size())), entry.hash))
             Problem(name + ": " + path.u8string() + " does not match the entry's hash");
+        CheckDigest(entry.content, bytes, name + ": " + path.u8string());
     }
     for (size_t k = 0; k < history.size(); ++k) {
         if (history[k].diff_size > 0) CheckDiff(entry, k);
@@ -145,17 +169,16 @@ void Verifier::CheckLauncher() {
         Problem("no LauncherCompressed element (launchers with self-update fail)");
         return;
     }
-    std::wstring base = TrimBaseUrl(list.store_url_root);
-    const std::wstring& url = list.launcher.url;
-    if (base.empty() || url.compare(0, base.size() + 1, base + L"/") != 0) {
-        Problem("launcher URL is not under the patch root's base URL: " + WideToUtf8(url));
+    fs::path path;
+    if (!PublishedLauncherPath(root_, path)) {
+        Problem("launcher URL is not under the patch root's base URL: " + WideToUtf8(list.launcher.url));
         return;
     }
-    fs::path path = root_.folder / fs::u8path(WideToUtf8(url.substr(base.size() + 1)));
     std::vector<uint8_t> bytes;
-    if (Load(path, list.launcher.size_compressed, kFlagCompressed, bytes, "launcher") &&
-        !HashTextEquals(Md5ToHex(Md5Bytes(bytes.data(), bytes.size())), list.launcher.hash))
+    if (!Load(path, list.launcher.size_compressed, kFlagCompressed, bytes, "launcher")) return;
+    if (!HashTextEquals(Md5ToHex(Md5Bytes(bytes.data(), bytes.size())), list.launcher.hash))
         Problem("launcher: " + path.u8string() + " does not match its hash");
+    CheckDigest(list.launcher.content, bytes, "launcher: " + path.u8string());
 }
 
 void Verifier::CheckScript() {
@@ -199,6 +222,9 @@ void Verifier::CheckSignature(const VerifyOptions& options, uint64_t now) {
     }
     report_.signed_release = true;
     report_.signature = signature;
+    const std::wstring unvouched = FindUnvouchedObject(root_.list);
+    if (!unvouched.empty())
+        Problem("launchers that hold the key refuse this list: " + WideToUtf8(unvouched));
     if (!kSigningAvailable) return;
     const std::string sig = kFileListSigName;
     Sha256Digest list_digest{};
