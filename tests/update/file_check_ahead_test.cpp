@@ -10,6 +10,7 @@
 #include "common/captured_log.h"
 #include "common/file_io.h"
 #include "common/file_system.h"
+#include "common/log.h"
 #include "common/md5.h"
 #include "common/text.h"
 
@@ -69,7 +70,11 @@ protected:
         base_ = std::wstring(kRoot) + L"/client";
         roots_ = {L"http://127.0.0.1/v2", L"http://127.0.0.1/v1"};
     }
-    void TearDown() override { std::filesystem::remove_all(kRoot); }
+    void TearDown() override {
+        // The process log keeps the last captured file open, and Windows removes no open file.
+        LauncherLog::Instance().ReopenForTest(L"check_ahead.log");
+        std::filesystem::remove_all(kRoot);
+    }
 
     std::wstring Path(const std::wstring& name) const { return base_ + name; }
     void Write(const std::wstring& name, const std::string& content) {
