@@ -1,8 +1,8 @@
-// The update engine's check phase and diff application, natively and without
-// sanitizers, for bench/check-warm.sh, check-cold.sh and patch-apply.sh.
+// The update engine's check phase and diff application, without sanitizers, natively and
+// (the Windows build) under Wine, for bench/check-warm.sh, check-cold.sh and patch-apply.sh.
 //
-//   check_bench prepare BASE LIST CACHE   writes a file list of the tree of files whose
-//                                         names begin with BASE, and a warm hash cache
+//   check_bench prepare BASE LIST CACHE   writes a file list of the installation at BASE
+//                                         and a warm hash cache
 //   check_bench check BASE LIST CACHE     what the update run does before it downloads:
 //                                         load the cache, read the list, plan every entry;
 //                                         prints "SECONDS JOBS" (then saves the cache, as
@@ -12,7 +12,9 @@
 //                                         "SECONDS"
 //
 // File names are the list's own ("\\d00\\f00000.dat"), appended to BASE as the launcher
-// does; on Linux the backslashes are part of one file name, which costs the same stat.
+// does: on Windows (and under Wine) BASE is a folder tree; on Linux the backslashes are
+// part of one file name beside BASE, which costs the same stat. The Windows build runs
+// under Wine for the players' side of check-warm and check-cold.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -29,6 +31,8 @@
 #include "formats/diff_file.h"
 #include "formats/file_list.h"
 #include "formats/hash_cache.h"
+#include "update/file_check_ahead.h"
+#include "update/file_list_load.h"
 #include "update/update_planning.h"
 
 namespace {
@@ -37,25 +41,45 @@ using Clock = std::chrono::steady_clock;
 
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-int Prepare(const std::string& base, const std::string& list, const std::string& cache_path) {
+// The installation's files as (list name, path): on Windows the tree under BASE; elsewhere
+// the files beside BASE whose names begin with it, the list's backslashes being part of
+// one file name there.
+std::vector<std::pair<std::wstring, std::wstring>> InstalledFiles(const std::string& base) {
+    std::vector<std::pair<std::wstring, std::wstring>> files;
+#ifdef _WIN32
+    for (const auto& item : std::filesystem::recursive_directory_iterator(base)) {
+        if (!item.is_regular_file()) continue;
+        std::wstring name = L"\\" + std::filesystem::relative(item.path(), base).wstring();
+        std::replace(name.begin(), name.end(), L'/', L'\\');
+        files.emplace_back(name, item.path().wstring());
+    }
+#else
     const std::filesystem::path folder = std::filesystem::path(base).parent_path();
     const std::string prefix = std::filesystem::path(base).filename().string();
+    for (const auto& item : std::filesystem::directory_iterator(folder)) {
+        const std::string name = item.path().filename().string();
+        if (!item.is_regular_file() || name.compare(0, prefix.size(), prefix) != 0 || name.size() == prefix.size())
+            continue;
+        files.emplace_back(velm::Utf8ToWide(name.substr(prefix.size())), velm::Utf8ToWide(item.path().string()));
+    }
+#endif
+    return files;
+}
+
+int Prepare(const std::string& base, const std::string& list, const std::string& cache_path) {
     velm::FileListDocument document;
     document.url_roots.push_back(L"http://127.0.0.1:1/v1");
     velm::HashCache cache(velm::Utf8ToWide(base));
-    for (const auto& item : std::filesystem::directory_iterator(folder)) {
-        std::string name = item.path().filename().string();
-        if (!item.is_regular_file() || name.compare(0, prefix.size(), prefix) != 0 || name.size() == prefix.size())
-            continue;
+    for (const auto& [name, path] : InstalledFiles(base)) {
         velm::FileEntry entry;
-        entry.name = velm::Utf8ToWide(name.substr(prefix.size()));
+        entry.name = name;
         velm::Md5Digest digest;
-        if (!velm::Md5File(velm::Utf8ToWide(item.path().string()), digest)) return 3;
+        if (!velm::Md5File(path, digest)) return 3;
         entry.hash = velm::Md5ToHex(digest);
-        entry.size_compressed = int32_t(item.file_size());
+        entry.size_compressed = int32_t(std::filesystem::file_size(std::filesystem::path(path)));
         entry.history.push_back({entry.hash, 0});
         document.entries.push_back(entry);
-        cache.UpdateHashCacheEntry(velm::Utf8ToWide(item.path().string()), entry.hash);
+        cache.UpdateHashCacheEntry(path, entry.hash);
     }
     std::string xml = velm::WriteFileList(document);
     if (!velm::WriteWholeFile(velm::Utf8ToWide(list), xml.data(), xml.size())) return 3;
@@ -68,20 +92,25 @@ int Check(const std::string& base, const std::string& list, const std::string& c
     const Clock::time_point start = Clock::now();
     velm::HashCache cache(velm::Utf8ToWide(base));
     cache.LoadLocalHashCache(velm::Utf8ToWide(cache_path));
-    const double loaded = Since(start);
-    std::vector<uint8_t> bytes;
-    if (!velm::ReadWholeFile(velm::Utf8ToWide(list), bytes, velm::kMaxFileListBytes)) return 3;
-    velm::FileListDocument document;
-    std::string error;
-    if (!velm::ParseFileList(std::string(bytes.begin(), bytes.end()), velm::Utf8ToWide(base), document, error))
+    const double cache_loaded = Since(start);
+    // As the run reads it: the bytes once, every part from the one parse.
+    std::string bytes;
+    velm::LoadedFileList loaded;
+    velm::FileListLoadError error;
+    if (!velm::ReadFileListBytes(velm::Utf8ToWide(list), bytes) ||
+        !velm::LoadFileList(velm::Utf8ToWide(list), &bytes, velm::Utf8ToWide(base), loaded, error))
         return 3;
+    const velm::FileListDocument& document = loaded.document;
     const double parsed = Since(start);
     std::vector<velm::PlannedJob> jobs;
     std::vector<velm::PatchGroup> groups;
-    for (const velm::FileEntry& entry : document.entries)
-        velm::PlanEntry(entry, document.url_roots, cache, false, jobs, groups);
+    {
+        velm::FileCheckAhead checks(document.entries, cache, false);
+        for (size_t i = 0; i < document.entries.size(); ++i)
+            velm::PlanCheckedEntry(document.entries[i], checks.Take(i), document.url_roots, cache, jobs, groups);
+    }
     const double checked = Since(start);
-    std::fprintf(stderr, "cache load %.3f s, list read %.3f s, files checked %.3f s\n", loaded, parsed - loaded,
+    std::fprintf(stderr, "cache load %.3f s, list read %.3f s, files checked %.3f s\n", cache_loaded, parsed - cache_loaded,
                  checked - parsed);
     std::printf("%.4f %zu\n", checked, jobs.size());
     cache.SaveLocalHashCache(velm::Utf8ToWide(cache_path));

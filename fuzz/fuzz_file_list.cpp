@@ -1,7 +1,10 @@
 // The published file list and its ".hash" companion: whatever the reader accepts must be
 // safe to act on (names that stay inside the folder, every URL root index it implies
 // present), the publisher's writer must give back the same records, and a companion
-// matches exactly the 32 digits of the list's MD5 in any letter case.
+// matches exactly the 32 digits of the list's MD5 in any letter case. A list in UTF-8 is
+// read the same whichever way it is taken apart: through the quick index where it is
+// plain, through the general XML parser over the same bytes, and as the same list in
+// UTF-16, which only the general parser reads.
 #include "fuzz_support.h"
 
 #include "common/text.h"
@@ -53,22 +56,36 @@ bool SameDocument(const FileListDocument& a, const FileListDocument& b) {
         const velm::FileEntry& y = b.entries[i];
         if (x.name != y.name || x.full_path != y.full_path || x.hash != y.hash ||
             x.size_compressed != y.size_compressed || x.flags != y.flags ||
-            x.diff_size != y.diff_size || x.history.size() != y.history.size())
+            x.diff_size != y.diff_size || x.content != y.content || x.diff != y.diff ||
+            x.history.size() != y.history.size())
             return false;
         for (size_t k = 0; k < x.history.size(); ++k) {
             if (x.history[k].hash != y.history[k].hash ||
-                x.history[k].diff_size != y.history[k].diff_size)
+                x.history[k].diff_size != y.history[k].diff_size ||
+                x.history[k].content != y.history[k].content || x.history[k].diff != y.history[k].diff)
                 return false;
         }
     }
     if (a.has_launcher &&
         (a.launcher.url != b.launcher.url || a.launcher.hash != b.launcher.hash ||
-         a.launcher.size_compressed != b.launcher.size_compressed))
+         a.launcher.size_compressed != b.launcher.size_compressed || a.launcher.content != b.launcher.content))
         return false;
     for (size_t i = 0; i < a.script.size(); ++i) {
         if (a.script[i].name != b.script[i].name || a.script[i].args != b.script[i].args) return false;
     }
     return true;
+}
+
+// The UTF-8 text as UTF-16LE with its byte-order mark (in place of a UTF-8 one).
+std::string AsUtf16(std::string utf8) {
+    if (utf8.compare(0, 3, "\xEF\xBB\xBF") == 0) utf8.erase(0, 3);
+    return "\xFF\xFE" + velm::WideToUtf16Le(velm::Utf8ToWide(utf8));
+}
+
+bool LooksLikeUtf16(const std::string& xml) {
+    if (xml.size() < 2) return false;
+    const auto b0 = uint8_t(xml[0]), b1 = uint8_t(xml[1]);
+    return (b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF) || b0 == 0 || b1 == 0;
 }
 
 }  // namespace
@@ -87,7 +104,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FileListDocument document;
     std::string error;
-    if (velm::ParseFileList(xml, kBase, document, error) != 1) {
+    const int result = velm::ParseFileList(xml, kBase, document, error);
+    // The quick reading equals the general parser's over the same bytes, left-out entries
+    // and error text included, in both the publisher's and the launcher's way of reading.
+    {
+        FileListDocument general;
+        std::string general_error;
+        FUZZ_CHECK(velm::ParseFileList(xml, kBase, general, general_error, nullptr,
+                                       velm::FileListXmlReading::kGeneralParserOnly) == result);
+        FUZZ_CHECK(general_error == error && (result == 0 || SameDocument(document, general)));
+        FileListDocument quick_kept, general_kept;
+        std::string quick_kept_error, general_kept_error;
+        std::vector<velm::RejectedEntry> quick_left_out, general_left_out;
+        const int quick_kept_result = velm::ParseFileList(xml, kBase, quick_kept, quick_kept_error, &quick_left_out);
+        FUZZ_CHECK(velm::ParseFileList(xml, kBase, general_kept, general_kept_error, &general_left_out,
+                                       velm::FileListXmlReading::kGeneralParserOnly) == quick_kept_result);
+        FUZZ_CHECK(quick_kept_error == general_kept_error);
+        FUZZ_CHECK(quick_kept_result == 0 || SameDocument(quick_kept, general_kept));
+        FUZZ_CHECK(quick_left_out.size() == general_left_out.size());
+        for (size_t i = 0; i < quick_left_out.size(); ++i)
+            FUZZ_CHECK(quick_left_out[i].name == general_left_out[i].name &&
+                       quick_left_out[i].why == general_left_out[i].why);
+    }
+    if (!LooksLikeUtf16(xml) && error.find("not valid UTF-8") == std::string::npos) {
+        FileListDocument wide_document;
+        std::string wide_error;
+        const int wide_result = velm::ParseFileList(AsUtf16(xml), kBase, wide_document, wide_error);
+        FUZZ_CHECK(result == wide_result);
+        FUZZ_CHECK(result == 0 || SameDocument(document, wide_document));
+        FUZZ_CHECK(result == 1 || error.compare(0, 9, "XML error") == 0 || error == wide_error);
+    }
+    if (result != 1) {
         FUZZ_CHECK(!error.empty());
         return 0;
     }

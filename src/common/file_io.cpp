@@ -17,11 +17,27 @@ namespace {
 const wchar_t* ModeText(FileMode mode) {
     switch (mode) {
         case FileMode::kRead: return L"rb";
+#ifdef _WIN32
+        case FileMode::kReadSequential: return L"rbS";
+#else
+        case FileMode::kReadSequential: return L"rb";
+#endif
         case FileMode::kWrite: return L"wb";
         case FileMode::kReadWrite: return L"r+b";
         case FileMode::kAppend: return L"ab";
     }
     return L"rb";
+}
+
+template <typename Bytes>
+bool ReadInto(const std::wstring& path, Bytes& bytes, uint64_t max_size) {
+    FileHandle file = OpenFile(path, FileMode::kRead);
+    if (!file) return false;
+    if (!SeekFile(file.get(), 0, SEEK_END)) return false;
+    int64_t size = TellFile(file.get());
+    if (size < 0 || uint64_t(size) > max_size || !SeekFile(file.get(), 0, SEEK_SET)) return false;
+    bytes.resize(size_t(size));
+    return size == 0 || std::fread(&bytes[0], 1, bytes.size(), file.get()) == bytes.size();
 }
 
 }  // namespace
@@ -37,13 +53,11 @@ FileHandle OpenFile(const std::wstring& path, FileMode mode) {
 }
 
 bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes, uint64_t max_size) {
-    FileHandle file = OpenFile(path, FileMode::kRead);
-    if (!file) return false;
-    if (!SeekFile(file.get(), 0, SEEK_END)) return false;
-    int64_t size = TellFile(file.get());
-    if (size < 0 || uint64_t(size) > max_size || !SeekFile(file.get(), 0, SEEK_SET)) return false;
-    bytes.resize(size_t(size));
-    return size == 0 || std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    return ReadInto(path, bytes, max_size);
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& bytes, uint64_t max_size) {
+    return ReadInto(path, bytes, max_size);
 }
 
 bool WriteWholeFile(const std::wstring& path, const void* data, size_t size) {

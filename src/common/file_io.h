@@ -13,13 +13,16 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-enum class FileMode { kRead, kWrite, kReadWrite, kAppend };
+enum class FileMode { kRead, kReadSequential, kWrite, kReadWrite, kAppend };
 
 // Binary mode always; kWrite truncates, kReadWrite opens an existing file for update.
+// kReadSequential reads like kRead and tells Windows the file is read from start to end,
+// so that it reads ahead of the reader.
 FileHandle OpenFile(const std::wstring& path, FileMode mode);
 
 // Reads at most max_size bytes; false when the file is missing, unreadable or larger.
 bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes, uint64_t max_size);
+bool ReadWholeFile(const std::wstring& path, std::string& bytes, uint64_t max_size);
 
 bool WriteWholeFile(const std::wstring& path, const void* data, size_t size);
 

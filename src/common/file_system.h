@@ -7,7 +7,9 @@
 
 namespace velm {
 
-// False when the file cannot be opened for reading (missing, locked, a folder).
+// Read from the file system's record of the file without opening it: checking an
+// installation costs one metadata query per file, and a file another program holds open
+// still answers. False when the file is missing or is a folder.
 bool FileWriteTime(const std::wstring& path, uint64_t& time);
 
 // Sets the last-write time; tests use it to simulate a touched file.

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include "common/file_system.h"
-#include "common/file_io.h"
 #include "common/text.h"
 
 namespace velm {
@@ -16,11 +15,8 @@ constexpr uint64_t kEpochDifference = 11644473600ull;
 }  // namespace
 
 bool FileWriteTime(const std::wstring& path, uint64_t& time) {
-    // Opening for reading is the test of the Windows side too: a folder or an unreadable
-    // file has no usable time.
-    FileHandle file = OpenFile(path, FileMode::kRead);
     struct stat info;
-    if (!file || fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    if (stat(WideToUtf8(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     time = (uint64_t(info.st_mtim.tv_sec) + kEpochDifference) * 10000000ull +
            uint64_t(info.st_mtim.tv_nsec) / 100;
     return true;

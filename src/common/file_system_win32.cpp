@@ -13,11 +13,11 @@ uint64_t FromFileTime(const FILETIME& time) {
 }  // namespace
 
 bool FileWriteTime(const std::wstring& path, uint64_t& time) {
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    FILETIME write = {};
-    if (!file || !GetFileTime(file.Get(), nullptr, nullptr, &write)) return false;
-    time = FromFileTime(write);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    time = FromFileTime(data.ftLastWriteTime);
     return true;
 }
 

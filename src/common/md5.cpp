@@ -121,16 +121,38 @@ std::wstring Md5ToHex(const Md5Digest& digest) {
     return text;
 }
 
+bool Md5FromHex(const std::wstring& text, Md5Digest& digest) {
+    if (text.size() != 32) return false;
+    auto nibble = [](wchar_t c) -> int {
+        if (c >= L'0' && c <= L'9') return c - L'0';
+        if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+        if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+        return -1;
+    };
+    for (size_t i = 0; i < 16; ++i) {
+        const int high = nibble(text[2 * i]), low = nibble(text[2 * i + 1]);
+        if (high < 0 || low < 0) return false;
+        digest[i] = uint8_t(high << 4 | low);
+    }
+    return true;
+}
+
 bool Md5File(const std::wstring& path, Md5Digest& digest, const std::atomic<bool>* cancelled) {
-    FileHandle file = OpenFile(path, FileMode::kRead);
+    std::vector<uint8_t> buffer;
+    return Md5File(path, digest, cancelled, buffer);
+}
+
+bool Md5File(const std::wstring& path, Md5Digest& digest, const std::atomic<bool>* cancelled,
+             std::vector<uint8_t>& buffer) {
+    FileHandle file = OpenFile(path, FileMode::kReadSequential);
     if (!file) return false;
+    if (buffer.size() < kMd5FileBlock) buffer.resize(kMd5FileBlock);
     Md5 md5;
-    std::vector<uint8_t> buffer(1 << 20);
     for (;;) {
         if (cancelled && cancelled->load()) return false;
-        size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());
+        size_t got = std::fread(buffer.data(), 1, kMd5FileBlock, file.get());
         if (got > 0) md5.Update(buffer.data(), got);
-        if (got < buffer.size()) {
+        if (got < kMd5FileBlock) {
             if (std::ferror(file.get())) return false;
             break;
         }

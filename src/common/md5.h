@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velm {
 
@@ -30,11 +31,18 @@ Md5Digest Md5Bytes(const void* data, size_t size);
 
 // 32 upper-case hexadecimal digits, the form every stored and published hash uses.
 std::wstring Md5ToHex(const Md5Digest& digest);
+// The digest of 32 hexadecimal digits in either case; false for any other text.
+bool Md5FromHex(const std::wstring& text, Md5Digest& digest);
 
-// Digest of a whole file; false when it cannot be opened or read.
-// False when the file cannot be read, or when cancelled is set before the end (checked
-// once per MiB, so that a multi-GB file does not hold up a cancelled run).
+// Digest of a whole file, read in blocks of kMd5FileBlock bytes from start to end. False
+// when the file cannot be opened or read, or when cancelled is set before the end (checked
+// once per block, so that a multi-GB file does not hold up a cancelled run).
+constexpr size_t kMd5FileBlock = 1 << 20;
 bool Md5File(const std::wstring& path, Md5Digest& digest, const std::atomic<bool>* cancelled = nullptr);
+// The same with the caller's buffer (resized to the block size when smaller), for hashing
+// file after file without a fresh block of memory for each.
+bool Md5File(const std::wstring& path, Md5Digest& digest, const std::atomic<bool>* cancelled,
+             std::vector<uint8_t>& buffer);
 
 // Published hashes are compared without regard to letter case.
 bool HashTextEquals(const std::wstring& a, const std::wstring& b);

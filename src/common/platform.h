@@ -14,4 +14,8 @@ void ConsoleWrite(void* console, const wchar_t* text);
 void ConsoleSetColour(void* console, uint16_t attribute);
 void DebuggerWrite(const wchar_t* text);
 
+// Puts the calling thread below the interactive ones: background work on every core (the
+// check's hashing) must leave the window its share of the processor.
+void LowerCurrentThreadPriority();
+
 }  // namespace velm::platform

@@ -23,4 +23,8 @@ void ConsoleSetColour(void*, uint16_t) {}
 
 void DebuggerWrite(const wchar_t*) {}
 
+// The native builds carry no window; their benchmarks compare against peers at normal
+// priority.
+void LowerCurrentThreadPriority() {}
+
 }  // namespace velm::platform

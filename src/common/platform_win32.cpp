@@ -21,4 +21,6 @@ void ConsoleSetColour(void* console, uint16_t attribute) {
 
 void DebuggerWrite(const wchar_t* text) { OutputDebugStringW(text); }
 
+void LowerCurrentThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL); }
+
 }  // namespace velm::platform

@@ -2,10 +2,14 @@
 
 #include "common/text.h"
 #include "formats/entry_name.h"
+#include "formats/plain_xml_index.h"
 
 #include <pugixml.hpp>
 
-#include <set>
+#include <cwchar>
+#include <deque>
+#include <string_view>
+#include <unordered_set>
 
 
 namespace velm {
@@ -30,8 +34,6 @@ bool IsHashText(const std::wstring& text) {
     }
     return true;
 }
-
-std::wstring Wide(const pugi::xml_attribute& attribute) { return attribute.value(); }
 
 bool LooksLikeUtf16(const std::string& xml) {
     if (xml.size() < 2) return false;
@@ -92,21 +94,96 @@ wchar_t FoldCase(wchar_t c) {
     return c;
 }
 
-std::wstring FoldName(const std::wstring& name) {
-    std::wstring out = name;
-    for (wchar_t& c : out) c = FoldCase(c);
-    return out;
+// Names as Windows compares them, for a set of views of the names already taken.
+struct FoldedHash {
+    size_t operator()(std::wstring_view name) const {
+        uint64_t hash = 0xcbf29ce484222325ull;
+        for (wchar_t c : name) hash = (hash ^ uint64_t(uint32_t(FoldCase(c)))) * 0x100000001b3ull;
+        return size_t(hash);
+    }
+};
+struct FoldedEqual {
+    bool operator()(std::wstring_view a, std::wstring_view b) const {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+        return true;
+    }
+};
+
+// The reader below works on either form of a parsed list: the general parser's tree, for
+// any XML, or the plain index, for lists as velm-publish writes them (cheaper by far).
+// Both give an element's attributes by name and its child elements in order.
+class TreeView {
+public:
+    using Element = pugi::xml_node;
+    static Element None() { return Element(); }
+    static bool Exists(Element element) { return bool(element); }
+    static Element FirstChild(Element element) { return ElementFrom(element.first_child()); }
+    static Element NextSibling(Element element) { return ElementFrom(element.next_sibling()); }
+    static bool NameIs(Element element, const wchar_t* name) { return std::wcscmp(element.name(), name) == 0; }
+    static bool Has(Element element, const wchar_t* name) { return bool(element.attribute(name)); }
+    // False when the element has no such attribute.
+    static bool Get(Element element, const wchar_t* name, std::wstring& value) {
+        pugi::xml_attribute attribute = element.attribute(name);
+        if (!attribute) return false;
+        value = attribute.value();
+        return true;
+    }
+
+private:
+    static Element ElementFrom(Element node) {
+        while (node && node.type() != pugi::node_element) node = node.next_sibling();
+        return node;
+    }
+};
+
+class IndexView {
+public:
+    using Element = PlainXmlIndex::Element;
+    explicit IndexView(const PlainXmlIndex& index) : index_(index) {}
+    static Element None() { return PlainXmlIndex::kNone; }
+    static bool Exists(Element element) { return element != PlainXmlIndex::kNone; }
+    Element FirstChild(Element element) const { return index_.FirstChild(element); }
+    Element NextSibling(Element element) const { return index_.NextSibling(element); }
+    bool NameIs(Element element, const wchar_t* name) const { return index_.NameIs(element, name); }
+    bool Has(Element element, const wchar_t* name) const {
+        std::wstring ignored;
+        return index_.Attribute(element, name, ignored);
+    }
+    bool Get(Element element, const wchar_t* name, std::wstring& value) const {
+        return index_.Attribute(element, name, value);
+    }
+
+private:
+    const PlainXmlIndex& index_;
+};
+
+// The first child element of that name, as the tree's child() finds it.
+template <typename View>
+typename View::Element ChildNamed(const View& view, typename View::Element element, const wchar_t* name) {
+    for (auto child = view.FirstChild(element); View::Exists(child); child = view.NextSibling(child))
+        if (view.NameIs(child, name)) return child;
+    return View::None();
+}
+
+// An attribute's value, empty when it is absent.
+template <typename View>
+std::wstring TextOf(const View& view, typename View::Element element, const wchar_t* name) {
+    std::wstring value;
+    view.Get(element, name, value);
+    return value;
 }
 
 // Reads a required or optional decimal attribute; false (with error) when it is present
 // but not a number in 0..max.
-bool ReadNumber(const pugi::xml_node& node, const wchar_t* name, int64_t max, int64_t& value,
+template <typename View>
+bool ReadNumber(const View& view, typename View::Element node, const wchar_t* name, int64_t max, int64_t& value,
                 std::string& error) {
-    pugi::xml_attribute attribute = node.attribute(name);
-    if (!attribute) return true;
-    if (!ParseDecimal(attribute.value(), max, value)) {
-        error = "attribute " + WideToUtf8(name) + " is not a number in range: \"" +
-                WideToUtf8(attribute.value()) + "\"";
+    std::wstring text;
+    if (!view.Get(node, name, text)) return true;
+    if (!ParseDecimal(text.c_str(), max, value)) {
+        error = "attribute " + WideToUtf8(name) + " is not a number in range: \"" + WideToUtf8(text) + "\"";
         return false;
     }
     return true;
@@ -114,32 +191,35 @@ bool ReadNumber(const pugi::xml_node& node, const wchar_t* name, int64_t max, in
 
 // Reads an optional pair of a SHA-256 and a size attribute; false (with error) when one
 // comes without the other or either is malformed.
-bool ReadContentDigest(const pugi::xml_node& node, const wchar_t* sha256_name, const wchar_t* size_name,
-                       ContentDigest& digest, std::string& error) {
-    pugi::xml_attribute sha256 = node.attribute(sha256_name);
-    pugi::xml_attribute size = node.attribute(size_name);
-    if (!sha256 && !size) return true;
-    if (!sha256 || !size) {
-        error = "attribute " + WideToUtf8(sha256 ? sha256_name : size_name) + " without " +
-                WideToUtf8(sha256 ? size_name : sha256_name);
+template <typename View>
+bool ReadContentDigest(const View& view, typename View::Element node, const wchar_t* sha256_name,
+                       const wchar_t* size_name, ContentDigest& digest, std::string& error) {
+    std::wstring sha256;
+    const bool has_sha256 = view.Get(node, sha256_name, sha256);
+    const bool has_size = view.Has(node, size_name);
+    if (!has_sha256 && !has_size) return true;
+    if (!has_sha256 || !has_size) {
+        error = "attribute " + WideToUtf8(has_sha256 ? sha256_name : size_name) + " without " +
+                WideToUtf8(has_sha256 ? size_name : sha256_name);
         return false;
     }
-    if (!ParseSha256Hex(sha256.value(), digest.sha256)) {
+    if (!ParseSha256Hex(sha256, digest.sha256)) {
         error = "attribute " + WideToUtf8(sha256_name) + " is not 64 hexadecimal digits";
         return false;
     }
     int64_t value = 0;
-    if (!ReadNumber(node, size_name, int64_t(kMaxListedObjectBytes), value, error)) return false;
+    if (!ReadNumber(view, node, size_name, int64_t(kMaxListedObjectBytes), value, error)) return false;
     digest.size = uint64_t(value);
     digest.present = true;
     return true;
 }
 
 // The content digests of one version: of the file and of the diff that makes it.
-bool ReadVersionDigests(const pugi::xml_node& node, ContentDigest& content, ContentDigest& diff,
+template <typename View>
+bool ReadVersionDigests(const View& view, typename View::Element node, ContentDigest& content, ContentDigest& diff,
                         std::string& error) {
-    return ReadContentDigest(node, L"sha256", L"file_size", content, error) &&
-           ReadContentDigest(node, L"diff_sha256", L"diff_file_size", diff, error);
+    return ReadContentDigest(view, node, L"sha256", L"file_size", content, error) &&
+           ReadContentDigest(view, node, L"diff_sha256", L"diff_file_size", diff, error);
 }
 
 void WriteContentDigest(pugi::xml_node& node, const wchar_t* sha256_name, const wchar_t* size_name,
@@ -154,40 +234,42 @@ void WriteVersionDigests(pugi::xml_node& node, const ContentDigest& content, con
     WriteContentDigest(node, L"diff_sha256", L"diff_file_size", diff);
 }
 
-bool ReadHistory(const pugi::xml_node& node, FileEntry& entry, std::string& error) {
-    for (pugi::xml_node child : node.children(L"histroy")) {
-        pugi::xml_attribute hash = child.attribute(L"hash");
-        pugi::xml_attribute diff_size = child.attribute(L"diff_size");
-        if (!hash || !diff_size) break;
+template <typename View>
+bool ReadHistory(const View& view, typename View::Element node, FileEntry& entry, std::string& error) {
+    for (auto child = view.FirstChild(node); View::Exists(child); child = view.NextSibling(child)) {
+        if (!view.NameIs(child, L"histroy")) continue;
+        HistoryVersion version;
+        if (!view.Get(child, L"hash", version.hash) || !view.Has(child, L"diff_size")) break;
         int64_t size = 0;
-        if (!ReadNumber(child, L"diff_size", INT32_MAX, size, error)) return false;
-        HistoryVersion version{Wide(hash), int32_t(size), {}, {}};
+        if (!ReadNumber(view, child, L"diff_size", INT32_MAX, size, error)) return false;
+        version.diff_size = int32_t(size);
         if (!IsHashText(version.hash)) {
             error = "history hash is not 32 hexadecimal digits";
             return false;
         }
-        if (!ReadVersionDigests(child, version.content, version.diff, error)) return false;
+        if (!ReadVersionDigests(view, child, version.content, version.diff, error)) return false;
         if (entry.history.size() >= kMaxHistory) {
             error = "history too long";
             return false;
         }
-        entry.history.push_back(version);
+        entry.history.push_back(std::move(version));
     }
     return true;
 }
 
-bool ReadEntry(const pugi::xml_node& node, const std::wstring& base, FileEntry& entry,
+template <typename View>
+bool ReadEntry(const View& view, typename View::Element node, const std::wstring& base, FileEntry& entry,
                std::string& error) {
     int64_t diff_size = 0, size_compressed = 0, flags = 0;
-    if (!ReadNumber(node, L"diff_size", INT32_MAX, diff_size, error)) return false;
-    entry.name = Wide(node.attribute(L"name"));
-    entry.hash = Wide(node.attribute(L"hash"));
-    if (!node.attribute(L"size_compressed")) {
+    if (!ReadNumber(view, node, L"diff_size", INT32_MAX, diff_size, error)) return false;
+    entry.name = TextOf(view, node, L"name");
+    entry.hash = TextOf(view, node, L"hash");
+    if (!view.Has(node, L"size_compressed")) {
         error = "entry without size_compressed";
         return false;
     }
-    if (!ReadNumber(node, L"size_compressed", INT32_MAX, size_compressed, error) ||
-        !ReadNumber(node, L"flags", UINT32_MAX, flags, error))
+    if (!ReadNumber(view, node, L"size_compressed", INT32_MAX, size_compressed, error) ||
+        !ReadNumber(view, node, L"flags", UINT32_MAX, flags, error))
         return false;
     if (!IsSafeEntryName(entry.name)) {
         error = "unsafe or invalid entry name \"" + WideToUtf8(entry.name) + "\"";
@@ -197,37 +279,129 @@ bool ReadEntry(const pugi::xml_node& node, const std::wstring& base, FileEntry& 
         error = "entry hash is not 32 hexadecimal digits: " + WideToUtf8(entry.name);
         return false;
     }
-    entry.full_path = base + entry.name;
+    entry.full_path.reserve(base.size() + entry.name.size());
+    entry.full_path.append(base).append(entry.name);
     entry.size_compressed = int32_t(size_compressed);
     entry.flags = uint32_t(flags);
     entry.diff_size = int32_t(diff_size);
-    if (!ReadVersionDigests(node, entry.content, entry.diff, error)) {
+    if (!ReadVersionDigests(view, node, entry.content, entry.diff, error)) {
         error += ": " + WideToUtf8(entry.name);
         return false;
     }
     entry.history.push_back({entry.hash, entry.diff_size, entry.content, entry.diff});
-    if (!ReadHistory(node, entry, error)) {
+    if (!ReadHistory(view, node, entry, error)) {
         error += ": " + WideToUtf8(entry.name);
         return false;
     }
     return true;
 }
 
-void ReadScript(const pugi::xml_node& script, FileListDocument& document) {
+template <typename View>
+void ReadScript(const View& view, typename View::Element script, FileListDocument& document) {
     document.has_script = true;
-    for (pugi::xml_node child : script.children()) {
-        if (child.type() != pugi::node_element) continue;
-        pugi::xml_attribute name = child.attribute(L"name");
-        if (!name) continue;
-        ScriptCommand command{Wide(name), {}};
+    for (auto child = view.FirstChild(script); View::Exists(child); child = view.NextSibling(child)) {
+        ScriptCommand command;
+        if (!view.Get(child, L"name", command.name)) continue;
         for (size_t i = 0; i < kMaxScriptArgs; ++i) {
             std::wstring key = L"p" + std::to_wstring(i);
-            pugi::xml_attribute arg = child.attribute(key.c_str());
-            if (!arg) break;
-            command.args.push_back(Wide(arg));
+            std::wstring arg;
+            if (!view.Get(child, key.c_str(), arg)) break;
+            command.args.push_back(std::move(arg));
         }
-        document.script.push_back(command);
+        document.script.push_back(std::move(command));
     }
+}
+
+// False (with error) when the declaration names an encoding other than UTF-8 or UTF-16.
+template <typename View>
+bool CheckDeclaredEncoding(const View& view, typename View::Element declaration, std::string& error) {
+    std::wstring encoding;
+    if (!view.Get(declaration, L"encoding", encoding) || IsUnicodeEncodingName(encoding)) return true;
+    error = "file list declares the encoding \"" + WideToUtf8(encoding) + "\"; only UTF-8 and UTF-16 are read";
+    return false;
+}
+
+// Everything below the document element, read the same way from either view.
+template <typename View>
+int ReadDocument(const View& view, typename View::Element root, const std::wstring& base_directory,
+                 FileListDocument& document, std::string& error, std::vector<RejectedEntry>* rejected) {
+    const auto store = ChildNamed(view, root, L"Store");
+    const auto roots = ChildNamed(view, root, L"UrlRootList");
+    const auto files = ChildNamed(view, root, L"FileList");
+    if (!View::Exists(root) || !View::Exists(store) || !View::Exists(roots) || !View::Exists(files)) {
+        error = "Root, Store, UrlRootList or FileList missing";
+        return 0;
+    }
+    document.store_url_root = TextOf(view, store, L"URLRoot");
+    for (auto child = view.FirstChild(roots); View::Exists(child); child = view.NextSibling(child)) {
+        std::wstring url;
+        if (!view.Get(child, L"urlroot", url)) continue;
+        if (document.url_roots.size() >= kMaxUrlRoots) {
+            error = "too many URL roots";
+            return 0;
+        }
+        document.url_roots.push_back(std::move(url));
+    }
+    // Two names that Windows takes for one file would be written over each other. The set
+    // views the names where they live: in the entries, which are reserved up front and so
+    // never move, or (for entries left out for want of URL roots) in left_out_names.
+    std::unordered_set<std::wstring_view, FoldedHash, FoldedEqual> taken_names;
+    std::deque<std::wstring> left_out_names;
+    auto reject = [&](const std::wstring& name, EntryRejection why) {
+        rejected->push_back({name.substr(0, kMaxNameChars), why});
+    };
+    size_t children = 0;
+    for (auto child = view.FirstChild(files); View::Exists(child) && children < kMaxFileEntries;
+         child = view.NextSibling(child))
+        ++children;
+    document.entries.reserve(children);
+    taken_names.reserve(children);
+    for (auto child = view.FirstChild(files); View::Exists(child); child = view.NextSibling(child)) {
+        if (document.entries.size() + (rejected ? rejected->size() : 0) >= kMaxFileEntries) {
+            error = "too many file entries";
+            return 0;
+        }
+        const std::wstring name = TextOf(view, child, L"name");
+        if (rejected && !IsSafeEntryName(name)) {
+            reject(name, EntryRejection::kUnsafeName);
+            continue;
+        }
+        FileEntry entry;
+        if (!ReadEntry(view, child, base_directory, entry, error)) return 0;
+        if (taken_names.count(entry.name) != 0) {
+            if (!rejected) {
+                error = "entry name differs from another only in letter case: " + WideToUtf8(entry.name);
+                return 0;
+            }
+            reject(entry.name, EntryRejection::kCaseCollision);
+            continue;
+        }
+        // Every version of the history may be fetched from its own root.
+        if (entry.history.size() > document.url_roots.size()) {
+            if (!rejected) {
+                error = "entry needs more URL roots than the list carries: " + WideToUtf8(entry.name);
+                return 0;
+            }
+            reject(entry.name, EntryRejection::kMissingUrlRoot);
+            left_out_names.push_back(entry.name);
+            taken_names.insert(left_out_names.back());
+            continue;
+        }
+        document.entries.push_back(std::move(entry));
+        taken_names.insert(document.entries.back().name);
+    }
+    const auto launcher = ChildNamed(view, root, L"LauncherCompressed");
+    if (View::Exists(launcher)) {
+        int64_t size = 0;
+        if (!ReadNumber(view, launcher, L"size_compressed", INT32_MAX, size, error)) return 0;
+        ContentDigest content;
+        if (!ReadContentDigest(view, launcher, L"sha256", L"file_size", content, error)) return 0;
+        document.has_launcher = true;
+        document.launcher = {TextOf(view, launcher, L"URL"), TextOf(view, launcher, L"hash"), int32_t(size), content};
+    }
+    const auto script = ChildNamed(view, root, L"Script");
+    if (View::Exists(script)) ReadScript(view, script, document);
+    return 1;
 }
 
 }  // namespace
@@ -241,7 +415,7 @@ size_t FullDownloadRootIndex(const FileEntry& entry) {
 
 int ParseFileList(const std::string& xml, const std::wstring& base_directory,
                   FileListDocument& document, std::string& error,
-                  std::vector<RejectedEntry>* rejected) {
+                  std::vector<RejectedEntry>* rejected, FileListXmlReading reading) {
     document = FileListDocument();
     if (rejected) rejected->clear();
     if (xml.size() > kMaxFileListBytes) {
@@ -259,6 +433,15 @@ int ParseFileList(const std::string& xml, const std::wstring& base_directory,
             return 0;
         }
     }
+    if (!utf16 && reading == FileListXmlReading::kQuickWherePlain) {
+        PlainXmlIndex index;
+        if (index.Build(xml)) {
+            const IndexView view(index);
+            if (!CheckDeclaredEncoding(view, index.Declaration(), error)) return 0;
+            const PlainXmlIndex::Element root = view.NameIs(index.Root(), L"Root") ? index.Root() : IndexView::None();
+            return ReadDocument(view, root, base_directory, document, error, rejected);
+        }
+    }
     pugi::xml_document doc;
     pugi::xml_parse_result parsed = doc.load_buffer(xml.data(), xml.size(),
                                                     pugi::parse_default | pugi::parse_declaration,
@@ -269,81 +452,9 @@ int ParseFileList(const std::string& xml, const std::wstring& base_directory,
         return 0;
     }
     for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
-        if (node.type() != pugi::node_declaration) continue;
-        pugi::xml_attribute encoding = node.attribute(L"encoding");
-        if (encoding && !IsUnicodeEncodingName(encoding.value())) {
-            error = "file list declares the encoding \"" + WideToUtf8(encoding.value()) +
-                    "\"; only UTF-8 and UTF-16 are read";
-            return 0;
-        }
+        if (node.type() == pugi::node_declaration && !CheckDeclaredEncoding(TreeView(), node, error)) return 0;
     }
-    pugi::xml_node root = doc.child(L"Root");
-    pugi::xml_node store = root.child(L"Store");
-    pugi::xml_node roots = root.child(L"UrlRootList");
-    pugi::xml_node files = root.child(L"FileList");
-    if (!root || !store || !roots || !files) {
-        error = "Root, Store, UrlRootList or FileList missing";
-        return 0;
-    }
-    document.store_url_root = Wide(store.attribute(L"URLRoot"));
-    for (pugi::xml_node child : roots.children()) {
-        pugi::xml_attribute url = child.attribute(L"urlroot");
-        if (child.type() != pugi::node_element || !url) continue;
-        if (document.url_roots.size() >= kMaxUrlRoots) {
-            error = "too many URL roots";
-            return 0;
-        }
-        document.url_roots.push_back(Wide(url));
-    }
-    // Two names that Windows takes for one file would be written over each other.
-    std::set<std::wstring> folded_names;
-    auto reject = [&](const std::wstring& name, EntryRejection why) {
-        rejected->push_back({name.substr(0, kMaxNameChars), why});
-    };
-    for (pugi::xml_node child : files.children()) {
-        if (child.type() != pugi::node_element) continue;
-        if (document.entries.size() + (rejected ? rejected->size() : 0) >= kMaxFileEntries) {
-            error = "too many file entries";
-            return 0;
-        }
-        std::wstring name = Wide(child.attribute(L"name"));
-        if (rejected && !IsSafeEntryName(name)) {
-            reject(name, EntryRejection::kUnsafeName);
-            continue;
-        }
-        FileEntry entry;
-        if (!ReadEntry(child, base_directory, entry, error)) return 0;
-        if (!folded_names.insert(FoldName(entry.name)).second) {
-            if (!rejected) {
-                error = "entry name differs from another only in letter case: " + WideToUtf8(entry.name);
-                return 0;
-            }
-            reject(entry.name, EntryRejection::kCaseCollision);
-            continue;
-        }
-        // Every version of the history may be fetched from its own root.
-        if (entry.history.size() > document.url_roots.size()) {
-            if (!rejected) {
-                error = "entry needs more URL roots than the list carries: " + WideToUtf8(entry.name);
-                return 0;
-            }
-            reject(entry.name, EntryRejection::kMissingUrlRoot);
-            continue;
-        }
-        document.entries.push_back(std::move(entry));
-    }
-    pugi::xml_node launcher = root.child(L"LauncherCompressed");
-    if (launcher) {
-        int64_t size = 0;
-        if (!ReadNumber(launcher, L"size_compressed", INT32_MAX, size, error)) return 0;
-        ContentDigest content;
-        if (!ReadContentDigest(launcher, L"sha256", L"file_size", content, error)) return 0;
-        document.has_launcher = true;
-        document.launcher = {Wide(launcher.attribute(L"URL")), Wide(launcher.attribute(L"hash")),
-                             int32_t(size), content};
-    }
-    if (pugi::xml_node script = root.child(L"Script")) ReadScript(script, document);
-    return 1;
+    return ReadDocument(TreeView(), doc.child(L"Root"), base_directory, document, error, rejected);
 }
 
 std::wstring FindUnvouchedObject(const FileListDocument& document) {

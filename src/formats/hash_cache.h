@@ -8,9 +8,12 @@
 // threads when jobs finish; one lock guards the map for every operation.
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "common/md5.h"
 
 namespace velm {
 
@@ -18,6 +21,19 @@ struct HashCacheEntry {
     uint64_t time = 0;  // last-write time when the hash was computed
     std::wstring hash;  // 32 upper-case hexadecimal digits
     std::wstring name;  // relative to the client base directory, as the file list spells it
+};
+
+// What the cache says of one installed file from its last-write time alone.
+struct CacheLookup {
+    enum class Verdict {
+        kCurrent,    // cached and the time is unchanged: digest holds the cached hash
+        kChanged,    // cached under another time (or the time cannot be read)
+        kNotCached,
+    };
+    Verdict verdict = Verdict::kNotCached;
+    Md5Digest digest{};
+    uint64_t file_time = 0;    // 0 when the file's time cannot be read
+    uint64_t stored_time = 0;  // the cached time, for kChanged
 };
 
 class HashCache {
@@ -41,8 +57,19 @@ public:
     // recompute set on entry the cache is not consulted. 0 when the file cannot be hashed.
     int GetLocalFileHash(const std::wstring& name, std::wstring& hash, bool& recompute);
 
+    // The steps of GetLocalFileHash, for callers that hash files on several threads and
+    // consume the results in list order. Lookup takes the file's time without opening
+    // it. LogRecompute writes the lines that say why a file is hashed again; the caller
+    // writes them where the sequential check would, in list order. HashFile hashes
+    // base + name through the caller's buffer (see Md5File) and gives up when the cancel
+    // flag is set.
+    CacheLookup Lookup(const std::wstring& name) const;
+    void LogRecompute(const std::wstring& name, const CacheLookup& lookup) const;
+    bool HashFile(const std::wstring& name, Md5Digest& digest, std::vector<uint8_t>& buffer) const;
+
     // Stores the hash of a file (computed here when hash is empty) with its current
-    // last-write time. 0 when the file cannot be hashed or its time read.
+    // last-write time. 0 when the file cannot be hashed or its time read, or when hash is
+    // not an MD5 in hexadecimal.
     int UpdateHashCacheEntry(const std::wstring& full_path, const std::wstring& hash);
 
     const std::wstring& BaseDirectory() const { return base_; }
@@ -52,12 +79,33 @@ public:
     size_t Size() const;
     bool Find(const std::wstring& name, HashCacheEntry& entry) const;
 
-    static std::wstring KeyOf(const std::wstring& name);
-
 private:
+    // A name's key is its lower-case form (ASCII letters): names that differ only in
+    // letter case share one entry. Looked up by hash (a check looks up every listed
+    // file); saved in key order.
+    struct KeyHash {
+        size_t operator()(const std::wstring& name) const;
+    };
+    struct KeyEqual {
+        bool operator()(const std::wstring& a, const std::wstring& b) const;
+    };
+    static bool KeyLess(const std::wstring& a, const std::wstring& b);
+    // The hash as its 16 bytes: every hash the cache holds is an MD5 in hexadecimal, and
+    // a cache of tens of thousands of files is loaded at every start.
+    struct Stored {
+        uint64_t time = 0;
+        Md5Digest digest{};
+    };
+    // Both under the lock. Store replaces the entry of an equal key, its spelling too.
+    void Store(std::wstring name, uint64_t time, const Md5Digest& digest);
+    // One file element of a cache file; one that could never match a file is dropped.
+    void StoreLoaded(const wchar_t* name, const wchar_t* hash, const wchar_t* low, const wchar_t* high);
+    bool LoadDocument(const std::wstring& path);
+
     const std::wstring base_;
     mutable std::mutex lock_;
-    std::map<std::wstring, HashCacheEntry> entries_;
+    // Keyed by the name as last stored.
+    std::unordered_map<std::wstring, Stored, KeyHash, KeyEqual> entries_;
     const std::atomic<bool>* cancelled_ = nullptr;
 };
 

@@ -7,6 +7,7 @@
 #include "download/download_job_win32.h"
 #include "formats/resume_record.h"
 #include "services/http_get_win32.h"
+#include "update/file_check_ahead.h"
 #include "update/launcher_self_update_win32.h"
 #include "update/release_verification_win32.h"
 #include "update/script_job_win32.h"
@@ -272,13 +273,16 @@ int TClientUpdater::PlanFileJobs(const LoadedFileList& list, std::vector<TDownlo
     std::vector<PlannedJob> planned;
     std::vector<PatchGroup> groups;
     std::vector<PlannedJob> fallbacks;
-    for (const FileEntry& entry : list.document.entries) {
+    const std::vector<FileEntry>& entries = list.document.entries;
+    FileCheckAhead checks(entries, *cache_, options_.package_mode);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const FileEntry& entry = entries[i];
         if (cancel_.Wait(0) == Event::kSignalled) {
             cancel_.Reset();
             return 0;
         }
         const size_t before = groups.size();
-        PlanEntry(entry, roots, *cache_, options_.package_mode, planned, groups);
+        PlanCheckedEntry(entry, checks.Take(i), roots, *cache_, planned, groups);
         if (groups.size() > before) fallbacks.push_back(PlanFullDownload(entry, roots));
         ++tally_.entries_examined;
     }

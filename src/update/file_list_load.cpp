@@ -26,10 +26,7 @@ std::wstring LoadFailedLine(const std::wstring& path, int line) {
 }  // namespace
 
 bool ReadFileListBytes(const std::wstring& path, std::string& bytes) {
-    std::vector<uint8_t> read;
-    if (!ReadWholeFile(path, read, kMaxFileListBytes)) return false;
-    bytes.assign(read.begin(), read.end());
-    return true;
+    return ReadWholeFile(path, bytes, kMaxFileListBytes);
 }
 
 int LoadFileList(const std::wstring& path, const std::string* bytes, const std::wstring& base,

@@ -6,20 +6,30 @@
 
 namespace velm {
 
-LocalFileCheck CheckLocalFile(HashCache& cache, const std::wstring& name, const std::wstring& target_hash,
-                              bool package_mode) {
+bool IsLeftToSelfUpdate(const std::wstring& name, bool package_mode) {
+    return !package_mode && EqualsIgnoreAsciiCase(name, L"\\VelmLauncher.exe");
+}
+
+LocalFileCheck CompareLocalHash(bool hashed, const std::wstring& hash, bool recomputed,
+                                const std::wstring& target_hash) {
     LocalFileCheck check;
-    if (!package_mode && EqualsIgnoreAsciiCase(name, L"\\VelmLauncher.exe")) return check;
     check.update_cache = true;
     check.needs_update = true;
-    bool recomputed = false;
-    std::wstring hash;
-    if (cache.GetLocalFileHash(name, hash, recomputed)) {
+    if (hashed) {
         check.local_hash = hash;
         check.update_cache = recomputed;
-        if (HashTextEquals(hash, target_hash)) check.needs_update = false;
+        check.needs_update = !HashTextEquals(hash, target_hash);
     }
     return check;
+}
+
+LocalFileCheck CheckLocalFile(HashCache& cache, const std::wstring& name, const std::wstring& target_hash,
+                              bool package_mode) {
+    if (IsLeftToSelfUpdate(name, package_mode)) return LocalFileCheck();
+    bool recomputed = false;
+    std::wstring hash;
+    const bool hashed = cache.GetLocalFileHash(name, hash, recomputed) != 0;
+    return CompareLocalHash(hashed, hash, recomputed, target_hash);
 }
 
 void CheckDiffHistory(const std::wstring& local_hash, const std::vector<HistoryVersion>& history,
@@ -46,7 +56,12 @@ void CheckDiffHistory(const std::wstring& local_hash, const std::vector<HistoryV
 
 bool PlanEntry(const FileEntry& entry, const std::vector<std::wstring>& url_roots, HashCache& cache,
                bool package_mode, std::vector<PlannedJob>& jobs, std::vector<PatchGroup>& groups) {
-    LocalFileCheck check = CheckLocalFile(cache, entry.name, entry.hash, package_mode);
+    return PlanCheckedEntry(entry, CheckLocalFile(cache, entry.name, entry.hash, package_mode), url_roots, cache,
+                            jobs, groups);
+}
+
+bool PlanCheckedEntry(const FileEntry& entry, const LocalFileCheck& check, const std::vector<std::wstring>& url_roots,
+                      HashCache& cache, std::vector<PlannedJob>& jobs, std::vector<PatchGroup>& groups) {
     if (!check.needs_update) {
         if (check.update_cache) cache.UpdateHashCacheEntry(entry.full_path, check.local_hash);
         return true;

@@ -44,9 +44,17 @@ struct LocalFileCheck {
     bool needs_update = false;
 };
 
-// Compares the installed file with the published hash (without regard to case). In
-// normal mode the launcher's own entry never needs an update here: it replaces itself
-// through its own path.
+// In normal mode the launcher's own entry is not checked with the client's files: it
+// replaces itself through its own path, and never needs an update here.
+bool IsLeftToSelfUpdate(const std::wstring& name, bool package_mode);
+
+// The check of a file that was hashed (or could not be: hashed false, for a missing or
+// unreadable file) against the published hash, without regard to case; recomputed says
+// the hash did not come from the cache, which then stores it.
+LocalFileCheck CompareLocalHash(bool hashed, const std::wstring& hash, bool recomputed,
+                                const std::wstring& target_hash);
+
+// Compares the installed file with the published hash, through the hash cache.
 LocalFileCheck CheckLocalFile(HashCache& cache, const std::wstring& name, const std::wstring& target_hash,
                               bool package_mode);
 
@@ -65,5 +73,8 @@ PlannedJob PlanFullDownload(const FileEntry& entry, const std::vector<std::wstri
 // needs a URL root the list does not carry; nothing is appended then.
 bool PlanEntry(const FileEntry& entry, const std::vector<std::wstring>& url_roots, HashCache& cache,
                bool package_mode, std::vector<PlannedJob>& jobs, std::vector<PatchGroup>& groups);
+// The same for an entry whose installed file has been checked already (FileCheckAhead).
+bool PlanCheckedEntry(const FileEntry& entry, const LocalFileCheck& check, const std::vector<std::wstring>& url_roots,
+                      HashCache& cache, std::vector<PlannedJob>& jobs, std::vector<PatchGroup>& groups);
 
 }  // namespace velm

@@ -11,6 +11,10 @@
 #include "common/md5.h"
 #include "common/text.h"
 
+#ifdef _WIN32
+#include "common/handle_win32.h"
+#endif
+
 namespace velm {
 namespace {
 
@@ -108,6 +112,37 @@ TEST_F(HashCacheTest, ATouchedFileLogsBothTimestampsAndIsHashedAgain) {
     EXPECT_EQ(Count(log, L"/a.txt xml   timestamp = "), 1u);
 }
 
+// The time comes from the file system's record of the file, so a check never opens a file
+// whose time is unchanged (on Windows even one another program holds open without
+// sharing); the time alone decides, so a rewrite at the same size under a new time is
+// hashed again.
+TEST_F(HashCacheTest, TheTimeAloneDecidesAndIsTakenWithoutOpeningTheFile) {
+    HashCache cache(base_);
+    ASSERT_EQ(cache.UpdateHashCacheEntry(base_ + L"/a.txt", L""), 1);
+    uint64_t time = 0;
+    ASSERT_TRUE(FileWriteTime(base_ + L"/a.txt", time));
+    Write(L"/a.txt", "omega");  // as long as "alpha"
+    ASSERT_TRUE(SetFileWriteTime(base_ + L"/a.txt", time));
+    {
+#ifdef _WIN32
+        UniqueHandle held(CreateFileW((base_ + L"/a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+#endif
+        std::wstring hash;
+        bool recompute = false;
+        ASSERT_EQ(cache.GetLocalFileHash(L"/a.txt", hash, recompute), 1);
+        EXPECT_FALSE(recompute);
+        EXPECT_EQ(hash, HexOf("alpha"));
+    }
+    ASSERT_TRUE(SetFileWriteTime(base_ + L"/a.txt", time + 10000000));
+    std::wstring hash;
+    bool recompute = false;
+    ASSERT_EQ(cache.GetLocalFileHash(L"/a.txt", hash, recompute), 1);
+    EXPECT_TRUE(recompute);
+    EXPECT_EQ(hash, HexOf("omega"));
+}
+
 TEST_F(HashCacheTest, NamesDifferingInCaseShareOneEntryAndSaveSortsByLowerCaseName) {
     HashCache cache(base_);
     ASSERT_EQ(cache.UpdateHashCacheEntry(base_ + L"/Data/B.bin", L""), 1);
@@ -131,6 +166,18 @@ TEST_F(HashCacheTest, NamesDifferingInCaseShareOneEntryAndSaveSortsByLowerCaseNa
     EXPECT_LT(xml.find(L"name="), xml.find(L"hash="));
     EXPECT_LT(xml.find(L"hash="), xml.find(L"datetime_low="));
     EXPECT_LT(xml.find(L"datetime_low="), xml.find(L"datetime_hi="));
+}
+
+// The cache keeps hashes as digests: a hash in either case is stored (and given back in
+// upper case); text that is not an MD5 is not stored at all.
+TEST_F(HashCacheTest, OnlyMd5HashesAreStored) {
+    HashCache cache(base_);
+    EXPECT_EQ(cache.UpdateHashCacheEntry(base_ + L"/a.txt", L"not a hash"), 0);
+    EXPECT_EQ(cache.Size(), 0u);
+    ASSERT_EQ(cache.UpdateHashCacheEntry(base_ + L"/a.txt", AsciiLower(HexOf("alpha"))), 1);
+    HashCacheEntry entry;
+    ASSERT_TRUE(cache.Find(L"/a.txt", entry));
+    EXPECT_EQ(entry.hash, HexOf("alpha"));
 }
 
 TEST_F(HashCacheTest, ADeletedFileYieldsNoHash) {
