@@ -90,7 +90,7 @@ def main():
             for i, obj in enumerate(objects):
                 f.write(f'url = "{bench.nginx.url}/{obj}"\noutput = "{out}/c{i:04d}"\n')
         t0 = now()
-        subprocess.run(["curl", "-s", "--fail", "--parallel", "--parallel-max", "2", "-K", config], check=True)
+        subprocess.run(["curl", "-s", "--no-progress-meter", "--fail", "--parallel", "--parallel-max", "2", "-K", config], check=True)
         curl_ms = (now() - t0) * 1000 / FILES
     finally:
         bench.stop()
