@@ -24,8 +24,8 @@ bool ReadDeclaredSize(const std::wstring& container, uint64_t& declared) {
 
 }  // namespace
 
-void TFileWriteThread::Complete() {
-    const int ok = end_status_ == 1 ? SettleTransfer() : 0;
+void TFileWriteThread::Complete(bool complete) {
+    const int ok = complete ? SettleTransfer() : 0;
     CloseFiles();
     int placed = 0;
     if (ok)
@@ -53,7 +53,7 @@ int TFileWriteThread::SettleTransfer() {
     return ok;
 }
 
-bool TFileWriteThread::Aborted() const { return abort_requested_ || StopRequested(); }
+bool TFileWriteThread::Aborted() const { return handoff_.AbortRequested() || StopRequested(); }
 
 // The record has served its purpose once the transfer is whole. Either kind of transfer
 // was staged beside the final file; it goes over it only once it is whole, checked and on

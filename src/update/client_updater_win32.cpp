@@ -79,9 +79,9 @@ TDownloadJobBase* TClientUpdater::MakeJob(const PlannedJob& planned) {
 bool TClientUpdater::QueueLateJob(TDownloadJobBase* job) {
     // Without the lock when cancelled: AbortAll reports job ends while it holds the
     // manager's lock, and those reports end up here.
-    if (cancel_.Wait(0) == Event::kSignalled) return false;
+    if (cancel_.Wait(0)) return false;
     std::lock_guard<std::mutex> hold(queue_lock_);
-    if (cancel_.Wait(0) == Event::kSignalled) return false;
+    if (cancel_.Wait(0)) return false;
     ++tally_.total;
     manager_->AddJob(job);
     if (owner_) owner_->SetTotalBytes(owner_->GetTotalBytes() + job->GetTotal());
@@ -93,7 +93,7 @@ bool TClientUpdater::AddJobs(const std::vector<TDownloadJobBase*>& jobs, int64_t
     std::lock_guard<std::mutex> hold(queue_lock_);
     // A cancel that came before this point aborted nothing the manager holds; these jobs
     // would start after the run has ended.
-    if (cancel_.Wait(0) == Event::kSignalled) return false;
+    if (cancel_.Wait(0)) return false;
     for (TDownloadJobBase* job : jobs) {
         manager_->AddJob(job);
         bytes += job->GetSnapshot().total;
@@ -195,15 +195,15 @@ int TClientUpdater::DownloadFileListIfNeeded() {
     job->key = kFileListJobKey;
     if (owner_) owner_->SetTotalBytes(0);
     tally_.total = 1;
-    if (cancel_.Wait(0) == Event::kSignalled) {
+    if (cancel_.Wait(0)) {
         job->Destroy();
         return -1;
     }
     manager_->AddJob(job);
     manager_->SetRunning(true);
     for (;;) {
-        if (list_done_.Wait(100) == Event::kSignalled) break;
-        if (list_failed_.Wait(100) == Event::kSignalled) {
+        if (list_done_.Wait(100)) break;
+        if (list_failed_.Wait(100)) {
             tally_.AddError(L"FileList corrupted");
             manager_->SetRunning(false);
             return 0;
@@ -273,7 +273,7 @@ int TClientUpdater::PlanFileJobs(const LoadedFileList& list, std::vector<TDownlo
     std::vector<PatchGroup> groups;
     std::vector<PlannedJob> fallbacks;
     for (const FileEntry& entry : list.document.entries) {
-        if (cancel_.Wait(0) == Event::kSignalled) {
+        if (cancel_.Wait(0)) {
             cancel_.Reset();
             return 0;
         }

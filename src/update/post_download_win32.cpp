@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "update/client_updater_win32.h"
 #include "update/diff_apply_win32.h"
+#include "update/update_job_tag.h"
 
 namespace velm {
 
@@ -25,10 +26,10 @@ void TPostDownloadProcessThread::ResetChains(const std::vector<PatchGroup>& grou
 
 bool TPostDownloadProcessThread::ApplyChain(TDownloadJobBase* job, int32_t count) {
     const std::wstring& base = updater_->BaseDirectory();
-    const std::wstring target = base + job->Tag().file_name;
+    const std::wstring target = base + UpdateTagOf(*job).file_name;
     bool ok = true;
     for (int32_t i = 0; i < count; ++i) {
-        std::wstring diff_path = FormatText(L"%ls%ls.diff.%d", base.c_str(), job->Tag().file_name.c_str(), i);
+        std::wstring diff_path = FormatText(L"%ls%ls.diff.%d", base.c_str(), UpdateTagOf(*job).file_name.c_str(), i);
         if (ok && !ApplyDiffFile(target, target, diff_path)) {
             DWORD error = GetLastError();
             LauncherLog::Instance().Write(L"Patch %ls failed (%d).\n", target.c_str(), int(error));
@@ -39,7 +40,7 @@ bool TPostDownloadProcessThread::ApplyChain(TDownloadJobBase* job, int32_t count
     }
     // Each diff vouches only for its own step; the end of the chain must be the file the
     // list publishes.
-    const std::wstring& published = job->Tag().published_md5;
+    const std::wstring& published = UpdateTagOf(*job).published_md5;
     if (ok && !published.empty()) {
         Md5Digest digest;
         if (!Md5File(target, digest) || !HashTextEquals(Md5ToHex(digest), published)) {
@@ -116,7 +117,7 @@ void TPostDownloadProcessThread::SweepChainFiles() {
 }
 
 bool TPostDownloadProcessThread::VerifyFullDownload(TDownloadJobBase* job) {
-    if (job->Tag().published_md5.empty()) {
+    if (UpdateTagOf(*job).published_md5.empty()) {
         // Nothing to compare with: the file is taken as it came, as the list asks.
         LauncherLog::Instance().Write(L"%ls has no published md5; taken as downloaded.\n", job->Name().c_str());
         updater_->Cache().UpdateHashCacheEntry(job->Name(), L"");
@@ -130,12 +131,12 @@ bool TPostDownloadProcessThread::VerifyFullDownload(TDownloadJobBase* job) {
         hash = Md5ToHex(digest);
     }
     updater_->Cache().UpdateHashCacheEntry(job->Name(), hash);
-    return HashTextEquals(hash, job->Tag().published_md5);
+    return HashTextEquals(hash, UpdateTagOf(*job).published_md5);
 }
 
 void TPostDownloadProcessThread::ProcessFinishedJob(TDownloadJobBase* job, int32_t success,
                                                     const std::wstring& error_line) {
-    const int32_t group = job->Tag().patch_group;
+    const int32_t group = UpdateTagOf(*job).patch_group;
     const bool in_chain = group >= 0 && size_t(group) < chains_.size();
     const int32_t fallback_of = in_chain ? -1 : FallbackGroupOf(job);
     bool ok = true;
@@ -156,7 +157,7 @@ void TPostDownloadProcessThread::ProcessFinishedJob(TDownloadJobBase* job, int32
         ++updater_->Tally().failed;
         return;
     }
-    if (job->Tag().full_download) {
+    if (UpdateTagOf(*job).full_download) {
         if (!VerifyFullDownload(job)) {
             LauncherLog::Instance().Write(L"%ls does not match its published md5.\n", job->Name().c_str());
             std::wstring line = job->Name() + L" : the downloaded file does not match its published MD5\n";
@@ -167,7 +168,7 @@ void TPostDownloadProcessThread::ProcessFinishedJob(TDownloadJobBase* job, int32
         }
         if (fallback_of >= 0) OnFallbackEnded(fallback_of, true, L"");
     }
-    if (patched) updater_->Cache().UpdateHashCacheEntry(updater_->BaseDirectory() + job->Tag().file_name, L"");
+    if (patched) updater_->Cache().UpdateHashCacheEntry(updater_->BaseDirectory() + UpdateTagOf(*job).file_name, L"");
     ++updater_->Tally().completed;
 }
 

@@ -15,7 +15,6 @@
 #include "common/text.h"
 #include "formats/file_list.h"
 #include "update/release_verification_win32.h"
-#include "update/update_thread_win32.h"
 #include "update_fixture_win32.h"
 
 namespace velm::test {
@@ -32,14 +31,6 @@ std::wstring FixtureKey(const std::string& name) {
     if (at == std::string::npos) return L"";
     const size_t begin = at + name.size() + 5;
     return Utf8ToWide(text.substr(begin, text.find('"', begin) - begin));
-}
-
-int RunUpdateThread(TestOwner& owner) {
-    UpdateThread thread;
-    thread.SetRun(&owner.updater, &owner);
-    EXPECT_TRUE(thread.Start(0));
-    EXPECT_EQ(thread.Join(600000), 0);
-    return owner.Results().empty() ? -1 : owner.Results().back();
 }
 
 // Every file of the installation but the launcher's scratch folder, with its MD5.
