@@ -34,6 +34,15 @@ void CreateParentFolders(const std::wstring& path) {
     }
 }
 
+// Creates path afresh, and its folders only when they are missing: usually they exist,
+// and under Wine every folder asked for is a server round trip.
+HANDLE CreateNewFile(const std::wstring& path, DWORD attributes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, attributes, nullptr);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_PATH_NOT_FOUND) return file;
+    CreateParentFolders(path);
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, attributes, nullptr);
+}
+
 void ClearReadOnly(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
@@ -107,7 +116,11 @@ int TFileWriteThread::Open(int64_t valid_entries, int64_t& resume_offset) {
     ClearReadOnly(record_path_);
     ClearReadOnly(transfer);
     CloseFiles();
-    if (!(valid_entries > 0 ? ReopenRecord(valid_entries) : CreateRecord())) {
+    // A transfer that fits in one block gains nothing from a record: a record vouches for
+    // whole blocks only, so an interrupted one always starts again from byte 0.
+    const int64_t total = job_->GetTotal();
+    const bool wants_record = valid_entries > 0 || total <= 0 || total > kResumeBlockSize;
+    if (wants_record && !(valid_entries > 0 ? ReopenRecord(valid_entries) : CreateRecord())) {
         LauncherLog::Instance().Write(L"Create hashrecord file %ls failed, can't log for resume.\n",
                                       record_path_.c_str());
         valid_entries = 0;
@@ -133,9 +146,7 @@ int TFileWriteThread::ReopenRecord(int64_t valid_entries) {
 // A new record starts with its header. A header that cannot be written is only logged:
 // the record exists to resume, and the transfer goes on without it.
 int TFileWriteThread::CreateRecord() {
-    CreateParentFolders(record_path_);
-    record_file_.Reset(CreateFileW(record_path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                   CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
+    record_file_.Reset(CreateNewFile(record_path_, FILE_ATTRIBUTE_HIDDEN));
     if (!record_file_) return 0;
     ResumeHeader header;
     header.created = SystemTimeAsFileTime();
@@ -152,9 +163,7 @@ int TFileWriteThread::OpenDataFile(const std::wstring& transfer, bool keep_exist
         data_file_.Reset(CreateFileW(transfer.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     } else {
-        CreateParentFolders(transfer);
-        data_file_.Reset(CreateFileW(transfer.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        data_file_.Reset(CreateNewFile(transfer, FILE_ATTRIBUTE_NORMAL));
     }
     if (data_file_) return 1;
     DWORD error = GetLastError();
