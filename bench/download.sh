@@ -66,6 +66,16 @@ ms_both=$("$root/scripts/wine-run" "$build/download_once.exe" \
   -cmp "$url/packed.bin.cmp" "$(win "$work/out/packed.bin")" | tr -d '\r' | tail -1)
 cmp -s "$work/out/plain.bin" "$work/www/plain.bin" || { echo "plain download differs" >&2; exit 1; }
 cmp -s "$work/out/packed.bin" "$work/payload.bin" || { echo "decoded container differs" >&2; exit 1; }
+# The same with the SHA-256 and size a signed file list gives each file: what checking
+# them as the bytes pass costs.
+rm -f "$work/out/plain.bin" "$work/out/packed.bin"
+sha_plain=$(sha256sum "$work/www/plain.bin" | cut -d' ' -f1)
+sha_packed=$(sha256sum "$work/payload.bin" | cut -d' ' -f1)
+ms_both_sha=$("$root/scripts/wine-run" "$build/download_once.exe" \
+  -sha256 "$sha_plain" "$((mib * 1024 * 1024))" "$url/plain.bin" "$(win "$work/out/plain.bin")" \
+  -cmp -sha256 "$sha_packed" "$(stat -c %s "$work/payload.bin")" "$url/packed.bin.cmp" "$(win "$work/out/packed.bin")" \
+  | tr -d '\r' | tail -1)
+cmp -s "$work/out/packed.bin" "$work/payload.bin" || { echo "checked container differs" >&2; exit 1; }
 
 # What WinINet under this Wine allows at all, at the engine's read size: the same two
 # files through two concurrent bare read loops, plus the stand-alone decoder's time for
@@ -86,6 +96,8 @@ printf 'plain file alone: ours %.0f MiB/s; one bare WinINet read loop: %.0f MiB/
   "$(echo "$mib / ($ms_64k / 1000)" | bc -l)" "$read_size"
 printf 'both jobs: ours %.2f s, curl %.2f s; two bare WinINet loops %.2f s; xz decoding the container alone %.2f s\n' \
   "$(echo "$ms_both / 1000" | bc -l)" "$curl_s" "$(echo "$ms_loops / 1000" | bc -l)" "$xz_s"
+printf 'with SHA-256 and size checked: ours %.2f s, %.1f %% more than without\n' \
+  "$(echo "$ms_both_sha / 1000" | bc -l)" "$(echo "($ms_both_sha - $ms_both) * 100 / $ms_both" | bc -l)"
 printf 'download vs curl: ours/curl = %.2f (ours %.0f MiB/s, curl %.0f MiB/s, two concurrent curl processes)\n' \
   "$(echo "$ours / $curl_rate" | bc -l)" "$ours" "$curl_rate"
 printf 'download: ours/peer = %.2f (ours %.0f MiB/s, peer %.0f MiB/s, two concurrent %d MiB loopback downloads from nginx, plain + .cmp decoded, against two concurrent bare WinINet read loops at %d-byte reads plus xz decoding the container)\n' \

@@ -37,13 +37,17 @@ public:
 std::string SyntheticList(int entries) {
     std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Root>\n\t<Store URLRoot=\"http://p/\"/>\n";
     xml += "\t<URLRoot URL=\"http://p/v2\"/>\n\t<URLRoot URL=\"http://p/v1\"/>\n\t<FileList>\n";
-    char line[512];
+    // Each entry as a signed release publishes it: with the SHA-256 and size of the file,
+    // of the version before it and of the diff between them.
+    char line[1024];
     for (int i = 0; i < entries; ++i) {
         std::snprintf(line, sizeof line,
                       "\t\t<File name=\"\\\\VelmGame\\\\Data\\\\Packages\\\\Archive%06d.pak\" hash=\"%032X\" "
-                      "size=\"%d\" size_compressed=\"%d\" diff_size=\"0\"><histroy hash=\"%032X\" diff_size=\"%d\"/>"
-                      "</File>\n",
-                      i, i * 7919u, 1000000 + i, 900000 + i, i * 104729u, 4000 + i);
+                      "size_compressed=\"%d\" flags=\"1\" diff_size=\"%d\" sha256=\"%064x\" file_size=\"%d\" "
+                      "diff_sha256=\"%064x\" diff_file_size=\"%d\"><histroy hash=\"%032X\" diff_size=\"0\" "
+                      "sha256=\"%064x\" file_size=\"%d\"/></File>\n",
+                      i, i * 7919u, 900000 + i, 4000 + i, i * 15485863u, 1000000 + i, i * 32452843u, 9000 + i,
+                      i * 104729u, i * 49979687u, 999000 + i);
         xml += line;
     }
     return xml + "\t</FileList>\n</Root>\n";
@@ -94,6 +98,8 @@ int wmain() {
     SystemCrypto crypto;
     velm::ReleaseSignature release;
     release.serial = 7;
+    const std::string channel = "live";
+    crypto.Sha256(channel.data(), channel.size(), release.channel_id);
     velm::ReleasePublicKey point{};
     if (!crypto.Sha256(xml.data(), xml.size(), release.list_sha256) || !SignWithNewKey(release, point, crypto)) {
         std::fprintf(stderr, "release-verify: the system's CNG cannot make a P-256 signature\n");
@@ -107,7 +113,9 @@ int wmain() {
     const double check_ms = BestMs([&] {
         velm::ReleaseSignature checked;
         std::wstring error;
-        accepted = velm::CheckReleaseSignature(crypto, point, xml, &signature, 0, 0, checked, error);
+        velm::ReleaseExpectation expected;
+        expected.key = point;
+        accepted = velm::CheckReleaseSignature(crypto, expected, xml, &signature, checked, error);
     });
     velm::Sha256Digest digest{};
     const double hash_ms = BestMs([&] { crypto.Sha256(xml.data(), xml.size(), digest); });

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     velm::ReleaseSignature release;
     std::string reason;
     if (velm::ParseReleaseSignature(bytes, release, reason) == 1) {
-        FUZZ_CHECK(size == velm::kReleaseSignatureSize);
+        FUZZ_CHECK(size == velm::kReleaseSignatureSizeV1 || size == velm::kReleaseSignatureSizeV2);
         FUZZ_CHECK(velm::EncodeReleaseSignature(release) == bytes);
     } else {
         FUZZ_CHECK(!reason.empty());

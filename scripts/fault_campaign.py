@@ -34,6 +34,7 @@ import random
 import resource
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import time
@@ -58,9 +59,11 @@ EXPECTED_OUTSIDE = {os.path.join("drive_c", "users", "Public", "Desktop", "Velm 
 SYSTEM_CACHE = ("INetCache", "INetCookies")
 ABSENT = "absent"
 DAMAGED_FILE = "VelmGame/Data/world.pak"
-# What an attacker on the path would have the launcher install as world.pak.
+# What an attacker on the path would have the launcher install as world.pak: a whole file
+# in a swapped list, or the outputs of planted diffs (the first step's and the second's).
 ATTACKER_BYTES = b"attacker's world.pak\n" * 4096
-ATTACKER_MD5 = hashlib.md5(ATTACKER_BYTES).hexdigest().upper()
+PLANTED_STEPS = [b"planted world.pak, step %d\n" % step * 4096 for step in (1, 2)]
+ATTACKER_MD5S = {hashlib.md5(data).hexdigest().upper() for data in [ATTACKER_BYTES] + PLANTED_STEPS}
 
 
 def say(text):
@@ -103,7 +106,8 @@ def attacker_root(releases, name, keep_signature):
     start = xml.index(f'<File name="{listed_name}"')
     end = xml.index("</File>", start) + len("</File>")
     size = os.path.getsize(os.path.join(patch, "v3", *DAMAGED_FILE.split("/")))
-    swapped = (f'<File name="{listed_name}" hash="{ATTACKER_MD5}" size_compressed="{size}" flags="1" '
+    swapped = (f'<File name="{listed_name}" hash="{hashlib.md5(ATTACKER_BYTES).hexdigest().upper()}" '
+               f'size_compressed="{size}" flags="1" '
                f'diff_size="0">\n\t\t</File>')
     xml = (xml[:start] + swapped + xml[end:]).encode("utf-8")
     with open(os.path.join(patch, "filelist.xml"), "wb") as f:
@@ -112,6 +116,37 @@ def attacker_root(releases, name, keep_signature):
         f.write(list_hash_companion(xml))
     if not keep_signature:
         os.remove(os.path.join(patch, "filelist.xml.sig"))
+    return root
+
+
+def planted_diff(output, listed_size):
+    """A diff that makes output from any file and vouches for it in its own header (new
+    size and MD5), in a container padded by its extra block to exactly listed_size."""
+    diff = (b"VDIF" + struct.pack("<Ii", 0, len(output)) + bytes(16) + hashlib.md5(output).digest() +
+            struct.pack("<I", 1) + struct.pack("<iii", 0, len(output), 0) +
+            struct.pack("<I", 0) + struct.pack("<I", len(output)) + output)
+    container = encode_cmp(diff)
+    pad = listed_size - len(container)
+    assert pad >= 0, "the planted diff does not fit the listed size"
+    return container[:24] + struct.pack("<I", pad) + bytes(pad) + container[28:]
+
+
+def planted_diff_root(releases):
+    """The genuine (signed) list, with world.pak's v1-to-v2 and v2-to-v3 diffs swapped for
+    planted ones of exactly the listed sizes, and its full download refused (absent), so
+    that a failed chain cannot be mended by the fallback."""
+    root = os.path.join(WORK, "www", "attacker-diff")
+    shutil.rmtree(root, ignore_errors=True)
+    shutil.copytree(os.path.join(releases, "patch"), os.path.join(root, "patch"))
+    for version, output in zip(("v2", "v3"), PLANTED_STEPS):
+        path = os.path.join(root, "patch", version, *DAMAGED_FILE.split("/")) + ".diff"
+        planted = planted_diff(output, os.path.getsize(path))
+        with open(path, "wb") as f:
+            f.write(planted)
+    for version in ("v1", "v2", "v3"):
+        full = os.path.join(root, "patch", version, *DAMAGED_FILE.split("/"))
+        if os.path.exists(full):
+            os.remove(full)
     return root
 
 
@@ -162,6 +197,7 @@ def served_roots(releases, rng):
     roots["changed"] = changed
     roots["attacker"] = attacker_root(releases, "attacker", keep_signature=True)
     roots["attacker-unsigned"] = attacker_root(releases, "attacker-unsigned", keep_signature=False)
+    roots["attacker-diff"] = planted_diff_root(releases)
     return roots
 
 
@@ -353,7 +389,7 @@ class Campaign:
                 subprocess.run(["chmod", "-R", "u+w", self.install])
             differs, neither = self.installed_state()
             world = os.path.join(self.install, *DAMAGED_FILE.split("/"))
-            if os.path.isfile(world) and md5_of(world) == ATTACKER_MD5:
+            if os.path.isfile(world) and md5_of(world) in ATTACKER_MD5S:
                 row["attacker"] += 1
                 say("  ATTACKER SUCCESS: the attacker's world.pak was installed")
             row["outcomes"].append(outcome)
@@ -392,6 +428,9 @@ class Campaign:
             # Someone on the path swaps the list (keeping or dropping its signature file).
             "attacker-list": (n, lambda i: ("attacker", "", None, None)),
             "attacker-unsigned": (n, lambda i: ("attacker-unsigned", "", None, None)),
+            # Someone on the path plants diffs that vouch for their own output and refuses
+            # the full download that the failed chain asks for.
+            "attacker-diff": (n, lambda i: ("attacker-diff", "", None, None)),
             "corrupt-bit": (n, lambda i: ("corrupt", "", None, None)),
             # Slowed down so that the kill lands anywhere from the file list to the script.
             "killed": (2 * n, lambda i: ("clean", "rate=20000", rng.uniform(1, 4), None)),

@@ -33,6 +33,8 @@ UpdateOptions RunOptionsFor(const ProcessSettings& settings) {
     options.url_root_replacement = settings.url_root_replacement;
     options.max_bytes_per_second = MaxRateKibFor(settings, ReadIniMaxRate()) * 1024;
     options.release_key = LoadConfigText(kConfigReleasePublicKey);
+    options.release_channel = LoadConfigText(kConfigReleaseChannel);
+    options.install_registry_key = LoadConfigText(kConfigInstallRegistryKey);
     options.texts.connecting = LoadResString(kStringConnecting);
     options.texts.downloading_file_list = LoadResString(kStringDownloadingFileList);
     options.texts.checking_local_files = LoadResString(kStringCheckingLocalFiles);

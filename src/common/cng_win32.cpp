@@ -24,22 +24,46 @@ BCRYPT_KEY_HANDLE* CngKey::Out() {
     return &handle_;
 }
 
-bool CngSha256(const void* data, size_t size, std::array<uint8_t, 32>& digest) {
-    CngAlgorithm sha256(BCRYPT_SHA256_ALGORITHM);
-    if (!sha256) return false;
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    if (!BCRYPT_SUCCESS(BCryptCreateHash(sha256.Get(), &hash, nullptr, 0, nullptr, 0, 0))) return false;
-    bool ok = true;
+namespace {
+
+// Opening a provider costs far more than hashing a small file; every stream shares one.
+const CngAlgorithm& Sha256Provider() {
+    static const CngAlgorithm provider(BCRYPT_SHA256_ALGORITHM);
+    return provider;
+}
+
+}  // namespace
+
+CngSha256Stream::CngSha256Stream() {
+    const CngAlgorithm& provider = Sha256Provider();
+    if (!provider || !BCRYPT_SUCCESS(BCryptCreateHash(provider.Get(), &hash_, nullptr, 0, nullptr, 0, 0)))
+        hash_ = nullptr;
+}
+
+CngSha256Stream::~CngSha256Stream() {
+    if (hash_) BCryptDestroyHash(std::exchange(hash_, nullptr));
+}
+
+void CngSha256Stream::Update(const void* data, size_t size) {
     // BCryptHashData takes at most 4 GiB - 1 at a time.
     const auto* bytes = static_cast<const uint8_t*>(data);
-    for (size_t done = 0; ok && done < size;) {
+    for (size_t done = 0; *this && done < size;) {
         const ULONG piece = ULONG(std::min<size_t>(size - done, 1u << 30));
-        ok = BCRYPT_SUCCESS(BCryptHashData(hash, const_cast<PUCHAR>(bytes + done), piece, 0));
+        ok_ = BCRYPT_SUCCESS(BCryptHashData(hash_, const_cast<PUCHAR>(bytes + done), piece, 0));
         done += piece;
     }
-    ok = ok && BCRYPT_SUCCESS(BCryptFinishHash(hash, digest.data(), ULONG(digest.size()), 0));
-    BCryptDestroyHash(hash);
-    return ok;
+}
+
+bool CngSha256Stream::Finish(std::array<uint8_t, 32>& digest) {
+    if (!*this) return false;
+    ok_ = false;
+    return BCRYPT_SUCCESS(BCryptFinishHash(hash_, digest.data(), ULONG(digest.size()), 0));
+}
+
+bool CngSha256(const void* data, size_t size, std::array<uint8_t, 32>& digest) {
+    CngSha256Stream stream;
+    stream.Update(data, size);
+    return stream.Finish(digest);
 }
 
 bool CngVerifyP256(const std::array<uint8_t, 64>& public_key, const std::array<uint8_t, 32>& digest,

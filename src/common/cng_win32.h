@@ -38,6 +38,26 @@ private:
     BCRYPT_KEY_HANDLE handle_ = nullptr;
 };
 
+// SHA-256 of data that arrives in pieces, from the system's provider (opened once per
+// process). Not thread-safe; one object per stream.
+class CngSha256Stream {
+public:
+    CngSha256Stream();
+    ~CngSha256Stream();
+    CngSha256Stream(const CngSha256Stream&) = delete;
+    CngSha256Stream& operator=(const CngSha256Stream&) = delete;
+
+    // False once any step has failed, from the start when the provider cannot be had.
+    explicit operator bool() const { return hash_ != nullptr && ok_; }
+    void Update(const void* data, size_t size);
+    // The digest of everything given; false when a step failed. The stream is spent.
+    bool Finish(std::array<uint8_t, 32>& digest);
+
+private:
+    BCRYPT_HASH_HANDLE hash_ = nullptr;
+    bool ok_ = true;
+};
+
 // False when the system's provider cannot be had.
 bool CngSha256(const void* data, size_t size, std::array<uint8_t, 32>& digest);
 

@@ -25,6 +25,8 @@ enum ConfigTextId : int {
     kConfigPatchPageUrl = 903,
     // The public key releases are signed with; empty when releases are not signed.
     kConfigReleasePublicKey = 904,
+    // The release channel the launcher follows; empty means "live".
+    kConfigReleaseChannel = 905,
 };
 
 // The 8-byte package marker resource.

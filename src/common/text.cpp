@@ -188,4 +188,35 @@ int32_t ParseLeadingInt(const std::wstring& text) {
     return int32_t(negative ? -value : value);
 }
 
+namespace {
+
+int HexValue(wchar_t c) {
+    if (c >= L'0' && c <= L'9') return c - L'0';
+    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+bool ParseHexBytes(const std::wstring& text, size_t offset, uint8_t* out, size_t count) {
+    if (offset > text.size() || text.size() - offset < 2 * count) return false;
+    for (size_t i = 0; i < 2 * count; ++i)
+        if (HexValue(text[offset + i]) < 0) return false;
+    for (size_t i = 0; i < count; ++i)
+        out[i] = uint8_t(HexValue(text[offset + 2 * i]) << 4 | HexValue(text[offset + 2 * i + 1]));
+    return true;
+}
+
+std::wstring LowerHex(const uint8_t* bytes, size_t count) {
+    static const wchar_t kDigits[] = L"0123456789abcdef";
+    std::wstring text;
+    text.reserve(2 * count);
+    for (size_t i = 0; i < count; ++i) {
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 15];
+    }
+    return text;
+}
+
 }  // namespace velm

@@ -29,4 +29,10 @@ std::wstring FormatText(const wchar_t* format, ...);
 // sign, then digits; 0 without digits), held at the 32-bit limits instead of overflowing.
 int32_t ParseLeadingInt(const std::wstring& text);
 
+// count bytes from exactly 2 * count hexadecimal digits (either case) of text starting at
+// offset; false, with out untouched, when any of them is not a digit or text is shorter.
+bool ParseHexBytes(const std::wstring& text, size_t offset, uint8_t* out, size_t count);
+// Lower-case hexadecimal digits of the bytes.
+std::wstring LowerHex(const uint8_t* bytes, size_t count);
+
 }  // namespace velm

@@ -13,6 +13,7 @@
 
 #include "common/sync_win32.h"
 #include "formats/cmp_container.h"
+#include "formats/content_digest.h"
 
 namespace velm {
 
@@ -74,6 +75,9 @@ public:
         // Hexadecimal MD5 the decoded file must have; when set, a container that decodes
         // to anything else fails the job before the file it would replace is touched.
         std::wstring expected_md5;
+        // SHA-256 and length the decoded file must have, when the file list gives them: the
+        // same check, and the exact bound of what a container may decode to.
+        ContentDigest expected_content;
         // MD5 of the file in place, once it is there: taken while decoding, or when a
         // plain transfer is checked against expected_md5 (empty without one).
         std::wstring decoded_md5;

@@ -6,8 +6,8 @@
 #include "common/file_io.h"
 #include "common/file_system.h"
 #include "common/log.h"
-#include "common/md5.h"
 #include "common/system_error_win32.h"
+#include "download/content_check_win32.h"
 #include "download/download_job_win32.h"
 #include "formats/cmp_container.h"
 
@@ -68,24 +68,25 @@ int TFileWriteThread::PlaceTransfer() {
     return PlacePlainTransfer();
 }
 
+// A plain transfer is read back once when there is anything to check it against.
 int TFileWriteThread::PlacePlainTransfer() {
     LauncherLog& log = LauncherLog::Instance();
     const std::wstring transfer = TransferPath();
-    const std::wstring& expected = job_->Record().expected_md5;
+    const TDownloadJobBase::DownloadRecord& record = job_->Record();
     std::wstring md5;
-    if (!expected.empty()) {
-        Md5Digest digest;
-        if (!Md5File(transfer, digest)) {
+    if (!record.expected_md5.empty() || record.expected_content.present) {
+        ContentCheck check(record.expected_md5, record.expected_content);
+        if (!CheckFileContent(transfer, check)) {
             DWORD error = GetLastError();
             job_->SetErrorText(L"Read file failed, Error:" + SystemErrorText(error));
             DeleteFileW(transfer.c_str());
             return 0;
         }
-        md5 = Md5ToHex(digest);
-        if (!HashTextEquals(md5, expected)) {
+        const ContentVerdict verdict = check.Finish(md5);
+        if (verdict != ContentVerdict::kMatches) {
             DeleteFileW(transfer.c_str());
-            log.Write(L"%ls does not match its published MD5.\n", transfer.c_str());
-            job_->SetErrorText(L"Downloaded file does not match its published MD5.");
+            log.Write(L"%ls does not match %ls.\n", transfer.c_str(), ContentVerdictText(verdict));
+            job_->SetErrorText(std::wstring(L"Downloaded file does not match ") + ContentVerdictText(verdict) + L".");
             return 0;
         }
     }
@@ -100,27 +101,43 @@ int TFileWriteThread::PlacePlainTransfer() {
     return 1;
 }
 
+// The decoded size is bounded before a byte is decoded: by the size the file list gives
+// when it gives one, else by what the container's prefix states (untrusted, but a
+// container that decodes to more is not the file it names) within the job's own bound.
+// The decoder gets one byte of room past it, so that an end marker right at that size is
+// still read, and the size is checked afterwards.
+uint64_t TFileWriteThread::DecodeBound(uint64_t& declared) const {
+    const TDownloadJobBase::DownloadRecord& record = job_->Record();
+    declared = kCmpNoDeclaredSize;
+    if (record.expected_content.present) return record.expected_content.size + 1;
+    uint64_t bound = record.max_decoded_bytes;
+    if (ReadDeclaredSize(TransferPath(), declared) && declared < bound) bound = declared + 1;
+    return bound;
+}
+
 int TFileWriteThread::DecodeTransfer() {
     LauncherLog& log = LauncherLog::Instance();
     const std::wstring transfer = TransferPath();
     job_->SetState(kJobUnpacking);
     log.DebugWrite(0, 0, L"正在解压缩 %ls\n", transfer.c_str());
     const std::wstring final_file = FinalPath();
-    // Decoded beside the final file and moved over it only when whole: the file it
-    // replaces (the player's copy of the old version) survives a container that
-    // does not decode.
+    // Decoded beside the final file and moved over it only when whole and checked: the
+    // file it replaces (the player's copy of the old version) survives a container that
+    // does not decode, or decodes to anything but the published file.
     const std::wstring staging = final_file + L".unpack";
-    Md5 digest;
-    // The container's prefix states its decoded size: a container that decodes to more is
-    // not the file it names. The decoder gets one byte of room past it, so that an end
-    // marker right at that size is still read, and the size is checked afterwards.
+    const TDownloadJobBase::DownloadRecord& record = job_->Record();
+    ContentCheck check(record.expected_md5, record.expected_content);
     uint64_t declared = kCmpNoDeclaredSize;
-    uint64_t bound = job_->Record().max_decoded_bytes;
-    if (ReadDeclaredSize(transfer, declared) && declared < bound) bound = declared + 1;
+    const uint64_t bound = DecodeBound(declared);
     // A cancel stops the decoder at its next block: the job ends now, not after
     // gigabytes, and its thread is never cut off by the owner's time limit.
-    bool decoded = DecodeCmpFile(transfer, staging, bound, &digest, [this] { return Aborted(); }) == 0;
-    if (decoded && declared != kCmpNoDeclaredSize && uint64_t(FileSize(staging)) > declared) {
+    const auto take = [this, &check](const uint8_t* block, size_t size) {
+        if (Aborted()) return false;
+        check.Update(block, size);
+        return true;
+    };
+    bool decoded = DecodeCmpFile(transfer, staging, bound, take) == 0;
+    if (decoded && declared != kCmpNoDeclaredSize && check.Size() > declared) {
         decoded = false;
         SetLastError(ERROR_INVALID_DATA);
     }
@@ -130,13 +147,13 @@ int TFileWriteThread::DecodeTransfer() {
         job_->SetErrorText(L"Job aborted.");
         return 0;
     }
-    const std::wstring decoded_md5 = decoded ? Md5ToHex(digest.Finish()) : std::wstring();
-    const std::wstring& expected = job_->Record().expected_md5;
-    if (decoded && !expected.empty() && !HashTextEquals(decoded_md5, expected)) {
+    std::wstring decoded_md5;
+    const ContentVerdict verdict = decoded ? check.Finish(decoded_md5) : ContentVerdict::kMatches;
+    if (verdict != ContentVerdict::kMatches) {
         DeleteFileW(staging.c_str());
         DeleteFileW(transfer.c_str());
-        log.Write(L"%ls decodes to a file that does not match its published MD5.\n", transfer.c_str());
-        job_->SetErrorText(L"Decompressed file does not match its published MD5.");
+        log.Write(L"%ls decodes to a file that does not match %ls.\n", transfer.c_str(), ContentVerdictText(verdict));
+        job_->SetErrorText(std::wstring(L"Decompressed file does not match ") + ContentVerdictText(verdict) + L".");
         return 0;
     }
     if (decoded && CommitStagedFile(staging, final_file)) {

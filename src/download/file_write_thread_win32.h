@@ -76,6 +76,9 @@ private:
     int PlaceTransfer();
     int PlacePlainTransfer();
     int DecodeTransfer();
+    // The most bytes the decoder may produce; declared gets the container's own claim
+    // (kCmpNoDeclaredSize when it makes none or is not consulted).
+    uint64_t DecodeBound(uint64_t& declared) const;
     bool Aborted() const;
     void DiscardTransfer();
     void ReportCompletion(int ok, int placed);

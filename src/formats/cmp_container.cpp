@@ -67,7 +67,7 @@ bool DecodeCmp(const uint8_t* bytes, size_t size, std::vector<uint8_t>& out,
 }
 
 int DecodeCmpFile(const std::wstring& source, const std::wstring& destination, uint64_t max_output,
-                  Md5* digest, const std::function<bool()>& cancelled) {
+                  const DecodedBlockFn& take) {
     const int64_t size = FileSize(source);
     FileHandle in = OpenFile(source, FileMode::kRead);
     if (!in || size < 0) return -1;
@@ -85,8 +85,7 @@ int DecodeCmpFile(const std::wstring& source, const std::wstring& destination, u
         return got == 0 && std::ferror(in.get()) ? -1 : int64_t(got);
     };
     auto write = [&](const uint8_t* data, size_t count) {
-        if (cancelled && cancelled()) return false;
-        if (digest) digest->Update(data, count);
+        if (take && !take(data, count)) return false;
         return std::fwrite(data, 1, count, out.get()) == count;
     };
     // The decoder holds the bound itself: it refuses a stored size above it and sizes its

@@ -54,14 +54,16 @@ bool WriteCmpFile(std::FILE* in, uint64_t size, std::FILE* out,
 bool DecodeCmp(const uint8_t* bytes, size_t size, std::vector<uint8_t>& out,
                uint64_t max_output);
 
+// Sees every decoded block before it is written (to hash it as it passes); returning false
+// stops the decode, as a cancel.
+using DecodedBlockFn = std::function<bool(const uint8_t* data, size_t size)>;
+
 // Decodes a downloaded container file into destination. 0 on success, -1 on failure:
 // unreadable source, destination not creatable, an extra block reaching past the end, a
 // bad header, corrupt or truncated data, a short write, more decoded bytes than
-// max_output, or cancelled returning true (asked once per decoded block). The destination is created new (a failed decode may leave part of
-// it behind). A digest, when given, takes every decoded byte, so the result's MD5 costs
-// no second read.
+// max_output, or take returning false. The destination is created new (a failed decode
+// may leave part of it behind).
 int DecodeCmpFile(const std::wstring& source, const std::wstring& destination,
-                  uint64_t max_output = kMaxCmpDecodedBytes, Md5* digest = nullptr,
-                  const std::function<bool()>& cancelled = nullptr);
+                  uint64_t max_output = kMaxCmpDecodedBytes, const DecodedBlockFn& take = nullptr);
 
 }  // namespace velm

@@ -146,8 +146,9 @@ bool ApplyDiff(const DiffFile& diff, const uint8_t* old_data, size_t old_size,
     return true;
 }
 
-DiffStreamApplier::DiffStreamApplier(const uint8_t* old_data, size_t old_size, uint64_t available)
-    : old_data_(old_data), old_size_(old_size), available_(available) {}
+DiffStreamApplier::DiffStreamApplier(const uint8_t* old_data, size_t old_size, uint64_t available,
+                                     uint64_t max_new_size)
+    : old_data_(old_data), old_size_(old_size), available_(available), max_new_size_(max_new_size) {}
 
 bool DiffStreamApplier::Fail(const char* reason) {
     error_ = reason;
@@ -172,6 +173,7 @@ bool DiffStreamApplier::HeaderArrived() {
     std::memcpy(new_md5_.data(), fixed_ + 28, 16);
     count_ = GetU32(fixed_ + 44);
     if (new_size < 0) return Fail("negative new size");
+    if (uint64_t(new_size) > max_new_size_) return Fail("new size larger than the file it must make");
     if (count_ == 0) return Fail("diff without control triples");
     const uint64_t after_header = available_ > kDiffHeaderSize ? available_ - kDiffHeaderSize : 0;
     if (after_header / 12 < count_) return Fail("control triples truncated");

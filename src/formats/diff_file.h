@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velm {
@@ -65,10 +66,12 @@ bool ApplyDiff(const DiffFile& diff, const uint8_t* old_data, size_t old_size,
 // result as ParseDiffFile and ApplyDiff, but no copy of the diff and its blocks, which
 // for a large file cost more than the patch step itself. available is the most bytes the
 // caller will feed (the decoded diff's size); a new size that could not come from that
-// many bytes is refused before the result is allocated.
+// many bytes, or that is larger than max_new_size (the size a file list gives the result),
+// is refused before the result is allocated.
 class DiffStreamApplier {
 public:
-    DiffStreamApplier(const uint8_t* old_data, size_t old_size, uint64_t available);
+    DiffStreamApplier(const uint8_t* old_data, size_t old_size, uint64_t available,
+                      uint64_t max_new_size = UINT64_MAX);
 
     // False, with a reason in Error(), once the bytes so far cannot make a valid diff.
     bool Feed(const uint8_t* data, size_t size);
@@ -76,6 +79,8 @@ public:
     bool Finish();
 
     const std::vector<uint8_t>& Result() const { return result_; }
+    // Hands the result over without a copy; the applier is spent.
+    std::vector<uint8_t> TakeResult() { return std::move(result_); }
     const std::string& Error() const { return error_; }
     // The diff was whole and consistent but the result's MD5 differs.
     bool DigestMismatch() const { return digest_mismatch_; }
@@ -93,6 +98,7 @@ private:
     const uint8_t* old_data_;
     size_t old_size_;
     uint64_t available_;
+    uint64_t max_new_size_;
     Phase phase_ = Phase::kHeader;
     uint8_t fixed_[kDiffHeaderSize];
     size_t fixed_have_ = 0;

@@ -112,6 +112,48 @@ bool ReadNumber(const pugi::xml_node& node, const wchar_t* name, int64_t max, in
     return true;
 }
 
+// Reads an optional pair of a SHA-256 and a size attribute; false (with error) when one
+// comes without the other or either is malformed.
+bool ReadContentDigest(const pugi::xml_node& node, const wchar_t* sha256_name, const wchar_t* size_name,
+                       ContentDigest& digest, std::string& error) {
+    pugi::xml_attribute sha256 = node.attribute(sha256_name);
+    pugi::xml_attribute size = node.attribute(size_name);
+    if (!sha256 && !size) return true;
+    if (!sha256 || !size) {
+        error = "attribute " + WideToUtf8(sha256 ? sha256_name : size_name) + " without " +
+                WideToUtf8(sha256 ? size_name : sha256_name);
+        return false;
+    }
+    if (!ParseSha256Hex(sha256.value(), digest.sha256)) {
+        error = "attribute " + WideToUtf8(sha256_name) + " is not 64 hexadecimal digits";
+        return false;
+    }
+    int64_t value = 0;
+    if (!ReadNumber(node, size_name, int64_t(kMaxListedObjectBytes), value, error)) return false;
+    digest.size = uint64_t(value);
+    digest.present = true;
+    return true;
+}
+
+// The content digests of one version: of the file and of the diff that makes it.
+bool ReadVersionDigests(const pugi::xml_node& node, ContentDigest& content, ContentDigest& diff,
+                        std::string& error) {
+    return ReadContentDigest(node, L"sha256", L"file_size", content, error) &&
+           ReadContentDigest(node, L"diff_sha256", L"diff_file_size", diff, error);
+}
+
+void WriteContentDigest(pugi::xml_node& node, const wchar_t* sha256_name, const wchar_t* size_name,
+                        const ContentDigest& digest) {
+    if (!digest.present) return;
+    node.append_attribute(sha256_name) = Sha256ToHex(digest.sha256).c_str();
+    node.append_attribute(size_name) = std::to_wstring(digest.size).c_str();
+}
+
+void WriteVersionDigests(pugi::xml_node& node, const ContentDigest& content, const ContentDigest& diff) {
+    WriteContentDigest(node, L"sha256", L"file_size", content);
+    WriteContentDigest(node, L"diff_sha256", L"diff_file_size", diff);
+}
+
 bool ReadHistory(const pugi::xml_node& node, FileEntry& entry, std::string& error) {
     for (pugi::xml_node child : node.children(L"histroy")) {
         pugi::xml_attribute hash = child.attribute(L"hash");
@@ -119,11 +161,12 @@ bool ReadHistory(const pugi::xml_node& node, FileEntry& entry, std::string& erro
         if (!hash || !diff_size) break;
         int64_t size = 0;
         if (!ReadNumber(child, L"diff_size", INT32_MAX, size, error)) return false;
-        HistoryVersion version{Wide(hash), int32_t(size)};
+        HistoryVersion version{Wide(hash), int32_t(size), {}, {}};
         if (!IsHashText(version.hash)) {
             error = "history hash is not 32 hexadecimal digits";
             return false;
         }
+        if (!ReadVersionDigests(child, version.content, version.diff, error)) return false;
         if (entry.history.size() >= kMaxHistory) {
             error = "history too long";
             return false;
@@ -158,7 +201,11 @@ bool ReadEntry(const pugi::xml_node& node, const std::wstring& base, FileEntry& 
     entry.size_compressed = int32_t(size_compressed);
     entry.flags = uint32_t(flags);
     entry.diff_size = int32_t(diff_size);
-    entry.history.push_back({entry.hash, entry.diff_size});
+    if (!ReadVersionDigests(node, entry.content, entry.diff, error)) {
+        error += ": " + WideToUtf8(entry.name);
+        return false;
+    }
+    entry.history.push_back({entry.hash, entry.diff_size, entry.content, entry.diff});
     if (!ReadHistory(node, entry, error)) {
         error += ": " + WideToUtf8(entry.name);
         return false;
@@ -289,12 +336,31 @@ int ParseFileList(const std::string& xml, const std::wstring& base_directory,
     if (launcher) {
         int64_t size = 0;
         if (!ReadNumber(launcher, L"size_compressed", INT32_MAX, size, error)) return 0;
+        ContentDigest content;
+        if (!ReadContentDigest(launcher, L"sha256", L"file_size", content, error)) return 0;
         document.has_launcher = true;
         document.launcher = {Wide(launcher.attribute(L"URL")), Wide(launcher.attribute(L"hash")),
-                             int32_t(size)};
+                             int32_t(size), content};
     }
     if (pugi::xml_node script = root.child(L"Script")) ReadScript(script, document);
     return 1;
+}
+
+std::wstring FindUnvouchedObject(const FileListDocument& document) {
+    for (const FileEntry& entry : document.entries) {
+        if (entry.hash.empty()) return entry.name + L" : the file list gives no MD5";
+        if (!entry.content.present) return entry.name + L" : the file list gives no SHA-256 and size";
+        for (size_t k = 0; k < entry.history.size(); ++k) {
+            const HistoryVersion& version = entry.history[k];
+            if (version.diff_size > 0 && (!version.content.present || !version.diff.present))
+                return entry.name + L" : the file list gives no SHA-256 and size for the diff to " +
+                       (k == 0 ? std::wstring(L"the current version")
+                               : FormatText(L"the version %d releases old", int(k)));
+        }
+    }
+    if (document.has_launcher && !document.launcher.content.present)
+        return L"LauncherCompressed : the file list gives no SHA-256 and size";
+    return L"";
 }
 
 std::wstring ReplaceUrlRoot(const std::wstring& value, const std::wstring& search,
@@ -327,11 +393,13 @@ std::string WriteFileList(const FileListDocument& document) {
         node.append_attribute(L"size_compressed") = std::to_wstring(entry.size_compressed).c_str();
         node.append_attribute(L"flags") = std::to_wstring(entry.flags).c_str();
         node.append_attribute(L"diff_size") = std::to_wstring(entry.diff_size).c_str();
+        WriteVersionDigests(node, entry.content, entry.diff);
         for (size_t i = 1; i < entry.history.size(); ++i) {
             pugi::xml_node version = node.append_child(L"histroy");
             version.append_attribute(L"hash") = entry.history[i].hash.c_str();
             version.append_attribute(L"diff_size") =
                 std::to_wstring(entry.history[i].diff_size).c_str();
+            WriteVersionDigests(version, entry.history[i].content, entry.history[i].diff);
         }
     }
     if (document.has_launcher) {
@@ -340,6 +408,7 @@ std::string WriteFileList(const FileListDocument& document) {
         launcher.append_attribute(L"hash") = document.launcher.hash.c_str();
         launcher.append_attribute(L"size_compressed") =
             std::to_wstring(document.launcher.size_compressed).c_str();
+        WriteContentDigest(launcher, L"sha256", L"file_size", document.launcher.content);
     }
     if (document.has_script) {
         pugi::xml_node script = root.append_child(L"Script");

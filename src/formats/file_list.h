@@ -6,19 +6,39 @@
 // The reader treats the document as untrusted: sizes are decimal and range-checked,
 // names that could leave the installation folder are rejected, counts are capped, and
 // every entry must be reachable through the URL roots the list carries.
+//
+// Beside the MD5 a list may carry, for every object the launcher ends up with, its
+// SHA-256 and its decoded size (ContentDigest): on a file entry and on a "histroy" child
+// "sha256" and "file_size" describe that version of the file, "diff_sha256" and
+// "diff_file_size" the decoded diff that makes it from the next older version; on
+// "LauncherCompressed" "sha256" and "file_size" describe the launcher. Each pair is
+// optional, but one half without the other is refused. Readers that do not know them
+// ignore them; under a release key they are what binds every object to the signed list.
 #include "common/md5.h"
+#include "formats/content_digest.h"
 #include "formats/entry_name.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velm {
 
 struct HistoryVersion {
+    // Lists without the content digests name a version by its hash and diff alone.
+    HistoryVersion(std::wstring version_hash = {}, int32_t version_diff_size = 0, ContentDigest version_content = {},
+                   ContentDigest version_diff = {})
+        : hash(std::move(version_hash)),
+          diff_size(version_diff_size),
+          content(version_content),
+          diff(version_diff) {}
+
     std::wstring hash;
     int32_t diff_size = 0;  // diff from the next older version to this one; 0 = none
+    ContentDigest content;  // this version of the file
+    ContentDigest diff;     // the decoded diff from the next older version to this one
 };
 
 struct FileEntry {
@@ -28,14 +48,25 @@ struct FileEntry {
     int32_t size_compressed = 0;
     uint32_t flags = 0;
     int32_t diff_size = 0;
-    // Element 0 is the current version (hash, diff_size), then the "histroy" children.
+    ContentDigest content;
+    ContentDigest diff;
+    // Element 0 is the current version (hash, diff_size, content, diff), then the
+    // "histroy" children.
     std::vector<HistoryVersion> history;
 };
 
 struct LauncherEntry {
+    LauncherEntry(std::wstring launcher_url = {}, std::wstring launcher_hash = {}, int32_t launcher_size_compressed = 0,
+                  ContentDigest launcher_content = {})
+        : url(std::move(launcher_url)),
+          hash(std::move(launcher_hash)),
+          size_compressed(launcher_size_compressed),
+          content(launcher_content) {}
+
     std::wstring url;
     std::wstring hash;
     int32_t size_compressed = 0;
+    ContentDigest content;
 };
 
 struct ScriptCommand {
@@ -86,6 +117,12 @@ size_t FullDownloadRootIndex(const FileEntry& entry);
 int ParseFileList(const std::string& xml, const std::wstring& base_directory,
                   FileListDocument& document, std::string& error,
                   std::vector<RejectedEntry>* rejected = nullptr);
+
+// Empty when every object of the document carries what a signed release needs to vouch
+// for it: each entry an MD5 and its content digest, each history version that a diff
+// makes both digests, the launcher its content digest. Otherwise the first object that
+// lacks one, as "NAME : what is missing" for the run's error list.
+std::wstring FindUnvouchedObject(const FileListDocument& document);
 
 // Every occurrence of search in value replaced, left to right, resuming after each
 // inserted replacement (so a replacement containing search is not replaced again). An

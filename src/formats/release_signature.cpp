@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/text.h"
+
 namespace velm {
 
 const char kReleaseSignatureTag[16] = {'V', 'E', 'L', 'M', '-', 'R', 'E', 'L',
@@ -14,6 +16,7 @@ constexpr size_t kKeyIdAt = 20;
 constexpr size_t kSerialAt = 28;
 constexpr size_t kExpiresAt = 36;
 constexpr size_t kListDigestAt = 44;
+constexpr size_t kChannelAt = 76;
 constexpr const wchar_t kKeyPrefix[] = L"P256:";
 
 void PutLe(uint8_t* at, uint64_t value, size_t bytes) {
@@ -26,39 +29,38 @@ uint64_t GetLe(const uint8_t* at, size_t bytes) {
     return value;
 }
 
-int HexValue(wchar_t c) {
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-    return -1;
-}
-
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+
+size_t SignedSizeOf(uint32_t version) {
+    return version == kReleaseSignatureVersion1 ? kReleaseSignedSizeV1 : kReleaseSignedSizeV2;
+}
 
 }  // namespace
 
-std::array<uint8_t, kReleaseSignedSize> EncodeSignedPart(const ReleaseSignature& release) {
-    std::array<uint8_t, kReleaseSignedSize> out{};
-    std::memcpy(out.data(), kReleaseSignatureTag, sizeof kReleaseSignatureTag);
-    PutLe(out.data() + kVersionAt, kReleaseSignatureVersion, 4);
-    std::memcpy(out.data() + kKeyIdAt, release.key_id.data(), release.key_id.size());
-    PutLe(out.data() + kSerialAt, release.serial, 8);
-    PutLe(out.data() + kExpiresAt, release.expires, 8);
-    std::memcpy(out.data() + kListDigestAt, release.list_sha256.data(), release.list_sha256.size());
-    return out;
+std::string EncodeSignedPart(const ReleaseSignature& release) {
+    std::string bytes(SignedSizeOf(release.version), '\0');
+    auto* out = reinterpret_cast<uint8_t*>(&bytes[0]);
+    std::memcpy(out, kReleaseSignatureTag, sizeof kReleaseSignatureTag);
+    PutLe(out + kVersionAt, release.version, 4);
+    std::memcpy(out + kKeyIdAt, release.key_id.data(), release.key_id.size());
+    PutLe(out + kSerialAt, release.serial, 8);
+    PutLe(out + kExpiresAt, release.expires, 8);
+    std::memcpy(out + kListDigestAt, release.list_sha256.data(), release.list_sha256.size());
+    if (release.version != kReleaseSignatureVersion1)
+        std::memcpy(out + kChannelAt, release.channel_id.data(), release.channel_id.size());
+    return bytes;
 }
 
 std::string EncodeReleaseSignature(const ReleaseSignature& release) {
-    const auto signed_part = EncodeSignedPart(release);
-    std::string out(signed_part.begin(), signed_part.end());
+    std::string out = EncodeSignedPart(release);
     out.append(release.signature.begin(), release.signature.end());
     return out;
 }
 
 int ParseReleaseSignature(const std::string& bytes, ReleaseSignature& release, std::string& reason) {
-    if (bytes.size() != kReleaseSignatureSize) {
+    if (bytes.size() != kReleaseSignatureSizeV1 && bytes.size() != kReleaseSignatureSizeV2) {
         reason = "the signature file has " + std::to_string(bytes.size()) + " bytes, not " +
-                 std::to_string(kReleaseSignatureSize);
+                 std::to_string(kReleaseSignatureSizeV1) + " or " + std::to_string(kReleaseSignatureSizeV2);
         return 0;
     }
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
@@ -67,19 +69,37 @@ int ParseReleaseSignature(const std::string& bytes, ReleaseSignature& release, s
         return 0;
     }
     const uint64_t version = GetLe(data + kVersionAt, 4);
-    if (version != kReleaseSignatureVersion) {
-        reason = "the signature file has version " + std::to_string(version) + ", not " +
-                 std::to_string(kReleaseSignatureVersion);
+    if (version != kReleaseSignatureVersion1 && version != kReleaseSignatureVersion2) {
+        reason = "the signature file has version " + std::to_string(version) + ", not 1 or 2";
+        return 0;
+    }
+    const size_t signed_size = SignedSizeOf(uint32_t(version));
+    if (bytes.size() != signed_size + kReleaseSignatureBytes) {
+        reason = "the signature file of version " + std::to_string(version) + " has " +
+                 std::to_string(bytes.size()) + " bytes, not " + std::to_string(signed_size + kReleaseSignatureBytes);
         return 0;
     }
     ReleaseSignature parsed;
+    parsed.version = uint32_t(version);
     std::memcpy(parsed.key_id.data(), data + kKeyIdAt, parsed.key_id.size());
     parsed.serial = GetLe(data + kSerialAt, 8);
     parsed.expires = GetLe(data + kExpiresAt, 8);
     std::memcpy(parsed.list_sha256.data(), data + kListDigestAt, parsed.list_sha256.size());
-    std::memcpy(parsed.signature.data(), data + kReleaseSignedSize, parsed.signature.size());
+    if (parsed.version != kReleaseSignatureVersion1)
+        std::memcpy(parsed.channel_id.data(), data + kChannelAt, parsed.channel_id.size());
+    std::memcpy(parsed.signature.data(), data + signed_size, parsed.signature.size());
     release = parsed;
     return 1;
+}
+
+bool IsReleaseChannelName(const std::wstring& name) {
+    if (name.empty() || name.size() > kMaxReleaseChannelChars) return false;
+    for (wchar_t c : name) {
+        const bool allowed = (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') || c == L'.' || c == L'_' ||
+                             c == L'-';
+        if (!allowed) return false;
+    }
+    return true;
 }
 
 bool ParseReleasePublicKey(const std::wstring& text, ReleasePublicKey& key) {
@@ -88,25 +108,11 @@ bool ParseReleasePublicKey(const std::wstring& text, ReleasePublicKey& key) {
     while (end > begin && IsBlank(text[end - 1])) --end;
     const size_t prefix = sizeof kKeyPrefix / sizeof kKeyPrefix[0] - 1;
     if (end - begin != prefix + 2 * key.size() || text.compare(begin, prefix, kKeyPrefix) != 0) return false;
-    ReleasePublicKey parsed{};
-    for (size_t i = 0; i < parsed.size(); ++i) {
-        const int high = HexValue(text[begin + prefix + 2 * i]);
-        const int low = HexValue(text[begin + prefix + 2 * i + 1]);
-        if (high < 0 || low < 0) return false;
-        parsed[i] = uint8_t(high << 4 | low);
-    }
-    key = parsed;
-    return true;
+    return ParseHexBytes(text, begin + prefix, key.data(), key.size());
 }
 
 std::wstring ReleasePublicKeyText(const ReleasePublicKey& key) {
-    static const wchar_t kDigits[] = L"0123456789abcdef";
-    std::wstring text = kKeyPrefix;
-    for (uint8_t byte : key) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 15];
-    }
-    return text;
+    return kKeyPrefix + LowerHex(key.data(), key.size());
 }
 
 ReleaseKeyId KeyIdFromDigest(const Sha256Digest& key_digest) {

@@ -329,10 +329,12 @@ int TClientUpdater::RunUpdate() {
     // The bytes that are verified are the ones parsed: nothing reads the list file again.
     std::string list_bytes;
     const bool read = ReadFileListBytes(kLocalFileListPath, list_bytes);
-    if (read && !ReleaseVerification(*this).Check(list_bytes)) return kUpdateFailed;
+    ReleaseVerification verification(*this);
+    if (read && !verification.CheckSignature(list_bytes)) return kUpdateFailed;
     LoadedFileList list;
     FileListLoadError load_error;
     const bool loaded = LoadFileList(kLocalFileListPath, read ? &list_bytes : nullptr, base_, list, load_error) == 1;
+    if (loaded && !verification.Accept(list.document)) return kUpdateFailed;
     // A list that is not even XML names no launcher either.
     if (!loaded && options_.self_update && !load_error.error_line.empty()) return FailRun(L"Update Launcher failed.");
     if (loaded) {

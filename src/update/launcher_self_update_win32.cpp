@@ -103,24 +103,25 @@ SelfUpdateOutcome LauncherSelfUpdate::Run(const LauncherEntry& launcher, const s
 }
 
 bool LauncherSelfUpdate::Download(const LauncherEntry& launcher) {
+    // A launcher that cannot be checked must never replace one that works.
+    if (launcher.hash.empty()) {
+        LauncherLog::Instance().Write(L"The file list publishes no launcher md5.\n");
+        return false;
+    }
     PlannedJob planned;
     planned.url = launcher.url;
     planned.local_path = kDownloadedLauncherPath;
     planned.expected_size = launcher.size_compressed;
     planned.flags = kJobFlagCompressed;
+    // Checked by the download before it is moved to where the swap takes it from.
+    planned.hash = launcher.hash;
+    planned.content = launcher.content;
     UpdateOptions network = run_.Options();
     network.package_mode = false;
     TDownloadJobBase* job = MakeUpdateJob(planned, network, run_.JobCallback(), run_.Timeouts());
     if (UpdateRunOwner* owner = run_.Owner()) owner->SetTotalBytes(launcher.size_compressed);
     const RunOutcome outcome = run_.RunJobsToEnd({job});
-    if (outcome.completed != 1 || !FileExists(kDownloadedLauncherPath)) return false;
-    // A damaged download must never replace a launcher that works.
-    if (!FileHashIs(kDownloadedLauncherPath, launcher.hash)) {
-        LauncherLog::Instance().Write(L"%ls does not match the published launcher md5.\n", kDownloadedLauncherPath);
-        DeleteFileW(kDownloadedLauncherPath);
-        return false;
-    }
-    return true;
+    return outcome.completed == 1 && FileExists(kDownloadedLauncherPath);
 }
 
 void LauncherSelfUpdate::StartReplacement(const std::wstring& running) {

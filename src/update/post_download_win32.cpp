@@ -2,10 +2,13 @@
 
 #include <windows.h>
 
+#include <new>
+
 #include "common/log.h"
 #include "common/md5.h"
 #include "common/system_error_win32.h"
 #include "common/text.h"
+#include "download/content_check_win32.h"
 #include "update/client_updater_win32.h"
 #include "update/diff_apply_win32.h"
 #include "update/update_job_tag.h"
@@ -19,36 +22,67 @@ void TPostDownloadProcessThread::ResetChains(const std::vector<PatchGroup>& grou
     for (size_t i = 0; i < groups.size(); ++i) {
         auto chain = std::make_unique<Chain>();
         chain->count = groups[i].count;
+        chain->outputs = groups[i].outputs;
         if (i < fallbacks.size()) chain->fallback = fallbacks[i];
         chains_.push_back(std::move(chain));
     }
 }
 
-bool TPostDownloadProcessThread::ApplyChain(TDownloadJobBase* job, int32_t count) {
-    const std::wstring& base = updater_->BaseDirectory();
-    const std::wstring target = base + UpdateTagOf(*job).file_name;
-    bool ok = true;
+namespace {
+
+// Applies a complete chain to the installed file in memory and writes the result only once
+// it is the file the list publishes: every step's result is checked against the version
+// the list names before the next step builds on it, the last also against the published
+// MD5. False, with error set, leaves the installed file byte for byte as it was; md5 gets
+// the result's MD5 otherwise.
+bool PatchInMemory(const std::wstring& target, int32_t count, const std::vector<ContentDigest>& outputs,
+                   const std::wstring& published_md5, std::wstring& md5, std::wstring& error) {
+    LauncherLog& log = LauncherLog::Instance();
+    auto fail_with_system_error = [&] {
+        const DWORD code = GetLastError();
+        log.Write(L"Patch %ls failed (%d).\n", target.c_str(), int(code));
+        error = L"Patch " + target + L" " + SystemErrorText(code);
+        return false;
+    };
+    std::vector<uint8_t> current;
+    if (!ReadPatchSource(target, current)) return fail_with_system_error();
     for (int32_t i = 0; i < count; ++i) {
-        std::wstring diff_path = FormatText(L"%ls%ls.diff.%d", base.c_str(), UpdateTagOf(*job).file_name.c_str(), i);
-        if (ok && !ApplyDiffFile(target, target, diff_path)) {
-            DWORD error = GetLastError();
-            LauncherLog::Instance().Write(L"Patch %ls failed (%d).\n", target.c_str(), int(error));
-            job->SetErrorText(L"Patch " + target + L" " + SystemErrorText(error));
-            ok = false;
-        }
-        DeleteFileW(diff_path.c_str());
-    }
-    // Each diff vouches only for its own step; the end of the chain must be the file the
-    // list publishes.
-    const std::wstring& published = UpdateTagOf(*job).published_md5;
-    if (ok && !published.empty()) {
-        Md5Digest digest;
-        if (!Md5File(target, digest) || !HashTextEquals(Md5ToHex(digest), published)) {
-            LauncherLog::Instance().Write(L"%ls does not match its published md5 after patching.\n", target.c_str());
-            job->SetErrorText(L"Patch " + target + L" : the patched file does not match its published MD5");
-            ok = false;
+        const ContentDigest expected = size_t(i) < outputs.size() ? outputs[size_t(i)] : ContentDigest();
+        const bool last = i + 1 == count;
+        std::vector<uint8_t> next;
+        const std::wstring diff_path = FormatText(L"%ls.diff.%d", target.c_str(), i);
+        if (!ApplyDiffFile(current, diff_path, expected.present ? expected.size : kMaxPatchedFileBytes, next))
+            return fail_with_system_error();
+        current.swap(next);
+        if (!last && !expected.present) continue;
+        ContentCheck check(last ? published_md5 : std::wstring(), expected);
+        check.Update(current.data(), current.size());
+        const ContentVerdict verdict = check.Finish(md5);
+        if (verdict != ContentVerdict::kMatches) {
+            log.Write(L"%ls does not match %ls after patching.\n", target.c_str(), ContentVerdictText(verdict));
+            error = L"Patch " + target + L" : the patched file does not match " + ContentVerdictText(verdict);
+            return false;
         }
     }
+    if (!WritePatchedFile(target, current)) return fail_with_system_error();
+    return true;
+}
+
+}  // namespace
+
+bool TPostDownloadProcessThread::ApplyChain(TDownloadJobBase* job, const Chain& chain, std::wstring& md5) {
+    const std::wstring target = updater_->BaseDirectory() + UpdateTagOf(*job).file_name;
+    std::wstring error;
+    bool ok = false;
+    try {
+        ok = PatchInMemory(target, chain.count, chain.outputs, UpdateTagOf(*job).published_md5, md5, error);
+    } catch (const std::bad_alloc&) {
+        // Two versions of a large file may not fit; the job fails and its fallback runs.
+        LauncherLog::Instance().Write(L"Patch %ls failed: out of memory.\n", target.c_str());
+        error = L"Patch " + target + L" : not enough memory to apply the diffs";
+    }
+    for (int32_t i = 0; i < chain.count; ++i) DeleteFileW(FormatText(L"%ls.diff.%d", target.c_str(), i).c_str());
+    if (!ok) job->SetErrorText(error);
     return ok;
 }
 
@@ -141,11 +175,12 @@ void TPostDownloadProcessThread::ProcessFinishedJob(TDownloadJobBase* job, int32
     const int32_t fallback_of = in_chain ? -1 : FallbackGroupOf(job);
     bool ok = true;
     bool patched = false;
+    std::wstring patched_md5;
     if (success && in_chain) {
         Chain& chain = *chains_[size_t(group)];
         if (++chain.done == chain.count) {
             patched = true;
-            ok = ApplyChain(job, chain.count);
+            ok = ApplyChain(job, chain, patched_md5);
         }
     }
     if (!success || !ok) {
@@ -168,7 +203,7 @@ void TPostDownloadProcessThread::ProcessFinishedJob(TDownloadJobBase* job, int32
         }
         if (fallback_of >= 0) OnFallbackEnded(fallback_of, true, L"");
     }
-    if (patched) updater_->Cache().UpdateHashCacheEntry(updater_->BaseDirectory() + UpdateTagOf(*job).file_name, L"");
+    if (patched) updater_->Cache().UpdateHashCacheEntry(updater_->BaseDirectory() + UpdateTagOf(*job).file_name, patched_md5);
     ++updater_->Tally().completed;
 }
 

@@ -41,6 +41,7 @@ public:
 private:
     struct Chain {
         int32_t count = 0;
+        std::vector<ContentDigest> outputs;  // what each step must make, where the list says
         std::atomic<int32_t> done{0};
         PlannedJob fallback;
         // Under lock_:
@@ -51,9 +52,11 @@ private:
         std::vector<std::wstring> held_lines;
     };
 
-    // Applies every diff of a complete chain in order; false (with the job's error text
-    // set) when one fails. Every diff file is deleted either way.
-    bool ApplyChain(TDownloadJobBase* job, int32_t count);
+    // Applies every diff of a complete chain in order and puts the result in place once it
+    // is the published file (md5 gets its MD5); false (with the job's error text set) when
+    // a step fails or the result is not that file, and the installed file is then as it
+    // was. Every diff file is deleted either way.
+    bool ApplyChain(TDownloadJobBase* job, const Chain& chain, std::wstring& md5);
     // Counts a failed job of a chain and queues the chain's fallback once.
     void OnChainFailed(int32_t group, const std::wstring& line);
     void OnFallbackEnded(int32_t group, bool success, const std::wstring& line);

@@ -1,12 +1,14 @@
 #pragma once
 // Whether a downloaded file list is the operator's release: its signature file must be
-// well-formed, made with the configured key, over exactly these list bytes, not expired,
-// and not older than a release this installation has already accepted. The hashing and
-// the signature check come from the platform (see ReleaseCrypto); the decisions are here.
+// well-formed, made with the configured key, over exactly these list bytes, for this
+// launcher's channel, not expired, not older than the release this installation has
+// accepted and, at the same serial, over the same list. The hashing and the signature
+// check come from the platform (see ReleaseCrypto); the decisions are here.
 #include <array>
 #include <cstdint>
 #include <string>
 
+#include "formats/accepted_release.h"
 #include "formats/release_signature.h"
 
 namespace velm {
@@ -21,12 +23,25 @@ protected:
     ~ReleaseCrypto() = default;
 };
 
+// What the launcher holds a release against.
+struct ReleaseExpectation {
+    ReleasePublicKey key{};
+    std::wstring channel = kDefaultReleaseChannel;  // a valid channel name
+    uint64_t now = 0;                               // seconds since 1970 UTC
+    AcceptedRelease accepted;                       // serial 0: none yet
+};
+
 // 1 when the release is accepted (release filled in), 0 with the reason in error (an
 // English sentence for the run's error list). signature_file is null when none could be
-// fetched; now is seconds since 1970 UTC; accepted_serial is the highest serial this
-// installation has accepted (0 for none). An equal serial is the same release again.
-int CheckReleaseSignature(ReleaseCrypto& crypto, const ReleasePublicKey& key, const std::string& list,
-                          const std::string* signature_file, uint64_t now, uint64_t accepted_serial,
-                          ReleaseSignature& release, std::wstring& error);
+// fetched. The same serial over the same list is the same release again.
+int CheckReleaseSignature(ReleaseCrypto& crypto, const ReleaseExpectation& expected, const std::string& list,
+                          const std::string* signature_file, ReleaseSignature& release, std::wstring& error);
+
+// A release is re-signed on a schedule; one that runs out within this time was not.
+constexpr uint64_t kReleaseExpiryWarningSeconds = 3 * 86400;
+
+// Empty, or the warning for a release that expires within kReleaseExpiryWarningSeconds of
+// now, naming its expiry.
+std::wstring ReleaseExpiryWarning(const ReleaseSignature& release, uint64_t now);
 
 }  // namespace velm

@@ -2,15 +2,13 @@
 
 #include <windows.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <vector>
 
 #include "common/cng_win32.h"
 #include "common/file_io.h"
-#include "common/file_system.h"
 #include "common/log.h"
-#include "formats/release_signature.h"
+#include "common/text.h"
 #include "update/client_updater_win32.h"
 #include "update/release_check.h"
 #include "update/update_jobs_win32.h"
@@ -36,20 +34,10 @@ public:
 
 }  // namespace
 
-uint64_t ReadAcceptedSerial() {
-    std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(kAcceptedSerialPath, bytes, 32)) return 0;
-    const std::string text(bytes.begin(), bytes.end());
-    char* end = nullptr;
-    const unsigned long long serial = std::strtoull(text.c_str(), &end, 10);
-    return end != text.c_str() ? serial : 0;
-}
+ReleaseVerification::ReleaseVerification(TClientUpdater& run)
+    : run_(run), store_(run.Options().install_registry_key) {}
 
-bool WriteAcceptedSerial(uint64_t serial) {
-    const std::string text = std::to_string(serial);
-    const std::wstring staging = std::wstring(kAcceptedSerialPath) + L".new";
-    return WriteWholeFile(staging, text.data(), text.size()) && ReplaceFileAtomically(staging, kAcceptedSerialPath);
-}
+bool ReleaseVerification::Enabled() const { return !run_.Options().release_key.empty(); }
 
 bool ReleaseVerification::FetchSignature(std::string& signature) {
     DeleteFileW(kLocalSignaturePath);
@@ -68,36 +56,69 @@ bool ReleaseVerification::FetchSignature(std::string& signature) {
     return read;
 }
 
-void ReleaseVerification::Refuse(const std::wstring& reason) {
-    LauncherLog::Instance().Write(L"Release refused: %ls.\n", reason.c_str());
-    run_.Tally().AddError(std::wstring(kSignatureName) + L" : " + reason + L"\n");
+void ReleaseVerification::Refuse(const std::wstring& reason) { Refuse(kSignatureName, reason); }
+
+void ReleaseVerification::Refuse(const std::wstring& subject, const std::wstring& reason) {
+    LauncherLog::Instance().Write(L"Release refused: %ls : %ls.\n", subject.c_str(), reason.c_str());
+    run_.Tally().AddError(subject + L" : " + reason + L"\n");
 }
 
-bool ReleaseVerification::Check(const std::string& list) {
-    const std::wstring& key_text = run_.Options().release_key;
-    if (key_text.empty()) {
+bool ReleaseVerification::CheckSignature(const std::string& list) {
+    const UpdateOptions& options = run_.Options();
+    if (!Enabled()) {
         LauncherLog::Instance().Write(L"Releases are not verified: this launcher has no release key.\n");
         return true;
     }
-    ReleasePublicKey key{};
-    if (!ParseReleasePublicKey(key_text, key)) {
+    ReleaseExpectation expected;
+    if (!ParseReleasePublicKey(options.release_key, expected.key)) {
         Refuse(L"the release key built into this launcher is not a P256 key");
+        return false;
+    }
+    if (!options.release_channel.empty()) expected.channel = options.release_channel;
+    if (!IsReleaseChannelName(expected.channel)) {
+        Refuse(L"the release channel built into this launcher is not a channel name");
+        return false;
+    }
+    std::wstring problem;
+    if (store_.Read(expected.accepted, problem) == RecordRead::kUnreadable) {
+        Refuse(problem);
         return false;
     }
     std::string signature;
     const bool fetched = FetchSignature(signature);
     SystemCrypto crypto;
-    const uint64_t accepted = ReadAcceptedSerial();
-    ReleaseSignature release;
+    expected.now = uint64_t(std::time(nullptr));
     std::wstring reason;
-    if (!CheckReleaseSignature(crypto, key, list, fetched ? &signature : nullptr, uint64_t(std::time(nullptr)),
-                               accepted, release, reason)) {
+    if (!CheckReleaseSignature(crypto, expected, list, fetched ? &signature : nullptr, release_, reason)) {
         Refuse(reason);
         return false;
     }
-    LauncherLog::Instance().Write(L"Release %llu verified.\n", static_cast<unsigned long long>(release.serial));
-    if (release.serial > accepted && !WriteAcceptedSerial(release.serial))
-        LauncherLog::Instance().Write(L"The accepted release serial could not be recorded.\n");
+    return true;
+}
+
+bool ReleaseVerification::Accept(const FileListDocument& document) {
+    if (!Enabled()) return true;
+    const std::wstring unvouched = FindUnvouchedObject(document);
+    if (!unvouched.empty()) {
+        const size_t split = unvouched.find(L" : ");
+        Refuse(unvouched.substr(0, split), unvouched.substr(split + 3) + L", which a signed release must give");
+        return false;
+    }
+    AcceptedRelease accepted;
+    accepted.serial = release_.serial;
+    accepted.has_list = true;
+    accepted.list_sha256 = release_.list_sha256;
+    if (!store_.Write(accepted)) {
+        const DWORD error = GetLastError();
+        Refuse(kAcceptedReleasePath, FormatText(L"the accepted release could not be recorded (%d)", int(error)));
+        return false;
+    }
+    LauncherLog::Instance().Write(L"Release %llu verified.\n", static_cast<unsigned long long>(release_.serial));
+    const std::wstring warning = ReleaseExpiryWarning(release_, uint64_t(std::time(nullptr)));
+    if (!warning.empty()) {
+        LauncherLog::Instance().Write(L"Warning: %ls.\n", warning.c_str());
+        run_.Tally().AddError(std::wstring(kSignatureName) + L" : " + warning + L"\n");
+    }
     return true;
 }
 

@@ -29,7 +29,10 @@ TDownloadJobBase* MakeUpdateJob(const PlannedJob& planned, const UpdateOptions& 
     tag->full_download = planned.full_download != 0;
     job->SetOwnerTag(std::move(tag));
     job->SetDisplayName(planned.file_name);
-    if (planned.full_download) job->Record().expected_md5 = planned.hash;
+    // A diff step's output is the diff, which has no published MD5 of its own; its chain's
+    // result is checked against the file's.
+    if (planned.patch_group < 0) job->Record().expected_md5 = planned.hash;
+    job->Record().expected_content = planned.content;
     return job;
 }
 

@@ -29,6 +29,12 @@ struct UpdateOptions {
     // The operator's release key ("P256:" and 128 hexadecimal digits). Empty: releases
     // are not verified; anything else that is not a key fails every run.
     std::wstring release_key;
+    // The release channel this launcher follows; a release signed for another one is
+    // refused. Empty means "live".
+    std::wstring release_channel;
+    // The installation's registry key (below HKEY_LOCAL_MACHINE), where a copy of the
+    // accepted release record is kept; empty: the record lives only in its file.
+    std::wstring install_registry_key;
     // The player's cap on the download rate of all jobs together; 0 for none.
     int64_t max_bytes_per_second = 0;
     UpdateTexts texts;

@@ -77,8 +77,10 @@ bool PlanEntry(const FileEntry& entry, const std::vector<std::wstring>& url_root
             job.file_name = entry.name;
             job.patch_group = group;
             job.hash = entry.hash;
+            job.content = step.diff;
             jobs.push_back(std::move(job));
             ++groups[size_t(group)].count;
+            groups[size_t(group)].outputs.push_back(step.content);
             ++position;
         }
         return true;
@@ -98,6 +100,7 @@ PlannedJob PlanFullDownload(const FileEntry& entry, const std::vector<std::wstri
     job.file_name = entry.name;
     job.full_download = 1;
     job.hash = entry.hash;
+    job.content = entry.content;
     return job;
 }
 

@@ -25,12 +25,17 @@ struct PlannedJob {
     int32_t patch_group = -1;  // index of the diff chain this job belongs to; -1 otherwise
     int32_t full_download = 0; // 1 on a full download of a file entry
     std::wstring hash;         // the published MD5 the file must have once the job (or its chain) is done
+    // What the job's own output must be, when the list gives it: the file of a full
+    // download, the decoded diff of a diff step.
+    ContentDigest content;
 };
 
-// A chain of diff jobs for one file: how many there are and how many have been applied.
+// A chain of diff jobs for one file: how many there are and how many have been applied,
+// and what each applied step must make, when the list gives it (the last is the file).
 struct PatchGroup {
     int32_t count = 0;
     int32_t done = 0;
+    std::vector<ContentDigest> outputs;
 };
 
 struct LocalFileCheck {

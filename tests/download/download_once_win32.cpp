@@ -1,13 +1,15 @@
-// download_once [-cmp] URL LOCAL_PATH [[-cmp] URL LOCAL_PATH]...: runs the jobs through a
+// download_once [-cmp] [-sha256 HEX SIZE] URL LOCAL_PATH [...]...: runs the jobs through a
 // job manager, as the launcher would, prints the milliseconds from the start of the
 // manager until every job was done, and exits 0 when all of them succeeded ("-cmp": the
-// URL is a ".cmp" container to decode into LOCAL_PATH); each failed job's error text
+// URL is a ".cmp" container to decode into LOCAL_PATH; "-sha256": the file must have that
+// SHA-256 and size, as a file list can give them); each failed job's error text
 // follows on a line of its own, "error: TEXT" in UTF-8. The resume test kills it in the
 // middle of a transfer, the disk-full test runs it under a file size limit, and
 // bench/download.sh times it against curl.
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "common/text.h"
 #include "download/download_manager_win32.h"
 #include "download/winnet_download_job_win32.h"
+#include "formats/content_digest.h"
 
 int wmain(int argc, wchar_t** argv) {
     // The log costs time per chunk; only looked at when a run needs explaining.
@@ -27,18 +30,25 @@ int wmain(int argc, wchar_t** argv) {
             flags = velm::kJobFlagCompressed;
             ++i;
         }
+        velm::ContentDigest expected;
+        if (i + 2 < argc && std::wstring(argv[i]) == L"-sha256") {
+            expected.present = velm::ParseSha256Hex(argv[i + 1], expected.sha256);
+            expected.size = std::wcstoull(argv[i + 2], nullptr, 10);
+            i += 3;
+        }
         if (i + 1 >= argc) {
-            std::fwprintf(stderr, L"usage: download_once [-cmp] URL LOCAL_PATH ...\n");
+            std::fwprintf(stderr, L"usage: download_once [-cmp] [-sha256 HEX SIZE] URL LOCAL_PATH ...\n");
             return 2;
         }
         auto* job = new velm::TWinInetDownloadJob;
         job->Setup(argv[i], argv[i + 1], nullptr, 0, flags);
+        job->Record().expected_content = expected;
         manager.AddJob(job);
         jobs.push_back(job);
         i += 2;
     }
     if (jobs.empty()) {
-        std::fwprintf(stderr, L"usage: download_once [-cmp] URL LOCAL_PATH ...\n");
+        std::fwprintf(stderr, L"usage: download_once [-cmp] [-sha256 HEX SIZE] URL LOCAL_PATH ...\n");
         return 2;
     }
     const DWORD begin = GetTickCount();

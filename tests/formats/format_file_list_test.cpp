@@ -82,6 +82,21 @@ TEST(FileList, RejectsMalformedDocuments) {
         {"empty name", file("size_compressed=\"1\"")},
         {"doubled separator", file("name=\"\\a\\\\b\" size_compressed=\"1\"")},
         {"bad hash", file("name=\"\\a\" hash=\"xyz\" size_compressed=\"1\"")},
+        {"sha256 without file_size", file("name=\"\\a\" size_compressed=\"1\" sha256=\"" + std::string(64, 'a') + "\"")},
+        {"file_size without sha256", file("name=\"\\a\" size_compressed=\"1\" file_size=\"5\"")},
+        {"sha256 of 63 digits",
+         file("name=\"\\a\" size_compressed=\"1\" file_size=\"5\" sha256=\"" + std::string(63, 'a') + "\"")},
+        {"sha256 not hexadecimal",
+         file("name=\"\\a\" size_compressed=\"1\" file_size=\"5\" sha256=\"" + std::string(64, 'g') + "\"")},
+        {"file_size beyond any client file",
+         file("name=\"\\a\" size_compressed=\"1\" file_size=\"17179869185\" sha256=\"" + std::string(64, 'a') +
+              "\"")},
+        {"diff_file_size without diff_sha256",
+         Document(kTwoRoots, "<F name=\"\\a\" size_compressed=\"1\">"
+                             "<histroy hash=\"" + std::string(kHash1) + "\" diff_size=\"3\" diff_file_size=\"9\"/></F>")},
+        {"launcher sha256 without file_size",
+         Document(kTwoRoots, "", "<LauncherCompressed URL=\"u\" hash=\"h\" size_compressed=\"1\" sha256=\"" +
+                                     std::string(64, 'a') + "\"/>")},
         {"more history than roots",
          Document(kTwoRoots, "<F name=\"\\a\" size_compressed=\"1\">"
                              "<histroy hash=\"" + std::string(kHash1) + "\" diff_size=\"0\"/>"
@@ -127,6 +142,106 @@ TEST(FileList, WriterOutputReadsBackUnchanged) {
     // The launcher reads the names exactly as spelt, including the misspelt history.
     EXPECT_NE(xml.find("<histroy hash="), std::string::npos);
     EXPECT_NE(xml.find("encoding=\"utf-8\""), std::string::npos);
+}
+
+ContentDigest Digest(uint8_t fill, uint64_t size) {
+    ContentDigest digest;
+    digest.present = true;
+    digest.sha256.fill(fill);
+    digest.size = size;
+    return digest;
+}
+
+// The SHA-256 and size pairs go where the list's readers look for them, read back as
+// written, and a list without them reads as before.
+TEST(FileList, ContentDigestsReadBackWhereTheyWereWritten) {
+    FileListDocument doc;
+    doc.url_roots = {L"http://h/p/v3", L"http://h/p/v2", L"http://h/p/v1"};
+    FileEntry entry;
+    entry.name = L"\\a.bin";
+    entry.hash = Utf8ToWide(kHash1);
+    entry.size_compressed = 10;
+    entry.diff_size = 4;
+    entry.content = Digest(0x11, 1000);
+    entry.diff = Digest(0x22, 40);
+    // Version 1 was made by no diff, version 2 has none published either way.
+    entry.history = {{entry.hash, 4, entry.content, entry.diff},
+                     {L"FEDCBA9876543210FEDCBA9876543210", 0, Digest(0x33, 900), {}},
+                     {L"00000000000000000000000000000000", 0, {}, {}}};
+    doc.entries.push_back(entry);
+    doc.has_launcher = true;
+    doc.launcher = {L"http://h/p/l.exe", entry.hash, 99, Digest(0xAB, 4096)};
+    const std::string xml = WriteFileList(doc);
+    EXPECT_NE(xml.find("sha256=\"" + std::string(64, '1') + "\""), std::string::npos) << xml;
+    EXPECT_NE(xml.find("diff_file_size=\"40\""), std::string::npos) << xml;
+
+    FileListDocument read;
+    std::string error;
+    ASSERT_EQ(ParseFileList(xml, L"", read, error), 1) << error << xml;
+    ASSERT_EQ(read.entries.size(), 1u);
+    const FileEntry& got = read.entries[0];
+    EXPECT_EQ(got.content, entry.content);
+    EXPECT_EQ(got.diff, entry.diff);
+    ASSERT_EQ(got.history.size(), 3u);
+    for (size_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(got.history[k].content, entry.history[k].content) << k;
+        EXPECT_EQ(got.history[k].diff, entry.history[k].diff) << k;
+    }
+    EXPECT_EQ(read.launcher.content, doc.launcher.content);
+    EXPECT_EQ(FindUnvouchedObject(read), L"");
+
+    const std::string plain = Document(kTwoRoots, "<F name=\"\\a\" hash=\"" + std::string(kHash1) +
+                                                      "\" size_compressed=\"1\"/>");
+    ASSERT_EQ(ParseFileList(plain, L"", read, error), 1) << error;
+    EXPECT_FALSE(read.entries[0].content.present);
+    EXPECT_FALSE(read.entries[0].history[0].content.present);
+}
+
+// Under a release key every object the run may write must be bound to the signed list.
+TEST(FileList, FindsTheFirstObjectASignedReleaseCannotVouchFor) {
+    auto complete = [] {
+        FileListDocument doc;
+        FileEntry entry;
+        entry.name = L"\\a.bin";
+        entry.hash = Utf8ToWide(kHash1);
+        entry.diff_size = 4;
+        entry.content = Digest(1, 10);
+        entry.diff = Digest(2, 4);
+        entry.history = {{entry.hash, 4, entry.content, entry.diff}, {entry.hash, 0, {}, {}}};
+        doc.entries = {entry};
+        doc.has_launcher = true;
+        doc.launcher.content = Digest(3, 5);
+        return doc;
+    };
+    struct Case {
+        const char* what;
+        void (*damage)(FileListDocument&);
+        const wchar_t* expected;  // part of the line; null for none
+    } cases[] = {
+        {"complete", [](FileListDocument&) {}, nullptr},
+        {"a version no diff makes needs nothing", [](FileListDocument& d) { d.entries[0].history[1].content = {}; },
+         nullptr},
+        {"no launcher entry", [](FileListDocument& d) { d.has_launcher = false; d.launcher.content = {}; }, nullptr},
+        {"entry without MD5", [](FileListDocument& d) { d.entries[0].hash.clear(); }, L"\\a.bin : the file list gives no MD5"},
+        {"entry without its digest", [](FileListDocument& d) { d.entries[0].content = {}; },
+         L"\\a.bin : the file list gives no SHA-256 and size"},
+        {"diff step without the diff's digest", [](FileListDocument& d) { d.entries[0].history[0].diff = {}; },
+         L"for the diff to the current version"},
+        {"diff step without its result's digest", [](FileListDocument& d) { d.entries[0].history[0].content = {}; },
+         L"for the diff to the current version"},
+        {"launcher without its digest", [](FileListDocument& d) { d.launcher.content = {}; },
+         L"LauncherCompressed : the file list gives no SHA-256 and size"},
+    };
+    for (const Case& c : cases) {
+        FileListDocument doc = complete();
+        c.damage(doc);
+        const std::wstring line = FindUnvouchedObject(doc);
+        if (!c.expected) {
+            EXPECT_EQ(line, L"") << c.what;
+        } else {
+            EXPECT_NE(line.find(c.expected), std::wstring::npos) << c.what << ": " << WideToUtf8(line);
+        }
+    }
 }
 
 TEST(FileList, CompanionIsUtf16HexOfTheXml) {

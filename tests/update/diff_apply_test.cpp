@@ -1,5 +1,6 @@
-// Applying a diff file to an installed file on disk: only a result with the digest the
-// diff carries replaces the file; every other outcome leaves it as it was.
+// The steps of patching an installed file: a diff gives a result only when it is whole,
+// consistent, of the digest it carries and no larger than the listed size; a result is
+// written over the file whole or not at all.
 #include <gtest/gtest.h>
 
 #include "common/file_io.h"
@@ -25,7 +26,7 @@ DiffFile DiffBetween(const std::vector<uint8_t>& old_data, const std::vector<uin
     return diff;
 }
 
-TEST(ApplyDiffFile, WritesOnlyAVerifiedResult) {
+TEST(ApplyDiffFile, GivesOnlyAVerifiedResultOfAtMostTheListedSize) {
     const std::vector<uint8_t> old_data = Bytes("hello world, version one");
     const std::vector<uint8_t> new_data = Bytes("hello velm!, version two.");
     using DamageDiff = void (*)(DiffFile&);
@@ -34,65 +35,77 @@ TEST(ApplyDiffFile, WritesOnlyAVerifiedResult) {
         const char* name;
         DamageDiff damage_diff;
         DamageBytes damage_bytes;
-        bool applied;
-        bool stamped;  // the file's times set to now
+        uint64_t max_result;  // what the list says the result may be at most
+        DWORD error;          // 0 when the result is given
     } cases[] = {
-        {"good", nullptr, nullptr, true, false},
-        {"wrong_digest", [](DiffFile& d) { d.new_md5[3] ^= 1; }, nullptr, false, true},
-        {"triple_past_new_size", [](DiffFile& d) { d.triples[0].x += 1; }, nullptr, false, false},
+        {"good", nullptr, nullptr, 25, 0},
+        {"no_listed_size", nullptr, nullptr, kMaxPatchedFileBytes, 0},
+        {"larger_than_listed", nullptr, nullptr, 24, ERROR_INVALID_DATA},
+        {"wrong_digest", [](DiffFile& d) { d.new_md5[3] ^= 1; }, nullptr, 25, ERROR_CRC},
+        {"triple_past_new_size", [](DiffFile& d) { d.triples[0].x += 1; }, nullptr, 25, ERROR_INVALID_DATA},
         {"new_size_beyond_blocks",
          [](DiffFile& d) {
              d.new_size = 0x7FFFFFF0;
              d.triples[0].y = 0x7FFFFFF0 - d.triples[0].x;
          },
-         nullptr, false, false},
-        {"negative_copy", [](DiffFile& d) { d.triples[0].y = -1; }, nullptr, false, false},
-        {"truncated", nullptr, [](std::vector<uint8_t>& b) { b.resize(b.size() - 3); }, false, false},
-        {"no_triples", nullptr, [](std::vector<uint8_t>& b) { b[44] = b[45] = b[46] = b[47] = 0; }, false, false},
+         nullptr, kMaxPatchedFileBytes, ERROR_INVALID_DATA},
+        {"negative_copy", [](DiffFile& d) { d.triples[0].y = -1; }, nullptr, 25, ERROR_INVALID_DATA},
+        {"truncated", nullptr, [](std::vector<uint8_t>& b) { b.resize(b.size() - 3); }, 25, ERROR_INVALID_DATA},
+        {"no_triples", nullptr, [](std::vector<uint8_t>& b) { b[44] = b[45] = b[46] = b[47] = 0; }, 25,
+         ERROR_INVALID_DATA},
     };
     Installation folder("apply_diff", 0);
-    const std::wstring target = folder.File(L"\\file.bin");
-    const std::wstring diff_path = target + L".diff.0";
-    const uint64_t old_time = 130000000000000000ull;
+    const std::wstring diff_path = folder.File(L"\\file.bin.diff.0");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(WriteWholeFile(target, old_data.data(), old_data.size()));
-        ASSERT_TRUE(SetFileWriteTime(target, old_time));
         DiffFile diff = DiffBetween(old_data, new_data);
         if (c.damage_diff) c.damage_diff(diff);
         std::vector<uint8_t> bytes = SerializeDiffFile(diff);
         if (c.damage_bytes) c.damage_bytes(bytes);
         ASSERT_TRUE(WriteWholeFile(diff_path, bytes.data(), bytes.size()));
 
-        EXPECT_EQ(ApplyDiffFile(target, target, diff_path), c.applied);
-        std::vector<uint8_t> now;
-        ASSERT_TRUE(ReadWholeFile(target, now, 1 << 20));
-        EXPECT_EQ(now, c.applied ? new_data : old_data);
-        uint64_t time = 0;
-        ASSERT_TRUE(FileWriteTime(target, time));
-        if (!c.applied) {
-            EXPECT_EQ(time != old_time, c.stamped);
+        std::vector<uint8_t> result = Bytes("untouched");
+        const bool applied = ApplyDiffFile(old_data, diff_path, c.max_result, result);
+        EXPECT_EQ(applied, c.error == 0);
+        if (applied) {
+            EXPECT_EQ(result, new_data);
+        } else {
+            EXPECT_EQ(GetLastError(), c.error);
+            EXPECT_EQ(result, Bytes("untouched"));
         }
-        EXPECT_FALSE(FileExists(target + L".patched"));
     }
 }
 
-TEST(ApplyDiffFile, EmptyResultAndMissingFiles) {
+// A patched result goes over the file whole or not at all, and nothing is left beside it.
+TEST(ApplyDiffFile, ResultReplacesTheFileWholeAndMissingFilesAreNamed) {
     Installation folder("apply_diff_edges", 0);
     const std::wstring target = folder.File(L"\\file.bin");
     const std::vector<uint8_t> old_data = Bytes("something");
     ASSERT_TRUE(WriteWholeFile(target, old_data.data(), old_data.size()));
+    std::vector<uint8_t> read;
+    ASSERT_TRUE(ReadPatchSource(target, read));
+    EXPECT_EQ(read, old_data);
     DiffFile empty = DiffBetween(old_data, {});
     empty.triples = {{0, 0, 0}};
     std::vector<uint8_t> bytes = SerializeDiffFile(empty);
     ASSERT_TRUE(WriteWholeFile(target + L".diff.0", bytes.data(), bytes.size()));
-    EXPECT_TRUE(ApplyDiffFile(target, target, target + L".diff.0"));
+    std::vector<uint8_t> result = Bytes("x");
+    ASSERT_TRUE(ApplyDiffFile(read, target + L".diff.0", kMaxPatchedFileBytes, result));
+    EXPECT_TRUE(result.empty());
+    ASSERT_TRUE(WritePatchedFile(target, result));
     EXPECT_EQ(FileSize(target), 0);
+    EXPECT_FALSE(FileExists(target + L".patched"));
+
+    // A folder where the file should go: the write fails and leaves nothing beside it.
+    const std::wstring folder_target = folder.File(L"\\a_folder");
+    ASSERT_TRUE(CreateDirectoryW(folder_target.c_str(), nullptr));
+    EXPECT_FALSE(WritePatchedFile(folder_target, old_data));
+    EXPECT_FALSE(FileExists(folder_target + L".patched"));
 
     LogCapture log("apply_diff_edges");
-    EXPECT_FALSE(ApplyDiffFile(target, target, target + L".diff.9"));
+    EXPECT_FALSE(ApplyDiffFile(read, target + L".diff.9", kMaxPatchedFileBytes, result));
     EXPECT_EQ(log.Count(L"CreateFile " + target + L".diff.9 Failed."), 1);
-    EXPECT_FALSE(ApplyDiffFile(folder.File(L"\\gone.bin"), folder.File(L"\\gone.bin"), target + L".diff.0"));
+    EXPECT_FALSE(ReadPatchSource(folder.File(L"\\gone.bin"), read));
     EXPECT_EQ(log.Count(L"CreateFile " + folder.File(L"\\gone.bin") + L" Failed."), 1);
 }
 

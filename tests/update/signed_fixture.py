@@ -5,23 +5,31 @@
 
 DIR/patch/filelist.xml is the published list (a ".cmp" container). Each case becomes a
 folder of --out holding filelist.xml, filelist.xml.hash and (unless the case lacks it)
-filelist.xml.sig; keys.json gives the public key texts of the two keys used. The
-signatures are made with the openssl command line, independently of velm-publish, so the
-launcher is checked against a second signer of the format:
+filelist.xml.sig; keys.json gives the public key texts of the two keys used and the
+SHA-256 of the genuine list. The signatures are made with the openssl command line,
+independently of velm-publish, so the launcher is checked against a second signer of the
+format:
 
-  offset 0 "VELM-RELEASE-SIG", u32 version 1, 8-byte key id (SHA-256 of X||Y, first 8
-  bytes), u64 serial, u64 expiry, SHA-256 of the decoded list; then r||s (32 + 32 bytes,
-  big-endian) of ECDSA P-256 over SHA-256 of those first 76 bytes.
+  offset 0 "VELM-RELEASE-SIG", u32 version, 8-byte key id (SHA-256 of X||Y, first 8
+  bytes), u64 serial, u64 expiry, SHA-256 of the decoded list; version 2 adds the
+  SHA-256 of the channel name; then r||s (32 + 32 bytes, big-endian) of ECDSA P-256 over
+  SHA-256 of every byte before them.
+
+The case "md5_only" also gets a served copy of the patch root, "md5_only_root", where one
+file's object is another file of the same size and the list names that file's MD5 but
+keeps the genuine SHA-256: what an attacker with a prepared MD5 twin could serve.
 """
 import argparse
 import hashlib
 import json
 import os
+import re
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "servers"))
 from cmp_container import decode_cmp, encode_cmp, list_hash_companion  # noqa: E402
@@ -60,11 +68,46 @@ def sign(key_path, message, work):
     return der_to_raw(der)
 
 
-def signature_file(key_path, key_id_point, xml, serial, expires, work):
+def signature_file(key_path, key_id_point, xml, serial, expires, work, version=2, channel="live"):
     key_id = hashlib.sha256(key_id_point).digest()[:8]
-    signed = TAG + struct.pack("<I", 1) + key_id + struct.pack("<QQ", serial, expires) + \
+    signed = TAG + struct.pack("<I", version) + key_id + struct.pack("<QQ", serial, expires) + \
         hashlib.sha256(xml).digest()
+    if version >= 2:
+        signed += hashlib.sha256(channel.encode()).digest()
     return signed + sign(key_path, signed, work)
+
+
+def without_digests(xml):
+    """The list as a publisher that knows no SHA-256 attributes writes it."""
+    return re.sub(rb' (diff_)?(sha256|file_size)="[^"]*"', b"", xml)
+
+
+TWIN = "\\VelmGame\\Scripts\\quest0.lua"
+
+
+def md5_twin(releases, xml, out):
+    """A served root where TWIN's full download is another file of its size, and a list
+    that gives that file's MD5 (and the size of its container) beside TWIN's SHA-256."""
+    root = os.path.join(out, "md5_only_root")
+    shutil.copytree(os.path.join(releases, "patch"), root)
+    text = xml.decode("utf-8")
+    tag = re.search(r'<[^<>]* name="%s"[^<>]*>' % re.escape(TWIN), text).group(0)
+    history = "" if tag.endswith("/>") else re.search(re.escape(tag) + r"(.*?)</File>", text, re.S).group(1)
+    roots = re.findall(r'urlroot="([^"]*)"', text)
+    diffs = [int(re.search(r'diff_size="(\d+)"', tag).group(1))]
+    diffs += [int(d) for d in re.findall(r'<histroy [^>]*diff_size="(\d+)"', history)]
+    index = next((i for i, d in enumerate(diffs) if d > 0), len(diffs) - 1)
+    relative = roots[index].split("/releases/patch", 1)[1] + TWIN.replace("\\", "/")
+    path = root + relative
+    with open(path, "rb") as f:
+        genuine = decode_cmp(f.read())
+    twin = bytes([genuine[0] ^ 0x20]) + genuine[1:]
+    served = encode_cmp(twin)
+    with open(path, "wb") as f:
+        f.write(served)
+    changed = re.sub(r' hash="[0-9A-Fa-f]{32}"', ' hash="%s"' % hashlib.md5(twin).hexdigest().upper(), tag)
+    changed = re.sub(r' size_compressed="\d+"', ' size_compressed="%d"' % len(served), changed)
+    return text.replace(tag, changed).encode("utf-8")
 
 
 def write_case(out, name, xml, sig):
@@ -95,8 +138,14 @@ def main():
         good = signature_file(key_a, point_a, xml, 5, 0, work)
         middle = len(xml) // 2
         flipped = xml[:middle] + bytes([xml[middle] ^ 0x01]) + xml[middle + 1:]
+        # The same release, signed again over other bytes under its serial.
+        other_list = xml + b"<!-- signed again -->\n"
+        bare = without_digests(xml)
+        twin = md5_twin(args.releases, xml, args.out)
+        soon = int(time.time()) + 86400
         cases = {
             "good": (xml, good),
+            "good_v1": (xml, signature_file(key_a, point_a, xml, 5, 0, work, version=1)),
             "flipped_list": (flipped, good),
             "other_key": (xml, signature_file(key_b, point_b, xml, 5, 0, work)),
             "forged_key_id": (xml, signature_file(key_b, point_a, xml, 5, 0, work)),
@@ -104,11 +153,17 @@ def main():
             "empty": (xml, b""),
             "truncated": (xml, good[:70]),
             "expired": (xml, signature_file(key_a, point_a, xml, 5, 1000, work)),
+            "expiring": (xml, signature_file(key_a, point_a, xml, 5, soon, work)),
             "older_serial": (xml, signature_file(key_a, point_a, xml, 4, 0, work)),
+            "other_channel": (xml, signature_file(key_a, point_a, xml, 5, 0, work, channel="test")),
+            "other_list": (other_list, signature_file(key_a, point_a, other_list, 5, 0, work)),
+            "no_digests": (bare, signature_file(key_a, point_a, bare, 5, 0, work)),
+            "md5_only": (twin, signature_file(key_a, point_a, twin, 5, 0, work)),
         }
         for name, (list_bytes, sig) in cases.items():
             write_case(args.out, name, list_bytes, sig)
-        keys = {"a": "P256:" + point_a.hex(), "b": "P256:" + point_b.hex()}
+        keys = {"a": "P256:" + point_a.hex(), "b": "P256:" + point_b.hex(),
+                "list_sha256": hashlib.sha256(xml).hexdigest()}
         with open(os.path.join(args.out, "keys.json"), "w") as f:
             json.dump(keys, f)
     finally:

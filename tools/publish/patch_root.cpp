@@ -39,7 +39,7 @@ bool ReadRootSignature(const fs::path& folder, bool& present, ReleaseSignature& 
     present = fs::exists(path, ec);
     if (!present) return true;
     std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(WidePath(path), bytes, kReleaseSignatureSize)) {
+    if (!ReadWholeFile(WidePath(path), bytes, kReleaseSignatureSizeV2)) {
         error = path.u8string() + " is unreadable or longer than a signature file";
         return false;
     }

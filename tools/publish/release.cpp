@@ -452,6 +452,8 @@ bool PlanSigning(const ReleaseOptions& options, SigningPlan& plan, std::string& 
         error = "the root's release serial cannot grow any further";
         return false;
     }
+    const std::string channel = "live";
+    if (!Sha256Of(channel.data(), channel.size(), plan.signature.channel_id, error)) return false;
     plan.sign = true;
     plan.signature.serial = root_signed ? last.serial + 1 : 1;
     if (options.expires_days > 0)

@@ -29,6 +29,8 @@ const char kSigningUnavailable[] = "signing needs the native build of velm-publi
 
 namespace {
 
+const unsigned char* Bytes(const std::string& text) { return reinterpret_cast<const unsigned char*>(text.data()); }
+
 struct OpenSslFree {
     void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
     void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
@@ -165,10 +167,10 @@ int SignRelease(const std::string& pem, const std::string& list, ReleaseSignatur
     Owned<EVP_MD_CTX> ctx(EVP_MD_CTX_new());
     size_t size = 0;
     if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
-        EVP_DigestSign(ctx.get(), nullptr, &size, signed_part.data(), signed_part.size()) != 1)
+        EVP_DigestSign(ctx.get(), nullptr, &size, Bytes(signed_part), signed_part.size()) != 1)
         return Fail("cannot sign", error);
     std::vector<unsigned char> der(size);
-    if (EVP_DigestSign(ctx.get(), der.data(), &size, signed_part.data(), signed_part.size()) != 1)
+    if (EVP_DigestSign(ctx.get(), der.data(), &size, Bytes(signed_part), signed_part.size()) != 1)
         return Fail("cannot sign", error);
     // OpenSSL gives DER; the file holds r and s as two fixed 32-byte big-endian numbers.
     const unsigned char* at = der.data();
@@ -201,7 +203,7 @@ int CheckSignature(const ReleaseSignature& release, const ReleasePublicKey& publ
     Owned<EVP_MD_CTX> ctx(EVP_MD_CTX_new());
     if (!ctx ||
         EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
-        EVP_DigestVerify(ctx.get(), der, size_t(der_size), signed_part.data(),
+        EVP_DigestVerify(ctx.get(), der, size_t(der_size), Bytes(signed_part),
                          signed_part.size()) != 1)
         return Fail("the signature does not verify with this key", error);
     return 1;
