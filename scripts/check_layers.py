@@ -3,8 +3,10 @@
 outside the handle's owner type.
 
 Layers, top to bottom: app -> ui -> update -> download/services -> game/formats -> common.
-A folder may include and link only itself and what lies below it. The raw close and
-release calls of Win32, WinINet, the registry, GDI and COM belong in the owner types of
+A folder may include and link only itself and what lies below it, and may not name a type
+that only a folder above it defines: a forward declaration or a template argument reaches
+upward as surely as an include does, it only hides from the include check. The raw close
+and release calls of Win32, WinINet, the registry, GDI and COM belong in the owner types of
 src/common; anywhere else in src/ and tools/ they are a handle some early return leaks.
 """
 import pathlib
@@ -45,6 +47,17 @@ RAW_CLOSE = re.compile(
     r"SysFreeString|OleUninitialize|CoUninitialize|FindClose|ImageList_Destroy|"
     r"BCryptCloseAlgorithmProvider|BCryptDestroyKey|BCryptDestroyHash)\s*\(")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"(\w+)/')
+# A type defined with a body (a class, struct, union or enum, a base clause allowed) or by
+# an alias. A forward declaration ("class X;") defines nothing.
+TYPE_DEFINITION = re.compile(
+    r"\b(?:class|struct|union|enum(?:\s+class|\s+struct)?)\s+(?:\[\[[^\]]*\]\]\s*)?(\w+)"
+    r"\s*(?:final\s*)?(?::[^;{()]*)?\{"
+    r"|\busing\s+(\w+)\s*=")
+# Comments, string and character literals: names there are not uses.
+NOT_CODE = re.compile(r'//[^\n]*|/\*.*?\*/|L?"(?:\\.|[^"\\\n])*"|L?\'(?:\\.|[^\'\\\n])*\'', re.S)
+# A name as a type is used: not a member (".x", "->x", "::x") and not called ("x(": the
+# functions of one folder may share a name with a type of another).
+TYPE_USE = re.compile(r"(?<![\w.>:])([A-Za-z_]\w*)\b(?!\s*\()")
 
 
 def folder_of(path):
@@ -70,6 +83,40 @@ def check_includes(problems):
                                     f"{line.strip()}")
 
 
+def source_files():
+    for top in ("src", "tools"):
+        for path in sorted((ROOT / top).rglob("*")):
+            if path.suffix in (".h", ".cpp", ".c") and folder_of(path) in ALLOWED:
+                yield path
+
+
+def code_of(path):
+    return NOT_CODE.sub(" ", path.read_text(encoding="utf-8"))
+
+
+def check_names(problems):
+    """A type named in a folder that neither defines it nor may reach a folder that does."""
+    defined = {}  # type name -> folders that define it
+    codes = {}
+    for path in source_files():
+        code = codes[path] = code_of(path)
+        for match in TYPE_DEFINITION.finditer(code):
+            name = match.group(1) or match.group(2)
+            defined.setdefault(name, set()).add(folder_of(path))
+    for path, code in codes.items():
+        folder = folder_of(path)
+        allowed = ALLOWED[folder]
+        reported = set()
+        for number, line in enumerate(code.splitlines(), 1):
+            for name in TYPE_USE.findall(line):
+                owners = defined.get(name)
+                if not owners or owners & allowed or name in reported:
+                    continue
+                reported.add(name)
+                problems.append(f"{path.relative_to(ROOT)}:{number}: {folder} names {name}, a type of "
+                                f"{', '.join(sorted(owners))}")
+
+
 def check_links(problems):
     for cmake in sorted((ROOT / "src").glob("*/CMakeLists.txt")):
         text = re.sub(r"#.*", "", cmake.read_text(encoding="utf-8"))
@@ -85,6 +132,7 @@ def check_links(problems):
 def main():
     problems = []
     check_includes(problems)
+    check_names(problems)
     check_links(problems)
     for problem in problems:
         print(problem)

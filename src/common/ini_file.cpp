@@ -61,20 +61,20 @@ bool IsValidUtf8(const std::string& bytes) { return WideToUtf8(Utf8ToWide(bytes)
 
 }  // namespace
 
-int IniDocument::Parse(const uint8_t* bytes, size_t size) {
+IniRead IniDocument::Parse(const uint8_t* bytes, size_t size) {
     lines_.clear();
     encoding_ = Encoding::kUtf8;
     utf8_mark_ = false;
-    if (size > kMaxFileBytes) return -1;
-    if (size == 0) return 1;
-    if (StartsWith(bytes, size, kUtf16BeMark, sizeof(kUtf16BeMark))) return -2;
+    if (size > kMaxFileBytes) return IniRead::kTooLarge;
+    if (size == 0) return IniRead::kRead;
+    if (StartsWith(bytes, size, kUtf16BeMark, sizeof(kUtf16BeMark))) return IniRead::kNotText;
 
     std::wstring text;
     Encoding encoding = Encoding::kUtf8;
     bool utf8_mark = false;
     if (StartsWith(bytes, size, kUtf16LeMark, sizeof(kUtf16LeMark))) {
         // An odd byte count is a cut file; rewriting it would lose that byte for good.
-        if (size % 2 != 0) return -2;
+        if (size % 2 != 0) return IniRead::kNotText;
         encoding = Encoding::kUtf16Le;
         text = Utf16LeToWide(bytes + 2, size - 2);
     } else {
@@ -92,7 +92,7 @@ int IniDocument::Parse(const uint8_t* bytes, size_t size) {
             for (char c : body) text.push_back(wchar_t(static_cast<unsigned char>(c)));
         }
     }
-    if (text.find(L'\0') != std::wstring::npos) return -2;
+    if (text.find(L'\0') != std::wstring::npos) return IniRead::kNotText;
 
     size_t start = 0;
     while (start < text.size()) {
@@ -108,7 +108,7 @@ int IniDocument::Parse(const uint8_t* bytes, size_t size) {
     }
     encoding_ = encoding;
     utf8_mark_ = utf8_mark;
-    return 1;
+    return IniRead::kRead;
 }
 
 std::string IniDocument::Serialize() const {
@@ -215,32 +215,32 @@ void IniDocument::Set(const std::wstring& section, const std::wstring& key,
     lines_.insert(lines_.begin() + long(last) + 1, Line{key + L"=" + clean, end});
 }
 
-int LoadIniFile(const std::wstring& path, IniDocument& doc) {
+IniRead LoadIniFile(const std::wstring& path, IniDocument& doc) {
     doc = IniDocument();
-    if (!FileExists(path)) return 0;
+    if (!FileExists(path)) return IniRead::kMissing;
     std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(path, bytes, IniDocument::kMaxFileBytes)) return -1;
+    if (!ReadWholeFile(path, bytes, IniDocument::kMaxFileBytes)) return IniRead::kTooLarge;
     return doc.Parse(bytes.data(), bytes.size());
 }
 
-int SaveIniFile(const std::wstring& path, const IniDocument& doc) {
+bool SaveIniFile(const std::wstring& path, const IniDocument& doc) {
     std::string bytes = doc.Serialize();
     // Beside and then over it: the game's other settings must survive a failed write.
-    return ReplaceWholeFile(path, bytes.data(), bytes.size()) ? 1 : 0;
+    return ReplaceWholeFile(path, bytes.data(), bytes.size());
 }
 
 std::wstring ReadIniString(const std::wstring& path, const std::wstring& section,
                            const std::wstring& key, const std::wstring& fallback,
                            size_t max_chars) {
     IniDocument doc;
-    if (LoadIniFile(path, doc) < 0) doc = IniDocument();
+    if (!IniUsable(LoadIniFile(path, doc))) doc = IniDocument();
     return doc.Get(section, key, fallback, max_chars);
 }
 
-int WriteIniString(const std::wstring& path, const std::wstring& section,
-                   const std::wstring& key, const std::wstring& value) {
+bool WriteIniString(const std::wstring& path, const std::wstring& section,
+                    const std::wstring& key, const std::wstring& value) {
     IniDocument doc;
-    if (LoadIniFile(path, doc) < 0) return 0;
+    if (!IniUsable(LoadIniFile(path, doc))) return false;
     doc.Set(section, key, value);
     return SaveIniFile(path, doc);
 }

@@ -22,6 +22,16 @@
 
 namespace velm {
 
+// How reading an INI text or file went.
+enum class IniRead {
+    kRead,
+    kMissing,   // no such file: read as empty, as the system reads it
+    kTooLarge,  // over IniDocument::kMaxFileBytes, or unreadable
+    kNotText,   // a NUL character, or a UTF-16 big-endian mark
+};
+// The document may be used: read, or read as empty.
+inline bool IniUsable(IniRead read) { return read == IniRead::kRead || read == IniRead::kMissing; }
+
 class IniDocument {
 public:
     // Larger files are refused: the game's own INI files are a few kilobytes.
@@ -29,9 +39,8 @@ public:
 
     enum class Encoding { kUtf8, kEightBit, kUtf16Le };
 
-    // 1 parsed; -1 larger than kMaxFileBytes; -2 not text (a NUL character, or a UTF-16
-    // big-endian mark). On failure the document is left empty.
-    int Parse(const uint8_t* bytes, size_t size);
+    // On failure (too large, not text) the document is left empty.
+    IniRead Parse(const uint8_t* bytes, size_t size);
     std::string Serialize() const;
 
     // True when the key exists; value gets at most max_chars characters of it.
@@ -62,18 +71,17 @@ private:
     bool utf8_mark_ = false;
 };
 
-// Loads a file into doc: 1 loaded; 0 missing (doc is empty and usable, as the system reads
-// a missing file as empty); -1 too large or unreadable; -2 not text.
-int LoadIniFile(const std::wstring& path, IniDocument& doc);
-// 1 written; 0 the file could not be written (it is then left whole, as it was).
-int SaveIniFile(const std::wstring& path, const IniDocument& doc);
+// Loads a file into doc.
+IniRead LoadIniFile(const std::wstring& path, IniDocument& doc);
+// False when the file could not be written (it is then left whole, as it was).
+bool SaveIniFile(const std::wstring& path, const IniDocument& doc);
 
 // Single-key reads and writes on a file, like the private-profile calls. A file that
-// cannot be loaded reads as the fallback and is never overwritten by a write (answer 0).
+// cannot be loaded reads as the fallback and is never overwritten by a write (false).
 std::wstring ReadIniString(const std::wstring& path, const std::wstring& section,
                            const std::wstring& key, const std::wstring& fallback,
                            size_t max_chars = SIZE_MAX);
-int WriteIniString(const std::wstring& path, const std::wstring& section,
-                   const std::wstring& key, const std::wstring& value);
+bool WriteIniString(const std::wstring& path, const std::wstring& section,
+                    const std::wstring& key, const std::wstring& value);
 
 }  // namespace velm

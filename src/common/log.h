@@ -20,7 +20,6 @@ public:
 
     // Start-up sets this once, when -SHOWDEBUG allocated a console.
     void SetConsole(void* console_handle);
-    bool HasConsole() const { return console_ != nullptr; }
 
     // General channel. Formats are printf-style (wide texts as %ls) and carry their own
     // line ends; a message longer than the line buffer is cut.

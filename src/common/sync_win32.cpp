@@ -5,24 +5,18 @@ namespace velm {
 void CriticalSection::Init(const wchar_t*) {
     if (initialised_) return;
     InitializeCriticalSection(&section_);
-    initialised_ = 1;
+    initialised_ = true;
 }
 
 void CriticalSection::Delete() {
     if (!initialised_) return;
     DeleteCriticalSection(&section_);
-    initialised_ = 0;
+    initialised_ = false;
 }
 
-int CriticalSection::Enter() {
-    EnterCriticalSection(&section_);
-    return 1;
-}
+void CriticalSection::Enter() { EnterCriticalSection(&section_); }
 
-int CriticalSection::Leave() {
-    LeaveCriticalSection(&section_);
-    return 1;
-}
+void CriticalSection::Leave() { LeaveCriticalSection(&section_); }
 
 bool Event::Create(bool manual_reset, bool initial_state, const wchar_t* name) {
     handle_.Reset(CreateEventW(nullptr, manual_reset, initial_state, name));
@@ -37,27 +31,8 @@ void Event::Reset() {
     if (handle_) ResetEvent(handle_.Get());
 }
 
-namespace {
-
-int Translate(DWORD wait, DWORD message_result) {
-    if (wait == WAIT_OBJECT_0) return Event::kSignalled;
-    if (wait == message_result) return Event::kMessage;
-    if (wait == WAIT_ABANDONED_0) return Event::kAbandoned;
-    return Event::kTimeout;
-}
-
-}  // namespace
-
-int Event::Wait(DWORD timeout_ms) {
-    if (!handle_) return kNoHandle;
-    return Translate(WaitForSingleObject(handle_.Get(), timeout_ms), WAIT_FAILED);
-}
-
-int Event::WaitWithMessages(DWORD timeout_ms) {
-    if (!handle_) return kNoHandle;
-    HANDLE handle = handle_.Get();
-    return Translate(MsgWaitForMultipleObjects(1, &handle, FALSE, timeout_ms, QS_ALLINPUT),
-                     WAIT_OBJECT_0 + 1);
+bool Event::Wait(DWORD timeout_ms) {
+    return handle_ && WaitForSingleObject(handle_.Get(), timeout_ms) == WAIT_OBJECT_0;
 }
 
 bool Semaphore::Create(LONG initial_count, LONG maximum_count) {
@@ -75,23 +50,23 @@ bool Semaphore::TryTake() {
     return false;
 }
 
-int Semaphore::Wait(DWORD timeout_ms) {
-    if (!handle_) return 0;
+bool Semaphore::Wait(DWORD timeout_ms) {
+    if (!handle_) return false;
     // The other side usually answers within microseconds; a short spin spares the sleep.
     for (int spin = 0; spin < 4000; ++spin) {
-        if (TryTake()) return 1;
+        if (TryTake()) return true;
         YieldProcessor();
     }
-    if (count_.fetch_sub(1) > 0) return 1;
-    if (WaitForSingleObject(handle_.Get(), timeout_ms) == WAIT_OBJECT_0) return 1;
+    if (count_.fetch_sub(1) > 0) return true;
+    if (WaitForSingleObject(handle_.Get(), timeout_ms) == WAIT_OBJECT_0) return true;
     // Timed out: withdraw as a waiter, unless a release has already counted on this one,
     // in which case its wake-up is on its way and must be consumed.
     LONG count = count_.load();
     while (count < 0) {
-        if (count_.compare_exchange_weak(count, count + 1)) return 0;
+        if (count_.compare_exchange_weak(count, count + 1)) return false;
     }
     WaitForSingleObject(handle_.Get(), INFINITE);
-    return 1;
+    return true;
 }
 
 void Semaphore::Release() {

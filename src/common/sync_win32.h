@@ -18,13 +18,13 @@ public:
 
     void Init(const wchar_t* name = nullptr);
     void Delete();
-    int Enter();
-    int Leave();
-    int IsInitialised() const { return initialised_; }
+    void Enter();
+    void Leave();
+    bool IsInitialised() const { return initialised_; }
 
 private:
     CRITICAL_SECTION section_{};
-    int initialised_ = 0;
+    bool initialised_ = false;
 };
 
 // Holds a critical section for one scope.
@@ -41,14 +41,12 @@ private:
 
 class Event {
 public:
-    enum WaitResult { kSignalled = 0, kMessage = 1, kAbandoned = 2, kTimeout = 3, kNoHandle = 4 };
-
     bool Create(bool manual_reset, bool initial_state, const wchar_t* name = nullptr);
     void Set();
     void Reset();
-    int Wait(DWORD timeout_ms);
-    // Also wakes for any input message in the caller's queue (kMessage).
-    int WaitWithMessages(DWORD timeout_ms);
+    // True when the event was (or became) signalled within the time-out; false without
+    // a handle.
+    bool Wait(DWORD timeout_ms);
     void Close() { handle_.Close(); }
     HANDLE Handle() const { return handle_.Get(); }
 
@@ -62,8 +60,8 @@ private:
 class Semaphore {
 public:
     bool Create(LONG initial_count, LONG maximum_count);
-    // 1 when a unit was taken, 0 on time-out or when no semaphore exists.
-    int Wait(DWORD timeout_ms);
+    // True when a unit was taken; false on time-out or when no semaphore exists.
+    bool Wait(DWORD timeout_ms);
     // Adds one unit unless the count is at its maximum.
     void Release();
     void Close() { handle_.Close(); }

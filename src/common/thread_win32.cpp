@@ -2,22 +2,26 @@
 
 #include <process.h>
 
+#include <memory>
+#include <mutex>
+#include <vector>
+
 #include "common/log.h"
 
 namespace velm {
 namespace {
 
-// Waits for the thread while taking the messages other threads send to the caller: a
+// Waits for the run's end while taking the messages other threads send to the caller: a
 // worker that sends to a window of the caller's thread (a message box owned by it
 // disables it with a sent message) would otherwise wait for the caller while the caller
-// waits for it. True when the thread ended.
-bool WaitForEnd(HANDLE thread, DWORD timeout_ms) {
+// waits for it. True when the run ended.
+bool WaitForEnd(HANDLE ended, DWORD timeout_ms) {
     const ULONGLONG start = GetTickCount64();
     for (;;) {
         const ULONGLONG spent = GetTickCount64() - start;
         DWORD left = INFINITE;
         if (timeout_ms != INFINITE) left = spent >= timeout_ms ? 0 : DWORD(timeout_ms - spent);
-        DWORD waited = MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_SENDMESSAGE);
+        DWORD waited = MsgWaitForMultipleObjects(1, &ended, FALSE, left, QS_SENDMESSAGE);
         if (waited == WAIT_OBJECT_0) return true;
         if (waited != WAIT_OBJECT_0 + 1) return false;
         MSG message;
@@ -27,95 +31,154 @@ bool WaitForEnd(HANDLE thread, DWORD timeout_ms) {
 
 }  // namespace
 
+// Parked threads that runs of kPooled objects borrow. Never destroyed: its threads wait
+// for work until the process ends.
+class ThreadPool {
+public:
+    static ThreadPool& Instance() {
+        static ThreadPool* pool = new ThreadPool();
+        return *pool;
+    }
+
+    // Runs thread's body on a parked thread, or on a new one when none is free. False
+    // when a new one was needed and could not be made.
+    bool Run(Thread* thread, DWORD& thread_id) {
+        Worker* worker = nullptr;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (!idle_.empty()) {
+                worker = idle_.back();
+                idle_.pop_back();
+            }
+        }
+        if (!worker) {
+            auto made = std::make_unique<Worker>();
+            made->wake.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+            unsigned id = 0;
+            UniqueHandle handle(made->wake ? reinterpret_cast<HANDLE>(
+                                                 _beginthreadex(nullptr, 0, &ThreadPool::WorkerLoop, made.get(), 0, &id))
+                                           : nullptr);
+            if (!handle) return false;
+            made->id = id;
+            worker = made.release();
+        }
+        worker->task = thread;
+        thread_id = worker->id;
+        SetEvent(worker->wake.Get());
+        return true;
+    }
+
+private:
+    struct Worker {
+        UniqueHandle wake;  // auto reset: a task was handed over
+        Thread* task = nullptr;
+        DWORD id = 0;
+    };
+
+    static unsigned __stdcall WorkerLoop(void* value) {
+        auto* worker = static_cast<Worker*>(value);
+        for (;;) {
+            WaitForSingleObject(worker->wake.Get(), INFINITE);
+            Thread* task = worker->task;
+            worker->task = nullptr;
+            const HANDLE ended = task->ended_.Get();
+            task->Body();
+            // Free again before the run ends, so that a restart right after the end finds
+            // this thread; it takes its next task once it waits again.
+            {
+                std::lock_guard<std::mutex> hold(Instance().lock_);
+                Instance().idle_.push_back(worker);
+            }
+            SetEvent(ended);
+        }
+    }
+
+    std::mutex lock_;
+    std::vector<Worker*> idle_;
+};
+
 Thread::~Thread() { Stop(kDefaultStopTimeoutMs); }
 
-bool Thread::Start(uintptr_t argument, int mode) {
-    argument_ = argument;
-    if (thread_) {
-        if (WaitForSingleObject(thread_.Get(), 0) != WAIT_OBJECT_0) return false;
+bool Thread::Start() {
+    if (running_) {
+        if (WaitForSingleObject(ended_.Get(), 0) != WAIT_OBJECT_0) return false;
         Release();
     }
     stop_requested_ = false;
     stop_event_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!stop_event_) return false;
-    unsigned id = 0;
-    uintptr_t handle = _beginthreadex(nullptr, 0, &Thread::Routine, this,
-                                      mode == kSuspended ? CREATE_SUSPENDED : 0, &id);
-    if (handle == 0) {
+    if (!ended_) ended_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!stop_event_ || !ended_) return false;
+    ResetEvent(ended_.Get());
+    bool started = false;
+    if (source_ == Source::kPooled) {
+        started = ThreadPool::Instance().Run(this, thread_id_);
+    } else {
+        unsigned id = 0;
+        UniqueHandle handle(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Thread::Routine, this, 0, &id)));
+        started = bool(handle);
+        if (started) thread_id_ = id;
+    }
+    if (!started) {
         stop_event_.Close();
         return false;
     }
-    thread_.Reset(reinterpret_cast<HANDLE>(handle));
-    thread_id_ = id;
+    running_ = true;
     return true;
 }
 
-unsigned __stdcall Thread::Routine(void* self) { return static_cast<Thread*>(self)->Body(); }
-
-unsigned Thread::Body() {
-    OnBegin(argument_);
-    int result = 0;
-    bool finished = false;
-    while (!StopRequested()) {
-        result = Run(argument_);
-        if (IsFinished(result)) {
-            finished = true;
-            break;
-        }
-    }
-    OnExit(result);
-    return finished ? unsigned(result) : 0u;
+unsigned __stdcall Thread::Routine(void* self) {
+    auto* thread = static_cast<Thread*>(self);
+    const HANDLE ended = thread->ended_.Get();
+    thread->Body();
+    SetEvent(ended);
+    return 0;
 }
 
-int Thread::Stop(DWORD timeout_ms) {
-    if (!thread_ || !stop_event_) return 0;
-    if (WaitForSingleObject(thread_.Get(), 0) == WAIT_OBJECT_0) {
-        Release();
-        return 0;
+void Thread::Body() {
+    while (!StopRequested()) {
+        if (Run() == Step::kDone) break;
     }
-    OnStopRequest();
-    stop_requested_ = true;
-    SetEvent(stop_event_.Get());
-    // A suspended thread cannot see the request.
-    ResumeThread(thread_.Get());
-    if (!WaitForEnd(thread_.Get(), timeout_ms)) {
+    OnExit();
+}
+
+Thread::StopOutcome Thread::Stop(DWORD timeout_ms) {
+    if (!running_) return StopOutcome::kNotRunning;
+    if (WaitForSingleObject(ended_.Get(), 0) == WAIT_OBJECT_0) {
+        Release();
+        return StopOutcome::kNotRunning;
+    }
+    RequestStop();
+    if (!WaitForEnd(ended_.Get(), timeout_ms)) {
         // Never terminated: it may hold a lock (the heap's, WinINet's, the log's), and
         // killing it there would hang or corrupt the rest of the process. Nor can it be
         // let go: its steps use this object, which the caller may be about to free. So the
         // late thread is logged and waited for until its step sees the request; steps that
-        // block must watch the stop event (or have OnStopRequest end their wait) to keep
-        // this wait short.
+        // block must watch the stop event to keep this wait short.
         OnTerminate();
         LauncherLog::Instance().Write(L"Thread %d did not end within %d ms; waiting for it.\n",
                                       int(thread_id_), int(timeout_ms));
-        WaitForEnd(thread_.Get(), INFINITE);
+        WaitForEnd(ended_.Get(), INFINITE);
         Release();
-        return 0;
+        return StopOutcome::kEndedLate;
     }
     Release();
-    return 1;
+    return StopOutcome::kEndedInTime;
 }
 
 void Thread::Release() {
-    thread_.Close();
+    running_ = false;
     stop_event_.Close();
 }
 
-int Thread::RequestStop() {
-    if (!stop_event_) return 1;
+void Thread::RequestStop() {
+    if (!stop_event_) return;
     stop_requested_ = true;
     SetEvent(stop_event_.Get());
-    return 1;
 }
 
-int Thread::Join(DWORD timeout_ms) {
-    if (!thread_) return 0;
-    return WaitForSingleObject(thread_.Get(), timeout_ms) == WAIT_OBJECT_0 ? 0 : -1;
+bool Thread::Join(DWORD timeout_ms) {
+    return !running_ || WaitForSingleObject(ended_.Get(), timeout_ms) == WAIT_OBJECT_0;
 }
-
-bool Thread::Suspend() { return thread_ && SuspendThread(thread_.Get()) != DWORD(-1); }
-
-bool Thread::Resume() { return thread_ && ResumeThread(thread_.Get()) != DWORD(-1); }
 
 bool Thread::StopRequested() const {
     return stop_requested_;

@@ -1,5 +1,7 @@
 #include "download/download_job_win32.h"
 
+#include "download/download_manager_win32.h"
+
 namespace velm {
 
 TDownloadJobBase::TDownloadJobBase() {
@@ -15,8 +17,11 @@ int32_t TDownloadJobBase::GetState() {
 }
 
 void TDownloadJobBase::SetState(int32_t state) {
-    ScopedLock hold(lock_);
-    state_ = state;
+    {
+        ScopedLock hold(lock_);
+        state_ = state;
+    }
+    if (state == kJobDone && manager_) manager_->OnJobDone();
 }
 
 int32_t TDownloadJobBase::GetResult() {
@@ -76,7 +81,7 @@ JobSnapshot TDownloadJobBase::GetSnapshot() {
     snapshot.total = total_;
     snapshot.downloaded = downloaded_;
     snapshot.name = name_;
-    snapshot.file_name = tag_.file_name;
+    snapshot.display_name = display_name_;
     snapshot.key = key;
     snapshot.weight = weight_;
     return snapshot;

@@ -4,12 +4,12 @@
 //
 // Ownership: the update run creates jobs, hands them to the manager (which never deletes
 // them on its own) and finally deletes them through the manager's DeleteAllJobs. The
-// job's lock guards result, state, both byte counters and the error text; callers that
-// also hold the manager lock take it first.
+// job's lock guards result, state, both byte counters and the error text; it is never
+// held while anything outside the job is called.
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <utility>
 
 #include "common/sync_win32.h"
 #include "formats/cmp_container.h"
@@ -37,24 +37,29 @@ struct JobSnapshot {
     int32_t state = kJobWaiting;
     int64_t total = 0;
     int64_t downloaded = 0;
-    std::wstring name;       // the local path the job writes
-    std::wstring file_name;  // the update engine's name of the file (its tag), may be empty
+    std::wstring name;          // the local path the job writes
+    std::wstring display_name;  // what the owner shows for the job, may be empty
     std::wstring key;
     int32_t weight = 1;
 };
 
+// What a job's owner attaches to it (the update run: which entry of its plan the job
+// serves). The engine keeps it with the job and never looks inside.
+class JobOwnerTag {
+public:
+    virtual ~JobOwnerTag() = default;
+};
+
 class TDownloadJobBase {
 public:
-    // Reports of a job's threads; called on worker threads, up to two jobs at once.
+    // Reports of a job's threads; called on worker threads, up to two jobs at once, never
+    // with a lock of the engine held.
     class DownloadFileCallback {
     public:
-        virtual int32_t OnReserved0(uintptr_t value) = 0;
-        virtual int32_t OnReserved1() = 0;
         virtual void OnProgress(TDownloadJobBase* job, int64_t delta) = 0;
         virtual void OnTotalKnown(TDownloadJobBase* job, int64_t total) = 0;
+        // Once per job: success is 1 when the job succeeded.
         virtual void OnJobComplete(TDownloadJobBase* job, int32_t success) = 0;
-        virtual void OnMessage(const std::wstring& text) = 0;
-        virtual void OnAddTotal(int64_t delta) = 0;
 
     protected:
         ~DownloadFileCallback() = default;
@@ -89,11 +94,14 @@ public:
 
     virtual int Setup(const std::wstring& url, const std::wstring& name,
                       DownloadFileCallback* callback, int64_t expected_size, uint32_t flags) = 0;
-    virtual int Execute() = 0;
-    virtual int Abort() = 0;
+    // Starts the job (the manager calls it once, without its lock).
+    virtual void Execute() = 0;
+    // Ends the job as failed unless it has ended; returns once it has. Any thread, any time.
+    virtual void Abort() = 0;
     virtual void Destroy() { delete this; }
 
     int32_t GetState();
+    // A job that becomes Done tells its manager, which starts the next waiting job.
     void SetState(int32_t state);
     int32_t GetResult();
     void SetResult(int32_t result);
@@ -117,21 +125,14 @@ public:
     // cancel racing the write thread, or a write thread finishing after a cancel, changes
     // nothing. True when this call ended the job.
     bool ReportEnd(int32_t result);
-    bool EndReported() const { return end_reported_.load(); }
 
-    // What the update run planned for this job. The engine only carries it (and shows the
-    // file name in snapshots); set before the job is added, read-only afterwards.
-    struct UpdateTag {
-        std::wstring file_name;      // the file list entry's name, "\\..." form
-        std::wstring published_md5;  // the entry's MD5: a full download's check, a diff chain's end
-        int32_t patch_group = -1;    // the diff chain a diff belongs to; -1 for none
-        bool full_download = false;
-    };
-    void SetUpdateTag(UpdateTag tag) { tag_ = std::move(tag); }
-    const UpdateTag& Tag() const { return tag_; }
+    // Set by the owner before the job is added, read-only afterwards.
+    void SetOwnerTag(std::unique_ptr<JobOwnerTag> tag) { owner_tag_ = std::move(tag); }
+    const JobOwnerTag* OwnerTag() const { return owner_tag_.get(); }
+    void SetDisplayName(std::wstring name) { display_name_ = std::move(name); }
 
-    // Set by the owner before the scheduler reaches the job: Execute then aborts.
-    int32_t abort_flag = 0;
+    // Set once the job is to end without running: Execute then only ends it.
+    bool AbortRequested() const { return abort_requested_.load(); }
     std::wstring key;
 
     int32_t JobId() const { return job_id_; }
@@ -156,7 +157,9 @@ protected:
     std::wstring error_text_;
     CSTDownloadManager* manager_ = nullptr;
     int32_t weight_ = 1;
-    UpdateTag tag_;
+    std::unique_ptr<JobOwnerTag> owner_tag_;
+    std::wstring display_name_;
+    std::atomic<bool> abort_requested_{false};
     std::atomic<bool> end_reported_{false};
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 
 #include "common/log.h"
 #include "common/text.h"
@@ -15,22 +16,32 @@ bool IsActive(int32_t state) { return state == kJobRunning || state == kJobUnpac
 
 }  // namespace
 
-CSTDownloadManager::CSTDownloadManager() : thread_(*this) { lock_.Init(L"CSTDownloadManager"); }
+CSTDownloadManager::CSTDownloadManager()
+    : wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      all_done_(CreateEventW(nullptr, TRUE, TRUE, nullptr)),
+      thread_(*this) {
+    lock_.Init(L"CSTDownloadManager");
+}
 
 CSTDownloadManager::~CSTDownloadManager() { SetRunning(false); }
 
-int CSTDownloadManager::TJobManagmantThread::Run(uintptr_t) {
+Thread::Step CSTDownloadManager::TJobManagmantThread::Run() {
     manager_.Schedule();
-    WaitForStop(kPassIntervalMs);
-    return 0;
+    HANDLE handles[2] = {manager_.wake_.Get(), StopEvent()};
+    WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    return Step::kAgain;
 }
 
 void CSTDownloadManager::AddJob(TDownloadJobBase* job) {
     if (!job) return;
-    ScopedLock hold(lock_);
-    job->manager_ = this;
-    job->job_id_ = g_next_job_id++;
-    jobs_.push_back(job);
+    {
+        ScopedLock hold(lock_);
+        job->manager_ = this;
+        job->job_id_ = g_next_job_id++;
+        jobs_.push_back(job);
+        UpdateAllDoneLocked();
+    }
+    SetEvent(wake_.Get());
 }
 
 void CSTDownloadManager::RemoveJob(TDownloadJobBase* job) {
@@ -38,37 +49,66 @@ void CSTDownloadManager::RemoveJob(TDownloadJobBase* job) {
     LauncherLog::Instance().Write(L"remove job %d\n", int(reinterpret_cast<intptr_t>(job)));
     auto it = std::find(jobs_.begin(), jobs_.end(), job);
     if (it != jobs_.end()) jobs_.erase(it);
+    UpdateAllDoneLocked();
+}
+
+std::vector<TDownloadJobBase*> CSTDownloadManager::JobsWithKey(const std::wstring* key) {
+    ScopedLock hold(lock_);
+    if (!key) return jobs_;
+    for (TDownloadJobBase* job : jobs_)
+        if (job->key == *key) return {job};
+    return {};
 }
 
 void CSTDownloadManager::AbortJob(const std::wstring& key) {
-    ScopedLock hold(lock_);
+    std::shared_lock<std::shared_mutex> in_use(jobs_in_use_);
     LauncherLog::Instance().Write(L"abort job: %ls\n", key.c_str());
-    for (TDownloadJobBase* job : jobs_) {
-        if (job->key == key) {
-            job->Abort();
-            return;
-        }
-    }
+    for (TDownloadJobBase* job : JobsWithKey(&key)) job->Abort();
 }
 
 void CSTDownloadManager::AbortAll() {
-    ScopedLock hold(lock_);
+    std::shared_lock<std::shared_mutex> in_use(jobs_in_use_);
     LauncherLog& log = LauncherLog::Instance();
     log.Write(L"abort all start\n");
-    for (TDownloadJobBase* job : jobs_) job->Abort();
+    for (TDownloadJobBase* job : JobsWithKey(nullptr)) job->Abort();
     log.Write(L"abort all end\n");
 }
 
 void CSTDownloadManager::DeleteAllJobs() {
-    ScopedLock hold(lock_);
-    for (TDownloadJobBase* job : jobs_) job->Destroy();
-    jobs_.clear();
+    std::unique_lock<std::shared_mutex> in_use(jobs_in_use_);
+    std::vector<TDownloadJobBase*> jobs;
+    {
+        ScopedLock hold(lock_);
+        jobs.swap(jobs_);
+        UpdateAllDoneLocked();
+    }
+    for (TDownloadJobBase* job : jobs) job->Destroy();
 }
 
 bool CSTDownloadManager::AreAllJobsDone() {
     ScopedLock hold(lock_);
     return std::all_of(jobs_.begin(), jobs_.end(),
                        [](TDownloadJobBase* job) { return job->GetState() == kJobDone; });
+}
+
+void CSTDownloadManager::UpdateAllDoneLocked() {
+    const bool done = std::all_of(jobs_.begin(), jobs_.end(),
+                                  [](TDownloadJobBase* job) { return job->GetState() == kJobDone; });
+    if (done) SetEvent(all_done_.Get());
+    else ResetEvent(all_done_.Get());
+}
+
+void CSTDownloadManager::OnJobDone() {
+    {
+        ScopedLock hold(lock_);
+        UpdateAllDoneLocked();
+    }
+    SetEvent(wake_.Get());
+}
+
+bool CSTDownloadManager::WaitUntilAllDone(HANDLE cancel, DWORD timeout_ms) {
+    HANDLE handles[2] = {all_done_.Get(), cancel};
+    return WaitForMultipleObjects(cancel ? 2 : 1, handles, FALSE, timeout_ms) == WAIT_OBJECT_0;
 }
 
 int CSTDownloadManager::CountActiveJobs() {
@@ -95,12 +135,11 @@ void CSTDownloadManager::GetJobSnapshots(std::vector<JobSnapshot>& snapshots) {
     for (TDownloadJobBase* job : jobs_) snapshots.push_back(job->GetSnapshot());
 }
 
-// The management thread holds the manager's lock during every pass: cut off there, it
-// would leave the lock taken for good and the launcher hung. A pass only starts threads
-// and reads states, so waiting for its end is short.
+// A pass only picks jobs and starts their threads, so waiting for the thread's end is
+// short.
 void CSTDownloadManager::SetRunning(bool on) {
     if (on) {
-        thread_.Start(0);
+        thread_.Start();
     } else {
         thread_.RequestStop();
         thread_.Join(INFINITE);
@@ -155,19 +194,30 @@ int CSTDownloadManager::ExtractFromUpdatePackages(const std::wstring& name,
 }
 
 void CSTDownloadManager::Schedule() {
-    ScopedLock hold(lock_);
-    int32_t load = 0;
-    for (TDownloadJobBase* job : jobs_) {
-        JobSnapshot snapshot = job->GetSnapshot();
-        if (IsActive(snapshot.state)) load += snapshot.weight;
-        if (load >= kLoadLimit) return;
+    std::shared_lock<std::shared_mutex> in_use(jobs_in_use_);
+    std::vector<TDownloadJobBase*> start;
+    {
+        ScopedLock hold(lock_);
+        int32_t load = 0;
+        for (TDownloadJobBase* job : starting_) load += job->Weight();
+        for (TDownloadJobBase* job : jobs_) {
+            if (IsActive(job->GetState())) load += job->Weight();
+            if (load >= kLoadLimit) return;
+        }
+        for (TDownloadJobBase* job : jobs_) {
+            if (job->GetState() != kJobWaiting) continue;
+            if (std::find(starting_.begin(), starting_.end(), job) != starting_.end()) continue;
+            start.push_back(job);
+            starting_.push_back(job);
+            load += job->Weight();
+            if (load >= kLoadLimit) break;
+        }
     }
-    for (TDownloadJobBase* job : jobs_) {
-        JobSnapshot snapshot = job->GetSnapshot();
-        if (snapshot.state != kJobWaiting) continue;
+    // Executed without the lock: a job may end (and report) before Execute returns.
+    for (TDownloadJobBase* job : start) {
         job->Execute();
-        load += snapshot.weight;
-        if (load >= kLoadLimit) return;
+        ScopedLock hold(lock_);
+        starting_.erase(std::find(starting_.begin(), starting_.end(), job));
     }
 }
 

@@ -1,28 +1,33 @@
 #pragma once
 // CSTDownloadManager: the jobs of one update run and the management thread that starts
-// them in the background, by weight, at most two download jobs at a time.
+// them in the background, by weight, at most two download jobs at a time. The thread
+// sleeps until a job is added or a job ends, and then starts what may start.
 //
-// Every operation takes the manager lock; Execute and Abort of a job run with it held,
-// and the manager lock is always taken before a job's own lock. The manager does not own
+// The manager lock guards the list; it is never held while a job is executed, aborted or
+// destroyed, nor while a job reports its end, so that those may take their time (the end
+// of a job is where the update run hashes and patches files). Jobs stay alive for as long
+// as any operation uses them: DeleteAllJobs waits until no AbortAll, AbortJob or
+// scheduling pass is still working with the jobs it deletes. The manager does not own
 // its jobs: the update run deletes them with DeleteAllJobs after SetRunning(false).
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
+#include "common/handle_win32.h"
+#include "common/sync_win32.h"
+#include "common/thread_win32.h"
 #include "download/download_job_win32.h"
 #include "download/download_rate_limiter_win32.h"
 #include "formats/pack_file.h"
-#include "common/sync_win32.h"
-#include "common/thread_win32.h"
 
 namespace velm {
 
 class CSTDownloadManager {
 public:
     static constexpr int32_t kLoadLimit = 2;
-    static constexpr DWORD kPassIntervalMs = 100;
 
     CSTDownloadManager();
     ~CSTDownloadManager();
@@ -39,6 +44,9 @@ public:
     bool FindUnfinishedJob(JobSnapshot& snapshot);
     void GetJobSnapshots(std::vector<JobSnapshot>& snapshots);
     void SetRunning(bool on);
+    // Waits until every job of the list is Done (true), the cancel event (may be null) is
+    // set or the time-out passes (false).
+    bool WaitUntilAllDone(HANDLE cancel, DWORD timeout_ms);
 
     // The player's cap on the download rate of all jobs together, in bytes per second;
     // 0 for none. Takes effect at the next read of every running job.
@@ -46,8 +54,11 @@ public:
     // What the HTTP download threads draw from after each read; locks on its own.
     DownloadRateLimiter& RateLimiter() { return rate_limiter_; }
 
-    // One scheduling pass; the management thread calls it every 100 ms.
+    // One scheduling pass: starts the waiting jobs that fit the load, in list order. The
+    // management thread runs it whenever a job was added or has ended.
     void Schedule();
+    // A job of the list has become Done (TDownloadJobBase::SetState calls it).
+    void OnJobDone();
 
     // Package mode: jobs take their files out of the opened update packages instead of
     // the network. The packages are added before SetRunning(true) and only read after
@@ -74,15 +85,27 @@ private:
         ~TJobManagmantThread() override { Stop(kDefaultStopTimeoutMs); }
 
     protected:
-        int Run(uintptr_t) override;
-        bool IsFinished(int) override { return false; }
+        Step Run() override;
 
     private:
         CSTDownloadManager& manager_;
     };
 
+    // Sets or clears all_done_ to match the list; under lock_.
+    void UpdateAllDoneLocked();
+    std::vector<TDownloadJobBase*> JobsWithKey(const std::wstring* key);
+
     CriticalSection lock_;
     std::vector<TDownloadJobBase*> jobs_;
+    // Jobs a scheduling pass has picked and is executing: they count for the load until
+    // their own state says Running (or Done).
+    std::vector<TDownloadJobBase*> starting_;
+    // Held shared by whoever works with jobs outside lock_, exclusively by DeleteAllJobs.
+    std::shared_mutex jobs_in_use_;
+    // Auto reset: a job was added or has ended, so a pass may start something.
+    UniqueHandle wake_;
+    // Manual reset: set while every job of the list is Done.
+    UniqueHandle all_done_;
     std::atomic<int32_t> package_mode_{0};
     // Declared before the thread so that they outlive it.
     std::vector<std::unique_ptr<PackFile>> packages_;

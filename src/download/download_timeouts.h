@@ -7,7 +7,6 @@ namespace velm {
 
 struct DownloadTimeouts {
     uint32_t request_timeout_ms = 45000;  // a pending URL request
-    uint32_t poll_ms = 1000;              // completion poll, and so the reaction to an abort
     uint32_t read_stall_ms = 60000;       // a pending read without data
     uint32_t retry_pause_ms = 1000;       // pause after a failed transfer request
 };

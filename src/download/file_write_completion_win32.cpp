@@ -24,8 +24,8 @@ bool ReadDeclaredSize(const std::wstring& container, uint64_t& declared) {
 
 }  // namespace
 
-void TFileWriteThread::Complete() {
-    const int ok = end_status_ == 1 ? SettleTransfer() : 0;
+void TFileWriteThread::Complete(bool complete) {
+    const int ok = complete ? SettleTransfer() : 0;
     CloseFiles();
     int placed = 0;
     if (ok)
@@ -36,9 +36,13 @@ void TFileWriteThread::Complete() {
 }
 
 // Writes what is still buffered and checks the file's size against the total. 1 or 0.
+// The transfer is not flushed to disk here: what is placed is flushed on its way into
+// place (a plain transfer is moved, flushed first; a container is decoded into a file that
+// is flushed and moved, and is itself deleted), so a flush here would be the same or a
+// wasted one. Under Wine a flush is an fsync inside the one server all threads wait on.
 int TFileWriteThread::SettleTransfer() {
     // A failed write has its own error text; the size it leaves is no news.
-    if (!FlushData() || !SyncToDisk()) return 0;
+    if (!FlushData()) return 0;
     int ok = 1;
     LARGE_INTEGER size{};
     if (!data_file_ || !GetFileSizeEx(data_file_.Get(), &size)) size.QuadPart = -1;
@@ -53,7 +57,7 @@ int TFileWriteThread::SettleTransfer() {
     return ok;
 }
 
-bool TFileWriteThread::Aborted() const { return abort_requested_ || StopRequested(); }
+bool TFileWriteThread::Aborted() const { return handoff_.AbortRequested() || StopRequested(); }
 
 // The record has served its purpose once the transfer is whole. Either kind of transfer
 // was staged beside the final file; it goes over it only once it is whole, checked and on

@@ -11,7 +11,6 @@
 namespace velm {
 namespace {
 
-constexpr DWORD kHandoffWaitMs = 10;
 constexpr DWORD kEndWaitMs = 5000;
 // Blocks written between two flushes to disk. Each block's record entry is written with
 // the block, before that flush: the resume check hashes every block again, so an entry
@@ -33,6 +32,15 @@ void CreateParentFolders(const std::wstring& path) {
         if (folder.empty() || folder.back() == L':') continue;
         CreateDirectoryW(folder.c_str(), nullptr);
     }
+}
+
+// Creates path afresh, and its folders only when they are missing: usually they exist,
+// and under Wine every folder asked for is a server round trip.
+HANDLE CreateNewFile(const std::wstring& path, DWORD attributes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, attributes, nullptr);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_PATH_NOT_FOUND) return file;
+    CreateParentFolders(path);
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, attributes, nullptr);
 }
 
 void ClearReadOnly(const std::wstring& path) {
@@ -67,44 +75,26 @@ uint64_t SystemTimeAsFileTime() {
 }  // namespace
 
 TFileWriteThread::~TFileWriteThread() {
-    abort_requested_ = true;
+    handoff_.Abort();
     Stop(kEndWaitMs);
 }
 
 void TFileWriteThread::SetJob(TDownloadJobBase* job) {
     TWorkerThread::SetJob(job);
-    abort_requested_ = false;
-    handoff_.assign(kChunkSize, 0);
-    handoff_length_ = 0;
-    empty_.Close();
-    full_.Close();
-    empty_.Create(1, 1);
-    full_.Create(0, 1);
-    input_ended_ = 0;
-    end_status_ = 0;
+    handoff_.Reset();
     write_failed_ = false;
     data_block_.assign(size_t(kResumeBlockSize), 0);
     ResetBlocks();
 }
 
-int TFileWriteThread::Handoff(const uint8_t* data, size_t length) {
-    if (write_failed_) return -1;
-    if (length > kChunkSize) return 0;
-    if (!empty_.Wait(kHandoffWaitMs)) return 0;
-    LauncherLog& log = LauncherLog::Instance();
-    log.DebugWrite(10, 0, L"buffer empty wait\n");
-    if (length > 0) std::memcpy(handoff_.data(), data, length);
-    handoff_length_ = length;
-    full_.Release();
-    log.DebugWrite(10, 0, L"buffer full release\n");
-    return 1;
-}
-
-void TFileWriteThread::SignalAbort() { abort_requested_ = true; }
-
-void TFileWriteThread::SetEnd(int status) {
-    end_status_ = status;
-    input_ended_ = 1;
+ChunkHandoff::Offered TFileWriteThread::Handoff(const uint8_t* data, size_t length) {
+    const ChunkHandoff::Offered offered = handoff_.Offer(data, length);
+    if (offered == ChunkHandoff::Offered::kTaken) {
+        LauncherLog& log = LauncherLog::Instance();
+        log.DebugWrite(10, 0, L"buffer empty wait\n");
+        log.DebugWrite(10, 0, L"buffer full release\n");
+    }
+    return offered;
 }
 
 std::wstring TFileWriteThread::TransferPath() const { return job_->Record().transfer_file; }
@@ -126,7 +116,11 @@ int TFileWriteThread::Open(int64_t valid_entries, int64_t& resume_offset) {
     ClearReadOnly(record_path_);
     ClearReadOnly(transfer);
     CloseFiles();
-    if (!(valid_entries > 0 ? ReopenRecord(valid_entries) : CreateRecord())) {
+    // A transfer that fits in one block gains nothing from a record: a record vouches for
+    // whole blocks only, so an interrupted one always starts again from byte 0.
+    const int64_t total = job_->GetTotal();
+    const bool wants_record = valid_entries > 0 || total <= 0 || total > kResumeBlockSize;
+    if (wants_record && !(valid_entries > 0 ? ReopenRecord(valid_entries) : CreateRecord())) {
         LauncherLog::Instance().Write(L"Create hashrecord file %ls failed, can't log for resume.\n",
                                       record_path_.c_str());
         valid_entries = 0;
@@ -152,9 +146,7 @@ int TFileWriteThread::ReopenRecord(int64_t valid_entries) {
 // A new record starts with its header. A header that cannot be written is only logged:
 // the record exists to resume, and the transfer goes on without it.
 int TFileWriteThread::CreateRecord() {
-    CreateParentFolders(record_path_);
-    record_file_.Reset(CreateFileW(record_path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                   CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
+    record_file_.Reset(CreateNewFile(record_path_, FILE_ATTRIBUTE_HIDDEN));
     if (!record_file_) return 0;
     ResumeHeader header;
     header.created = SystemTimeAsFileTime();
@@ -171,9 +163,7 @@ int TFileWriteThread::OpenDataFile(const std::wstring& transfer, bool keep_exist
         data_file_.Reset(CreateFileW(transfer.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     } else {
-        CreateParentFolders(transfer);
-        data_file_.Reset(CreateFileW(transfer.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        data_file_.Reset(CreateNewFile(transfer, FILE_ATTRIBUTE_NORMAL));
     }
     if (data_file_) return 1;
     DWORD error = GetLastError();
@@ -194,37 +184,42 @@ void TFileWriteThread::ResetBlocks() {
     unsynced_blocks_ = 0;
 }
 
-int TFileWriteThread::Run(uintptr_t) {
+Thread::Step TFileWriteThread::Run() {
     for (;;) {
-        if (abort_requested_ || StopRequested()) {
+        switch (handoff_.Take()) {
+        case ChunkHandoff::Took::kChunk:
+            TakeChunk(handoff_.Data(), handoff_.Length());
+            if (write_failed_) {
+                // Nothing more can be written: the job ends here with the write's error
+                // text, and the download thread finds the handoff closed.
+                handoff_.Close();
+                CloseFiles();
+                DiscardTransfer();
+                ReportCompletion(0, 0);
+                return Step::kDone;
+            }
+            handoff_.Taken();
+            break;
+        case ChunkHandoff::Took::kAborted:
             // The unwritten tail of the data block is dropped: it has no entry yet, so the
             // record vouches for exactly the blocks on disk.
+            handoff_.Close();
             SyncToDisk();
             CloseFiles();
-            return 0;
+            return Step::kDone;
+        case ChunkHandoff::Took::kEndOfData:
+            handoff_.Close();
+            Complete(true);
+            return Step::kDone;
+        case ChunkHandoff::Took::kInputEnded:
+            handoff_.Close();
+            Complete(handoff_.InputComplete());
+            return Step::kDone;
         }
-        if (!input_ended_ && end_status_ != 1 && !full_.Wait(kHandoffWaitMs)) continue;
-        TakeChunk();
-        if (write_failed_) {
-            // Nothing more can be written: the job ends here with the write's error text.
-            // The download thread sees Handoff refuse and stops feeding.
-            CloseFiles();
-            DiscardTransfer();
-            ReportCompletion(0, 0);
-            return 0;
-        }
-        empty_.Release();
-        if (input_ended_ || end_status_ == 1) break;
     }
-    Complete();
-    return 0;
 }
 
-void TFileWriteThread::TakeChunk() {
-    const uint8_t* chunk = handoff_.data();
-    const size_t length = handoff_length_;
-    // Taken once: a pass after Finish must not see the same bytes again.
-    handoff_length_ = 0;
+void TFileWriteThread::TakeChunk(const uint8_t* chunk, size_t length) {
     size_t done = 0;
     while (done < length) {
         size_t take = std::min(length - done, data_block_.size() - data_fill_);

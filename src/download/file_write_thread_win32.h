@@ -4,10 +4,11 @@
 // beside it. At the end of the input it checks the size, decodes a ".cmp" transfer and
 // completes the job (result, log line, the callback's completion, state Done).
 //
-// Threads: Handoff, SignalAbort, SetEnd, Open and PrepareLocalFile are called by the job's
-// download thread; Run is this thread. Open and PrepareLocalFile run while this thread is
-// started but waiting for its first chunk, so the files are open before any data arrives.
-// The owner restarts the thread for every attempt: SignalAbort, Join, SetJob, Start.
+// Threads: Handoff, SetEnd, Open and PrepareLocalFile are called by the job's download
+// thread, SignalAbort by the download thread or the job's owner; Run is this thread. Open
+// and PrepareLocalFile run while this thread is started but waiting for its first chunk,
+// so the files are open before any data arrives. The download thread restarts it for
+// every attempt after the first: SignalAbort, Join, SetJob, Start.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -15,29 +16,26 @@
 
 #include "common/handle_win32.h"
 #include "common/md5.h"
-#include "common/sync_win32.h"
-#include "common/thread_win32.h"
+#include "download/chunk_handoff_win32.h"
+#include "download/worker_thread_win32.h"
 
 namespace velm {
 
 class TFileWriteThread : public TWorkerThread {
 public:
-    // The largest chunk the download thread offers at once: its read size. An in-memory
-    // size only; the blocks on disk and in the resume record keep their own size.
-    static constexpr size_t kChunkSize = 64 * 1024;
-
     ~TFileWriteThread() override;
 
-    // Resets the handoff, the blocks and the abort event for a new start.
+    // Resets the handoff, the blocks and the abort for a new start.
     void SetJob(TDownloadJobBase* job) override;
 
-    // Offers one chunk (at most kChunkSize bytes; length 0 marks the end of the data).
-    // 1 when taken, 0 when the slot is still full after 10 ms (offer again), -1 when
-    // writing has failed for good and no chunk will ever be taken.
-    int Handoff(const uint8_t* data, size_t length);
-    void SignalAbort();
-    // Called by the download thread's Finish: 1 = transfer complete, 0 = failed.
-    void SetEnd(int status);
+    // Offers one chunk (at most ChunkHandoff::kChunkSize bytes; length 0 marks the end of
+    // the data) and returns once this thread has it, or has ended (kClosed: it was
+    // aborted, or writing failed for good).
+    ChunkHandoff::Offered Handoff(const uint8_t* data, size_t length);
+    // Ends this thread at once, without completing the job; its files stay for a resume.
+    void SignalAbort() { handoff_.Abort(); }
+    // Called by the download thread's Finish: whether the transfer is complete.
+    void SetEnd(bool complete) { handoff_.End(complete); }
 
     // Verifies the resume record against the partial transfer file and opens both files so
     // that the transfer continues at the returned offset. last_modified is the server's time
@@ -52,8 +50,7 @@ public:
     bool WriteFailed() const { return write_failed_.load(); }
 
 protected:
-    int Run(uintptr_t argument) override;
-    bool IsFinished(int) override { return true; }
+    Step Run() override;
 
 private:
     // Opening (file_write_thread_win32.cpp): the record and the data file, each either
@@ -64,7 +61,7 @@ private:
     void CutDataFileAt(int64_t offset);
     void ResetBlocks();
 
-    void TakeChunk();
+    void TakeChunk(const uint8_t* chunk, size_t length);
     void WriteRecordEntry(const uint8_t* block, size_t length);
     // Writes the data block and its record entry; every few blocks also flushes both
     // files to disk. 1 or 0.
@@ -74,7 +71,7 @@ private:
 
     // The end of the transfer, in order (file_write_completion_win32.cpp). SettleTransfer,
     // PlaceTransfer and DecodeTransfer return 1 or 0.
-    void Complete();
+    void Complete(bool complete);
     int SettleTransfer();
     int PlaceTransfer();
     int PlacePlainTransfer();
@@ -88,14 +85,8 @@ private:
     std::wstring TransferPath() const;
     std::wstring FinalPath() const;
 
-    std::atomic<int> input_ended_{0};
-    std::atomic<int> end_status_{0};
+    ChunkHandoff handoff_;
     std::atomic<bool> write_failed_{false};
-    std::atomic<bool> abort_requested_{false};
-    Semaphore empty_;
-    Semaphore full_;
-    std::vector<uint8_t> handoff_;
-    size_t handoff_length_ = 0;
     std::vector<uint8_t> data_block_;
     size_t data_fill_ = 0;
     int unsynced_blocks_ = 0;

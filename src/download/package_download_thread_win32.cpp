@@ -15,75 +15,69 @@ constexpr uint64_t kAlwaysNewer = ~uint64_t(0);
 
 }  // namespace
 
-int TWinInetUpdatePackageDownloadThread::Run(uintptr_t argument) {
-    auto* record = reinterpret_cast<TDownloadJobBase::DownloadRecord*>(argument);
-    if (!record) {
-        Finish(0);
-        return -1;
-    }
-    job_ = record->job;
+Thread::Step TWinInetUpdatePackageDownloadThread::Run() {
+    TDownloadJobBase::DownloadRecord& record = job_->Record();
     CSTDownloadManager* manager = job_->Manager();
-    if (!manager || !manager->IsInUpdatePackages(record->url)) {
+    if (!manager || !manager->IsInUpdatePackages(record.url)) {
         LauncherLog::Instance().Write(
             L"file \"%ls\" not in update package, you should update it in launcher later.\n",
-            record->url.c_str());
+            record.url.c_str());
         // Nothing is written: the write thread ends without touching a file.
         StopWriter();
         job_->ReportEnd(kResultSucceeded);
-        return 0;
+        return Step::kDone;
     }
-    return EndRun(record, StreamEntry(record));
+    EndRun(StreamEntry(record));
+    return Step::kDone;
 }
 
-TWinInetDownloadThread::Step TWinInetUpdatePackageDownloadThread::StreamEntry(
-    TDownloadJobBase::DownloadRecord* record) {
+TWinInetDownloadThread::Outcome TWinInetUpdatePackageDownloadThread::StreamEntry(
+    TDownloadJobBase::DownloadRecord& record) {
     LauncherLog& log = LauncherLog::Instance();
     CSTDownloadManager* manager = job_->Manager();
     const PackFile* pack = nullptr;
     int64_t size = 0;
     PackEntryHandle entry;
-    if (manager) entry = manager->OpenInUpdatePackages(record->url, pack, nullptr, &size);
+    if (manager) entry = manager->OpenInUpdatePackages(record.url, pack, nullptr, &size);
     if (!entry.Valid()) {
-        log.Write(L"OpenPackFile %ls failed", record->url.c_str());
-        return kFailed;
+        log.Write(L"OpenPackFile %ls failed", record.url.c_str());
+        return Outcome::kFailed;
     }
-    if (record->callback) record->callback->OnTotalKnown(job_, size);
+    if (record.callback) record.callback->OnTotalKnown(job_, size);
     job_->SetTotal(size);
     int64_t resume_offset = 0;
-    if (!PrepareLocalFile(kAlwaysNewer, resume_offset)) return kFailed;
-    log.Write(L"Reading file：%ls\n", record->transfer_file.c_str());
+    if (!PrepareLocalFile(kAlwaysNewer, resume_offset)) return Outcome::kFailed;
+    log.Write(L"Reading file：%ls\n", record.transfer_file.c_str());
     uint8_t buffer[kReadSize];
-    const Step copied = CopyEntry(record, *manager, pack, entry, size, buffer);
-    if (copied != kNext) return copied;
-    const int delivered = DeliverUntilTaken(buffer, 0);
-    if (delivered == -2) return kWriteFailed;
-    return delivered == 1 ? kSucceeded : kFailed;
+    const Outcome copied = CopyEntry(record, *manager, pack, entry, size, buffer);
+    if (copied != Outcome::kNext) return copied;
+    const Outcome delivered = Deliver(buffer, 0);
+    return delivered == Outcome::kNext ? Outcome::kSucceeded : delivered;
 }
 
 // Hands the entry's size bytes to the write thread, chunk by chunk; kNext when all went.
-TWinInetDownloadThread::Step TWinInetUpdatePackageDownloadThread::CopyEntry(
-    TDownloadJobBase::DownloadRecord* record, CSTDownloadManager& manager, const PackFile* pack,
+TWinInetDownloadThread::Outcome TWinInetUpdatePackageDownloadThread::CopyEntry(
+    TDownloadJobBase::DownloadRecord& record, CSTDownloadManager& manager, const PackFile* pack,
     PackEntryHandle& entry, int64_t size, uint8_t (&buffer)[kReadSize]) {
     for (int64_t remaining = size; remaining > 0;) {
-        if (CheckAborted()) return kFailed;
+        if (CheckAborted()) return Outcome::kFailed;
         const size_t want = size_t(std::min<int64_t>(remaining, int64_t(kReadSize)));
         int64_t got = 0;
         if (!manager.ReadUpdatePackage(pack, entry, buffer, want, got)) {
             const DWORD error = GetLastError();
             LauncherLog::Instance().Write(L"ReadPackFile failed with error %d.", int(error));
             job_->SetErrorText(L"ReadPackFile failed, Error:" + SystemErrorText(error));
-            return kFailed;
+            return Outcome::kFailed;
         }
         remaining -= got;
-        if (record->callback) record->callback->OnProgress(job_, got);
+        if (record.callback) record.callback->OnProgress(job_, got);
         // The package ends before the entry does.
-        if (got == 0) return kFailed;
+        if (got == 0) return Outcome::kFailed;
         job_->AddDownloaded(got);
-        const int delivered = DeliverUntilTaken(buffer, size_t(got));
-        if (delivered == -2) return kWriteFailed;
-        if (delivered != 1) return kFailed;
+        const Outcome delivered = Deliver(buffer, size_t(got));
+        if (delivered != Outcome::kNext) return delivered;
     }
-    return kNext;
+    return Outcome::kNext;
 }
 
 }  // namespace velm

@@ -22,13 +22,12 @@ public:
     ~TWinInetUpdatePackageDownloadThread() override { Stop(kDefaultStopTimeoutMs); }
 
 protected:
-    int Run(uintptr_t argument) override;
+    Step Run() override;
 
 private:
-    Step StreamEntry(TDownloadJobBase::DownloadRecord* record);
-    Step CopyEntry(TDownloadJobBase::DownloadRecord* record, CSTDownloadManager& manager,
-                   const PackFile* pack, PackEntryHandle& entry, int64_t size,
-                   uint8_t (&buffer)[kReadSize]);
+    Outcome StreamEntry(TDownloadJobBase::DownloadRecord& record);
+    Outcome CopyEntry(TDownloadJobBase::DownloadRecord& record, CSTDownloadManager& manager, const PackFile* pack,
+                      PackEntryHandle& entry, int64_t size, uint8_t (&buffer)[kReadSize]);
 };
 
 }  // namespace velm

@@ -1,6 +1,7 @@
 #include "download/winnet_download_job_win32.h"
 
 #include "common/log.h"
+#include "common/system_error_win32.h"
 #include "download/download_manager_win32.h"
 #include "download/package_download_thread_win32.h"
 
@@ -31,53 +32,61 @@ int TWinInetDownloadJob::Setup(const std::wstring& url, const std::wstring& name
     return 1;
 }
 
-int TWinInetDownloadJob::Execute() {
-    if (abort_flag) {
+void TWinInetDownloadJob::Execute() {
+    std::lock_guard<std::mutex> hold(control_);
+    if (AbortRequested()) {
         // Aborted before it ever ran: ended now, whether or not Abort reported it already.
         if (!ReportEnd(kResultFailed)) SetState(kJobDone);
-        return 1;
+        return;
     }
     {
-        ScopedLock hold(lock_);
+        ScopedLock state(lock_);
         state_ = kJobRunning;
         result_ = kResultNone;
     }
-    // Execute runs under the manager's lock: it only starts threads. Whether a package
-    // holds the file is the package thread's first question, so that the job's completion
-    // (and the hashing behind it in the update run) never runs under that lock.
+    // Whether a package holds the file is the package thread's first question, so that
+    // nothing slow happens on the manager's thread.
     if (manager_ && manager_->PackageMode()) {
-        download_thread_ =
-            std::make_unique<TWinInetUpdatePackageDownloadThread>(write_thread_, timeouts_);
+        download_thread_ = std::make_unique<TWinInetUpdatePackageDownloadThread>(write_thread_, timeouts_);
     } else {
         download_thread_ = std::make_unique<TWinInetDownloadThread>(write_thread_, timeouts_);
     }
     download_thread_->SetJob(this);
     write_thread_.SetJob(this);
-    write_thread_.Start(reinterpret_cast<uintptr_t>(&record_));
-    download_thread_->Start(reinterpret_cast<uintptr_t>(&record_));
+    const bool started = write_thread_.Start() && download_thread_->Start();
+    if (!started) {
+        // A job whose threads cannot run still ends, once, as failed.
+        const DWORD error = GetLastError();
+        LauncherLog::Instance().Write(L"downloadjob execute failed, Err: %d\n", int(error));
+        SetErrorText(L"Create thread failed, Error:" + SystemErrorText(error));
+        write_thread_.SignalAbort();
+        write_thread_.Join(INFINITE);
+        download_thread_.reset();
+        ReportEnd(kResultFailed);
+        return;
+    }
     LauncherLog::Instance().Write(L"downloadjob execute %d, %d, %d\n", download_thread_->Serial(),
-                                  int(download_thread_->GetThreadId()),
-                                  int(write_thread_.GetThreadId()));
-    return 1;
+                                  int(download_thread_->GetThreadId()), int(write_thread_.GetThreadId()));
 }
 
 // Ends the job as failed unless it has ended already; a job reports exactly once. The
 // write thread is told first, so that a decode in progress stops at its next block and
 // the files of an interrupted transfer stay for the next run to resume.
-int TWinInetDownloadJob::Abort() {
-    abort_flag = 1;
+void TWinInetDownloadJob::Abort() {
+    std::lock_guard<std::mutex> hold(control_);
+    abort_requested_ = true;
     if (!download_thread_) {
-        // The scheduler may still reach it: Execute then sees the flag and only marks it Done.
-        if (end_reported_.exchange(true)) return 0;
+        // The scheduler may still reach it: Execute then sees the request and only marks
+        // it Done.
+        if (end_reported_.exchange(true)) return;
         SetResult(kResultFailed);
         if (record_.callback) record_.callback->OnJobComplete(this, 0);
-        return 0;
+        return;
     }
     write_thread_.SignalAbort();
     download_thread_->Stop(kThreadEndWaitMs);
     write_thread_.Join(kThreadEndWaitMs);
     ReportEnd(kResultFailed);
-    return 0;
 }
 
 void TWinInetDownloadJob::Destroy() {

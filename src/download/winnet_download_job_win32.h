@@ -3,10 +3,13 @@
 // in package mode out of an update package, through its download thread and writes it
 // through its file write thread.
 //
-// Execute and Abort are called by the manager with the manager lock held; the threads
-// report through the job's counters and its callback. Destroy (through the manager's
-// DeleteAllJobs) waits a bounded time for both threads before the job is deleted.
+// Execute and Abort may be called from any thread (the manager calls them without its
+// lock); the job orders them, so that an abort never meets a half-started job. The
+// threads report through the job's counters and its callback. Destroy (through the
+// manager's DeleteAllJobs) waits a bounded time for both threads before the job is
+// deleted.
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "download/download_job_win32.h"
@@ -23,8 +26,8 @@ public:
 
     int Setup(const std::wstring& url, const std::wstring& name, DownloadFileCallback* callback,
               int64_t expected_size, uint32_t flags) override;
-    int Execute() override;
-    int Abort() override;
+    void Execute() override;
+    void Abort() override;
     void Destroy() override;
 
     // Before Execute only; the product keeps the defaults.
@@ -32,6 +35,8 @@ public:
 
 private:
     DownloadTimeouts timeouts_;
+    // Held by Execute and Abort.
+    std::mutex control_;
     std::unique_ptr<TWinInetDownloadThread> download_thread_;
     TFileWriteThread write_thread_;
 };

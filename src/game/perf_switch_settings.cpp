@@ -114,7 +114,7 @@ void PerfSwitchSettings::Load(const std::wstring& perf_switch_path, const std::w
     engine_path_ = engine_path;
 
     IniDocument doc;
-    if (!perf_switch_path.empty() && LoadIniFile(perf_switch_path, doc) < 0) {
+    if (!perf_switch_path.empty() && !IniUsable(LoadIniFile(perf_switch_path, doc))) {
         LauncherLog::Instance().Write(L"PerfSwitchSettings: cannot read %ls, using defaults\n",
                                       perf_switch_path.c_str());
     }
@@ -146,7 +146,7 @@ int PerfSwitchSettings::Save() const {
     IniDocument perf;
     // A file that cannot be read as INI text is left alone rather than replaced by the
     // three keys written here.
-    if (perf_switch_path_.empty() || LoadIniFile(perf_switch_path_, perf) < 0) {
+    if (perf_switch_path_.empty() || !IniUsable(LoadIniFile(perf_switch_path_, perf))) {
         log.Write(L"PerfSwitchSettings: cannot read \"%ls\" for saving\n", perf_switch_path_.c_str());
         return 0;
     }
@@ -161,13 +161,13 @@ int PerfSwitchSettings::Save() const {
              FormatText(L"(m_bFullScreen=%ls,m_iResX=%d,m_iResY=%d,m_bVSync=%ls,m_iFullScreenAA=0)",
                         TrueFalse(m_bFullScreen), m_iResX, m_iResY, TrueFalse(m_bVsync)));
     perf.Set(kPerfSection, L"m_bLowEnergyCost", m_bLowEnergyCost != 0 ? L"True" : L"False");
-    if (SaveIniFile(perf_switch_path_, perf) != 1) {
+    if (!SaveIniFile(perf_switch_path_, perf)) {
         log.Write(L"PerfSwitchSettings: cannot write \"%ls\"\n", perf_switch_path_.c_str());
         return 0;
     }
 
     IniDocument engine;
-    if (engine_path_.empty() || LoadIniFile(engine_path_, engine) < 0) {
+    if (engine_path_.empty() || !IniUsable(LoadIniFile(engine_path_, engine))) {
         log.Write(L"PerfSwitchSettings: cannot read \"%ls\" for saving\n", engine_path_.c_str());
         return -1;
     }
@@ -203,7 +203,7 @@ int PerfSwitchSettings::Save() const {
         value.Set(L"LODBias", lod_bias);
         engine.Set(kEngineSection, group, value.Format());
     }
-    if (SaveIniFile(engine_path_, engine) != 1) {
+    if (!SaveIniFile(engine_path_, engine)) {
         log.Write(L"PerfSwitchSettings: cannot write \"%ls\"\n", engine_path_.c_str());
         return -1;
     }

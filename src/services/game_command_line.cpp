@@ -38,10 +38,10 @@ bool HasForceLaunchSwitch(const std::wstring& process_command_line) {
 }
 
 LaunchCheck CheckLaunchChoice(const ServerRecord& chosen, bool force_launch) {
-    if (chosen.passport_ip.empty()) return {1, kStringSelectServer, kEventNotSelectServer};
+    if (chosen.passport_ip.empty()) return {true, kStringSelectServer, kEventNotSelectServer};
     bool unavailable = chosen.enabled == 0 || chosen.state_code == kServerStateUnavailable;
-    if (unavailable && !force_launch) return {1, kStringServerUnavailable, nullptr};
-    return {0, 0, nullptr};
+    if (unavailable && !force_launch) return {true, kStringServerUnavailable, nullptr};
+    return {false, 0, nullptr};
 }
 
 ComposeResult ComposeGameCommandLine(const std::wstring& fixed_arguments, const ServerRecord& server,

@@ -25,7 +25,7 @@ ServerRecord ChosenServer(const ServerListModel& model, long realm_position, lon
 bool HasForceLaunchSwitch(const std::wstring& process_command_line);
 
 struct LaunchCheck {
-    int result;            // 0 the start may go ahead; 1 refused (LaunchGame's own answer)
+    bool refused;          // false: the start may go ahead
     int string_id;         // the message to show when refused, else 0
     const wchar_t* event;  // the statistics event of the refusal, or nullptr
 };

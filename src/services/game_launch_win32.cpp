@@ -13,24 +13,24 @@ namespace {
 
 const wchar_t kErrorCaption[] = L"Error";
 
-int Fail(TGameLaunchWindow& window, const std::wstring& error_code) {
+LaunchOutcome Fail(TGameLaunchWindow& window, const std::wstring& error_code) {
     PostLauncherReport(kEventStartGameFailed, error_code);
     window.ShowLaunchMessage(kStringStartFailed, kErrorCaption);
-    return -1;
+    return LaunchOutcome::kFailed;
 }
 
 }  // namespace
 
-int LaunchGame(ServerListStore& store, const GameLaunchInputs& inputs, TGameLaunchWindow& window) {
+LaunchOutcome LaunchGame(ServerListStore& store, const GameLaunchInputs& inputs, TGameLaunchWindow& window) {
     PostLauncherReport(kEventLaunchClicked, L"");
     window.ShowChoiceHints();
 
     ServerRecord chosen = store.ChosenServer();
     LaunchCheck check = CheckLaunchChoice(chosen, HasForceLaunchSwitch(inputs.process_command_line));
-    if (check.result != 0) {
+    if (check.refused) {
         if (check.event) PostLauncherReport(check.event, L"");
         window.ShowLaunchMessage(check.string_id, nullptr);
-        return check.result;
+        return LaunchOutcome::kRefused;
     }
 
     // Whatever happens now, the final reports get the longer wait before the exit.
@@ -64,7 +64,7 @@ int LaunchGame(ServerListStore& store, const GameLaunchInputs& inputs, TGameLaun
     UniqueHandle thread_handle(process.hThread);
     PostLauncherReport(kEventStartGame, L"");
     window.CloseAfterLaunch();
-    return 0;
+    return LaunchOutcome::kStarted;
 }
 
 }  // namespace velm

@@ -29,11 +29,15 @@ struct GameLaunchInputs {
     std::wstring process_command_line;  // the launcher's own, searched for "-FORCELAUNCH"
 };
 
-// 0 when the client was started (the window has been told to close), 1 when the choice
-// was refused, -1 when the client could not be started. Every refusal and failure has
-// already been shown to the player (string 153 with the caption "Error" for a failure),
-// so the caller shows nothing more. The client starts in the launcher's current folder,
-// the installation folder.
-int LaunchGame(ServerListStore& store, const GameLaunchInputs& inputs, TGameLaunchWindow& window);
+enum class LaunchOutcome {
+    kStarted,  // the client runs; the window has been told to close
+    kRefused,  // the choice cannot start the game
+    kFailed,   // the client could not be started
+};
+
+// Every refusal and failure has already been shown to the player (string 153 with the
+// caption "Error" for a failure), so the caller shows nothing more. The client starts in
+// the launcher's current folder, the installation folder.
+LaunchOutcome LaunchGame(ServerListStore& store, const GameLaunchInputs& inputs, TGameLaunchWindow& window);
 
 }  // namespace velm

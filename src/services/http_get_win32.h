@@ -3,10 +3,11 @@
 // one request on the caller's thread. Failures are logged; the caller decides whether to
 // retry.
 //
-// The request runs in WinINet's asynchronous mode, so the caller's thread only ever waits
-// on events: a cancel event set by another thread ends it at once, and a server that
-// accepts and then says nothing ends it after the stall bound. A blocking request could
-// only be ended by killing the thread inside WinINet, with its locks held.
+// The request runs in WinINet's asynchronous mode (all GETs share one session), so the
+// caller's thread only ever waits on events: a cancel event set by another thread ends it
+// at once, and a server that accepts and then says nothing ends it after the stall bound.
+// A blocking request could only be ended by killing the thread inside WinINet, with its
+// locks held.
 #include <windows.h>
 
 #include <string>
@@ -25,10 +26,10 @@ struct HttpGetControl {
     DWORD stall_ms = kHttpGetStallMs;
 };
 
-// 1 with the body's bytes up to its first zero byte (the server list arrives in the
-// system's ANSI code page), 0 on failure or cancel (the text is then left as it was).
-int GetHttpBytes(const std::wstring& url, std::string* text, const HttpGetControl& control = {});
-// 1 with the body read as UTF-16LE text up to its first zero character, 0 on failure.
-int GetHttpText(const std::wstring& url, std::wstring* text, const HttpGetControl& control = {});
+// True with the body's bytes up to its first zero byte (the server list arrives in the
+// system's ANSI code page); false on failure or cancel (the text is then left as it was).
+bool GetHttpBytes(const std::wstring& url, std::string* text, const HttpGetControl& control = {});
+// True with the body read as UTF-16LE text up to its first zero character.
+bool GetHttpText(const std::wstring& url, std::wstring* text, const HttpGetControl& control = {});
 
 }  // namespace velm

@@ -15,7 +15,7 @@ TGetHttpStringThread::TGetHttpStringThread(THttpStringReceiver* receiver, int32_
 // Run reads the members: the thread must be gone before they are.
 TGetHttpStringThread::~TGetHttpStringThread() { Stop(kDefaultStopTimeoutMs); }
 
-int TGetHttpStringThread::Run(uintptr_t) {
+Thread::Step TGetHttpStringThread::Run() {
     std::string bytes;
     HttpGetControl control;
     // A stop ends the request itself, not only the wait after it.
@@ -23,11 +23,11 @@ int TGetHttpStringThread::Run(uintptr_t) {
     if (!GetHttpBytes(url_, &bytes, control)) {
         LauncherLog::Instance().DebugWrite(-1, 0, L"GetHttpString Failed: Url %ls", url_.c_str());
         WaitForStop(retry_ms_);
-        return 1;
+        return Step::kAgain;
     }
-    if (StopRequested()) return 0;
+    if (StopRequested()) return Step::kDone;
     receiver_->OnServerListText(request_id_, 1, AnsiToWide(bytes));
-    return 0;
+    return Step::kDone;
 }
 
 std::wstring AnsiToWide(const std::string& bytes) {

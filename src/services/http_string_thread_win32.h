@@ -33,9 +33,9 @@ public:
     ~TGetHttpStringThread() override;
 
 protected:
-    // One attempt: 0 after delivering (the thread ends), 1 after a failure and the wait
-    // before the next attempt.
-    int Run(uintptr_t argument) override;
+    // One attempt: done after delivering, again after a failure and the wait before the
+    // next attempt.
+    Step Run() override;
 
 private:
     THttpStringReceiver* const receiver_;

@@ -32,21 +32,21 @@ public:
         channel_ = channel;
     }
 
-    int Report(const std::wstring& event, const std::wstring& extra) {
+    ReportSend Report(const std::wstring& event, const std::wstring& extra) {
         ScopedLock guard(lock_);
         // The identifier does not change during a run: look it up once.
         if (machine_id_.empty()) machine_id_ = MachineId();
         std::wstring body = ReportBody(machine_id_, event, channel_, extra);
-        if (sent_.count(body)) return 0;
+        if (sent_.count(body)) return ReportSend::kDuplicate;
         LauncherLog::Instance().Write(L"PostLauncherReport\n");
-        if (!StartLocked(url_, L"POST", body)) return -1;
+        if (!StartLocked(url_, L"POST", body)) return ReportSend::kFailed;
         sent_.insert(std::move(body));
-        return 1;
+        return ReportSend::kStarted;
     }
 
-    int Request(const std::wstring& url, const std::wstring& method, const std::wstring& body) {
+    bool Request(const std::wstring& url, const std::wstring& method, const std::wstring& body) {
         ScopedLock guard(lock_);
-        return StartLocked(url, method, body) ? 1 : -1;
+        return StartLocked(url, method, body);
     }
 
     void SetWait(DWORD wait_ms) {
@@ -73,7 +73,7 @@ public:
         for (auto& thread : threads) {
             ULONGLONG now = GetTickCount64();
             DWORD left = now < deadline ? DWORD(deadline - now) : 0;
-            if (thread->Join(left) != 0) {
+            if (!thread->Join(left)) {
                 thread->Stop(kStragglerStopMs);
                 ++stopped;
             }
@@ -88,7 +88,7 @@ private:
     bool StartLocked(const std::wstring& url, const std::wstring& method,
                      const std::wstring& body) {
         auto thread = std::make_unique<HTTPPost>(url, method, body);
-        if (!thread->Start(0)) return false;
+        if (!thread->Start()) return false;
         threads_.push_back(std::move(thread));
         return true;
     }
@@ -110,11 +110,11 @@ void InitReports(const std::wstring& report_url, const std::wstring& channel) {
     ReportList::Instance().Init(report_url, channel);
 }
 
-int PostLauncherReport(const std::wstring& event, const std::wstring& extra) {
+ReportSend PostLauncherReport(const std::wstring& event, const std::wstring& extra) {
     return ReportList::Instance().Report(event, extra);
 }
 
-int PostRequest(const std::wstring& url, const std::wstring& method, const std::wstring& body) {
+bool PostRequest(const std::wstring& url, const std::wstring& method, const std::wstring& body) {
     return ReportList::Instance().Request(url, method, body);
 }
 

@@ -14,14 +14,19 @@ namespace velm {
 // channel value sent as f2 with every report.
 void InitReports(const std::wstring& report_url, const std::wstring& channel);
 
+enum class ReportSend {
+    kStarted,    // its request is on its way
+    kDuplicate,  // the same report went out earlier in this run
+    kFailed,     // its thread could not be started
+};
+
 // Builds the report body and sends it on its own thread, unless a report with exactly the
-// same body was already sent in this run. Returns 1 when a request was started, 0 for a
-// duplicate, -1 when the thread could not be started.
-int PostLauncherReport(const std::wstring& event, const std::wstring& extra);
+// same body was already sent in this run.
+ReportSend PostLauncherReport(const std::wstring& event, const std::wstring& extra);
 
 // A request outside the statistics reports (start-up click, install report): no duplicate
-// check, but kept so that the exit path ends it. 1 when started, -1 otherwise.
-int PostRequest(const std::wstring& url, const std::wstring& method, const std::wstring& body);
+// check, but kept so that the exit path ends it. False when its thread could not start.
+bool PostRequest(const std::wstring& url, const std::wstring& method, const std::wstring& body);
 
 inline constexpr DWORD kReportWaitMs = 6000;
 inline constexpr DWORD kReportWaitAfterGameStartMs = 20000;

@@ -8,14 +8,14 @@
 namespace velm {
 namespace {
 
-// 1 when the fetch has ended by itself or within the time-out, 0 when it ended later
-// (it is waited for: a fetch is never killed, and a stop ends its request at once).
-int EndFetch(TGetHttpStringThread* fetch, DWORD timeout_ms) {
-    if (!fetch) return 1;
+// True when the fetch has ended by itself or within the time-out, false when it ended
+// later (it is waited for: a fetch is never killed, and a stop ends its request at once).
+bool EndFetch(TGetHttpStringThread* fetch, DWORD timeout_ms) {
+    if (!fetch) return true;
     fetch->RequestStop();
-    if (fetch->Join(timeout_ms) == 0) return 1;
+    if (fetch->Join(timeout_ms)) return true;
     fetch->Stop(0);
-    return 0;
+    return false;
 }
 
 }  // namespace
@@ -44,7 +44,7 @@ bool TServerListRefresh::Start() {
 bool TServerListRefresh::StartFetchLocked() {
     auto fetch = std::make_unique<TGetHttpStringThread>(this, kServerListRequestId, url_,
                                                         times_.retry_ms);
-    if (!fetch->Start(0)) {
+    if (!fetch->Start()) {
         LauncherLog::Instance().Write(L"Server list: cannot start the fetch thread, error %d\n",
                                       int(GetLastError()));
         return false;
@@ -54,7 +54,7 @@ bool TServerListRefresh::StartFetchLocked() {
     return true;
 }
 
-int TServerListRefresh::Stop(DWORD timeout_ms) {
+bool TServerListRefresh::Stop(DWORD timeout_ms) {
     stopping_event_.Set();
     std::unique_ptr<TGetHttpStringThread> current;
     std::unique_ptr<TGetHttpStringThread> previous;
@@ -65,7 +65,7 @@ int TServerListRefresh::Stop(DWORD timeout_ms) {
         previous = std::move(previous_);
     }
     // Outside the lock: a fetch thread that is finishing its delivery may still take it.
-    int ended = EndFetch(current.get(), timeout_ms);
+    const bool ended = EndFetch(current.get(), timeout_ms);
     return EndFetch(previous.get(), timeout_ms) && ended;
 }
 
@@ -79,7 +79,7 @@ void TServerListRefresh::OnServerListText(int32_t request_id, int32_t success,
         // reaches the statistics service.
         if (realms > 0) PostLauncherReport(L"server_list_downloaded", L"");
     }
-    if (stopping_event_.Wait(times_.refresh_ms) == Event::kSignalled) return;
+    if (stopping_event_.Wait(times_.refresh_ms)) return;
     std::unique_ptr<TGetHttpStringThread> finished;
     {
         ScopedLock guard(lock_);

@@ -48,9 +48,9 @@ public:
     // been stopped.
     bool Start();
     // Ends the cycle: no further fetch starts, the current one ends its request and its
-    // waits at once. 1 when every thread ended within timeout_ms; a later one is still
-    // waited for (never terminated), and 0 is returned.
-    int Stop(DWORD timeout_ms);
+    // waits at once. True when every thread ended within timeout_ms; a later one is still
+    // waited for (never terminated), and false is returned.
+    bool Stop(DWORD timeout_ms);
 
     // The fetch thread's delivery: rebuilds the store from a text of more than one
     // character, then waits the refresh interval and starts the next fetch.

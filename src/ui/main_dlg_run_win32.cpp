@@ -61,7 +61,7 @@ void CMainDlg::OnMainButton() {
     }
     SetButtonMode(kModeCancel, true);
     PrepareRun();
-    if (!update_thread_.Start(0)) {
+    if (!update_thread_.Start()) {
         // No run to cancel: the player gets the failure and the update button back.
         const std::wstring failed = LoadResString(kStringUpdateFailed);
         LauncherLog::Instance().Write(L"Update thread could not be started, error %d\n", int(GetLastError()));

@@ -24,7 +24,7 @@ ProgressSample SampleRunProgress(CSTDownloadManager& manager, const TClientUpdat
         sample.has_current_job = true;
         sample.current_unpacking = current.state == kJobUnpacking;
         // The player knows the file by its name in the list, not by where its download lands.
-        sample.current_name = current.file_name.empty() ? current.name : current.file_name;
+        sample.current_name = current.display_name.empty() ? current.name : current.display_name;
         sample.current_size = current.total;
         sample.current_done = current.downloaded;
     }

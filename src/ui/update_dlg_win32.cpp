@@ -128,7 +128,7 @@ void CUpdateDlg::BeginUpdate() {
     SetCurrentDirectoryW(folder.c_str());
     updater_.SetBaseDirectory(folder);
     LauncherLog::Instance().Write(L"Update package applied to %ls\n", folder.c_str());
-    if (!update_thread_.Start(0)) {
+    if (!update_thread_.Start()) {
         // Without a run the window would wait for an end that never comes.
         LauncherLog::Instance().Write(L"Update thread could not be started, error %d\n", int(GetLastError()));
         OnUpdateFinished(kUpdateFailed);

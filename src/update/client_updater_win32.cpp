@@ -80,9 +80,9 @@ TDownloadJobBase* TClientUpdater::MakeJob(const PlannedJob& planned) {
 bool TClientUpdater::QueueLateJob(TDownloadJobBase* job) {
     // Without the lock when cancelled: AbortAll reports job ends while it holds the
     // manager's lock, and those reports end up here.
-    if (cancel_.Wait(0) == Event::kSignalled) return false;
+    if (cancel_.Wait(0)) return false;
     std::lock_guard<std::mutex> hold(queue_lock_);
-    if (cancel_.Wait(0) == Event::kSignalled) return false;
+    if (cancel_.Wait(0)) return false;
     ++tally_.total;
     manager_->AddJob(job);
     if (owner_) owner_->SetTotalBytes(owner_->GetTotalBytes() + job->GetTotal());
@@ -94,7 +94,7 @@ bool TClientUpdater::AddJobs(const std::vector<TDownloadJobBase*>& jobs, int64_t
     std::lock_guard<std::mutex> hold(queue_lock_);
     // A cancel that came before this point aborted nothing the manager holds; these jobs
     // would start after the run has ended.
-    if (cancel_.Wait(0) == Event::kSignalled) return false;
+    if (cancel_.Wait(0)) return false;
     for (TDownloadJobBase* job : jobs) {
         manager_->AddJob(job);
         bytes += job->GetSnapshot().total;
@@ -196,15 +196,15 @@ int TClientUpdater::DownloadFileListIfNeeded() {
     job->key = kFileListJobKey;
     if (owner_) owner_->SetTotalBytes(0);
     tally_.total = 1;
-    if (cancel_.Wait(0) == Event::kSignalled) {
+    if (cancel_.Wait(0)) {
         job->Destroy();
         return -1;
     }
     manager_->AddJob(job);
     manager_->SetRunning(true);
     for (;;) {
-        if (list_done_.Wait(100) == Event::kSignalled) break;
-        if (list_failed_.Wait(100) == Event::kSignalled) {
+        if (list_done_.Wait(100)) break;
+        if (list_failed_.Wait(100)) {
             tally_.AddError(L"FileList corrupted");
             manager_->SetRunning(false);
             return 0;
@@ -277,7 +277,7 @@ int TClientUpdater::PlanFileJobs(const LoadedFileList& list, std::vector<TDownlo
     FileCheckAhead checks(entries, *cache_, options_.package_mode);
     for (size_t i = 0; i < entries.size(); ++i) {
         const FileEntry& entry = entries[i];
-        if (cancel_.Wait(0) == Event::kSignalled) {
+        if (cancel_.Wait(0)) {
             cancel_.Reset();
             return 0;
         }

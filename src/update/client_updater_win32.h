@@ -136,7 +136,8 @@ private:
     std::unique_ptr<HashCache> cache_;
     std::wstring launcher_path_;
     DownloadTimeouts timeouts_;
-    bool full_check_ = false;
+    // Set on the window's thread, read on the run's.
+    std::atomic<bool> full_check_{false};
     std::mutex queue_lock_;  // orders late jobs against Cancel
     std::atomic<uint64_t> aborted_at_{0};  // tick count when Cancel's AbortAll returned
     // Set by Cancel: the hashing of the file check gives up at its next MiB.

@@ -11,6 +11,7 @@
 #include "download/content_check_win32.h"
 #include "update/client_updater_win32.h"
 #include "update/diff_apply_win32.h"
+#include "update/update_job_tag.h"
 
 namespace velm {
 
@@ -70,11 +71,11 @@ bool PatchInMemory(const std::wstring& target, int32_t count, const std::vector<
 }  // namespace
 
 bool TPostDownloadProcessThread::ApplyChain(TDownloadJobBase* job, const Chain& chain, std::wstring& md5) {
-    const std::wstring target = updater_->BaseDirectory() + job->Tag().file_name;
+    const std::wstring target = updater_->BaseDirectory() + UpdateTagOf(*job).file_name;
     std::wstring error;
     bool ok = false;
     try {
-        ok = PatchInMemory(target, chain.count, chain.outputs, job->Tag().published_md5, md5, error);
+        ok = PatchInMemory(target, chain.count, chain.outputs, UpdateTagOf(*job).published_md5, md5, error);
     } catch (const std::bad_alloc&) {
         // Two versions of a large file may not fit; the job fails and its fallback runs.
         LauncherLog::Instance().Write(L"Patch %ls failed: out of memory.\n", target.c_str());
@@ -150,7 +151,7 @@ void TPostDownloadProcessThread::SweepChainFiles() {
 }
 
 bool TPostDownloadProcessThread::VerifyFullDownload(TDownloadJobBase* job) {
-    if (job->Tag().published_md5.empty()) {
+    if (UpdateTagOf(*job).published_md5.empty()) {
         // Nothing to compare with: the file is taken as it came, as the list asks.
         LauncherLog::Instance().Write(L"%ls has no published md5; taken as downloaded.\n", job->Name().c_str());
         updater_->Cache().UpdateHashCacheEntry(job->Name(), L"");
@@ -164,12 +165,12 @@ bool TPostDownloadProcessThread::VerifyFullDownload(TDownloadJobBase* job) {
         hash = Md5ToHex(digest);
     }
     updater_->Cache().UpdateHashCacheEntry(job->Name(), hash);
-    return HashTextEquals(hash, job->Tag().published_md5);
+    return HashTextEquals(hash, UpdateTagOf(*job).published_md5);
 }
 
 void TPostDownloadProcessThread::ProcessFinishedJob(TDownloadJobBase* job, int32_t success,
                                                     const std::wstring& error_line) {
-    const int32_t group = job->Tag().patch_group;
+    const int32_t group = UpdateTagOf(*job).patch_group;
     const bool in_chain = group >= 0 && size_t(group) < chains_.size();
     const int32_t fallback_of = in_chain ? -1 : FallbackGroupOf(job);
     bool ok = true;
@@ -191,7 +192,7 @@ void TPostDownloadProcessThread::ProcessFinishedJob(TDownloadJobBase* job, int32
         ++updater_->Tally().failed;
         return;
     }
-    if (job->Tag().full_download) {
+    if (UpdateTagOf(*job).full_download) {
         if (!VerifyFullDownload(job)) {
             LauncherLog::Instance().Write(L"%ls does not match its published md5.\n", job->Name().c_str());
             std::wstring line = job->Name() + L" : the downloaded file does not match its published MD5\n";
@@ -202,7 +203,7 @@ void TPostDownloadProcessThread::ProcessFinishedJob(TDownloadJobBase* job, int32
         }
         if (fallback_of >= 0) OnFallbackEnded(fallback_of, true, L"");
     }
-    if (patched) updater_->Cache().UpdateHashCacheEntry(updater_->BaseDirectory() + job->Tag().file_name, patched_md5);
+    if (patched) updater_->Cache().UpdateHashCacheEntry(updater_->BaseDirectory() + UpdateTagOf(*job).file_name, patched_md5);
     ++updater_->Tally().completed;
 }
 

@@ -19,13 +19,9 @@ public:
     void SetOwner(UpdateRunOwner* owner) { owner_ = owner; }
     void SetJobEndHandler(JobEndHandler handler) { on_job_end_ = std::move(handler); }
 
-    int32_t OnReserved0(uintptr_t value) override;
-    int32_t OnReserved1() override;
     void OnProgress(TDownloadJobBase* job, int64_t delta) override;
     void OnTotalKnown(TDownloadJobBase* job, int64_t total) override;
     void OnJobComplete(TDownloadJobBase* job, int32_t success) override;
-    void OnMessage(const std::wstring& text) override;
-    void OnAddTotal(int64_t delta) override;
 
 private:
     UpdateRunOwner* owner_ = nullptr;

@@ -71,18 +71,11 @@ int TScriptProcessJob::Setup(const std::wstring&, const std::wstring& name, Down
     return 1;
 }
 
-void TScriptProcessJob::Finish(int32_t success) {
-    {
-        ScopedLock hold(lock_);
-        state_ = kJobDone;
-        result_ = success ? kResultSucceeded : kResultFailed;
-    }
-    if (record_.callback) record_.callback->OnJobComplete(this, success);
-}
-
-int TScriptProcessJob::Abort() {
-    Finish(1);
-    return 1;
+// Nothing the script does decides the run's outcome (see Execute): a script that is
+// aborted before it ran has succeeded too.
+void TScriptProcessJob::Abort() {
+    std::lock_guard<std::mutex> hold(control_);
+    ReportEnd(kResultSucceeded);
 }
 
 std::wstring TScriptProcessJob::ResolvePath(const std::wstring& argument, const std::wstring& desktop) const {
@@ -100,11 +93,12 @@ std::wstring TScriptProcessJob::ResolvePath(const std::wstring& argument, const 
     return base_ + relative;
 }
 
-int TScriptProcessJob::Execute() {
+void TScriptProcessJob::Execute() {
+    std::lock_guard<std::mutex> hold(control_);
     std::wstring desktop = desktop_;
     if (desktop.empty() && !CommonDesktop(desktop)) {
-        Finish(1);
-        return 1;
+        ReportEnd(kResultSucceeded);
+        return;
     }
     SetState(kJobRunning);
     // The script tidies up after the files; nothing it does decides whether the
@@ -131,8 +125,7 @@ int TScriptProcessJob::Execute() {
             }
         }
     }
-    Finish(1);
-    return 1;
+    ReportEnd(kResultSucceeded);
 }
 
 }  // namespace velm

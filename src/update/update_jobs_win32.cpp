@@ -3,6 +3,7 @@
 #include "common/log.h"
 #include "formats/pack_file.h"
 #include "download/winnet_download_job_win32.h"
+#include "update/update_job_tag.h"
 
 namespace velm {
 namespace {
@@ -21,12 +22,13 @@ TDownloadJobBase* MakeUpdateJob(const PlannedJob& planned, const UpdateOptions& 
     auto* job = new TWinInetDownloadJob;
     job->SetTimeouts(timeouts);
     job->Setup(JobSource(planned.url, options), planned.local_path, callback, planned.expected_size, planned.flags);
-    TDownloadJobBase::UpdateTag tag;
-    tag.file_name = planned.file_name;
-    tag.published_md5 = planned.hash;
-    tag.patch_group = planned.patch_group;
-    tag.full_download = planned.full_download != 0;
-    job->SetUpdateTag(tag);
+    auto tag = std::make_unique<UpdateTag>();
+    tag->file_name = planned.file_name;
+    tag->published_md5 = planned.hash;
+    tag->patch_group = planned.patch_group;
+    tag->full_download = planned.full_download != 0;
+    job->SetOwnerTag(std::move(tag));
+    job->SetDisplayName(planned.file_name);
     // A diff step's output is the diff, which has no published MD5 of its own; its chain's
     // result is checked against the file's.
     if (planned.patch_group < 0) job->Record().expected_md5 = planned.hash;

@@ -2,12 +2,12 @@
 
 namespace velm {
 
-int UpdateThread::Run(uintptr_t) {
+Thread::Step UpdateThread::Run() {
     result_ = updater_ ? updater_->RunUpdate() : kUpdateFailed;
-    return 0;
+    return Step::kDone;
 }
 
-void UpdateThread::OnExit(int) {
+void UpdateThread::OnExit() {
     if (owner_) owner_->OnRunFinished(result_);
 }
 

@@ -19,12 +19,9 @@ public:
         updater_ = updater;
         owner_ = owner;
     }
-    int Result() const { return result_; }
-
 protected:
-    int Run(uintptr_t argument) override;
-    bool IsFinished(int) override { return true; }
-    void OnExit(int last_result) override;
+    Step Run() override;
+    void OnExit() override;
 
 private:
     TClientUpdater* updater_ = nullptr;

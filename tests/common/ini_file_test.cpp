@@ -18,7 +18,7 @@ namespace {
 
 IniDocument ParseText(const std::string& bytes) {
     IniDocument doc;
-    EXPECT_EQ(doc.Parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), 1);
+    EXPECT_EQ(doc.Parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), IniRead::kRead);
     return doc;
 }
 
@@ -170,21 +170,21 @@ TEST(IniFile, RefusesWhatIsNotAnIniText) {
     struct Case {
         const char* name;
         std::string bytes;
-        int result;
+        IniRead result;
     } cases[] = {
-        {"NUL byte", std::string("[S]\r\nk=\0v\r\n", 10), -2},
-        {"utf-16 big-endian", "\xFE\xFF\0[", -2},
-        {"utf-16 cut in a character", "\xFF\xFE[\0S", -2},
-        {"NUL character in utf-16", std::string("\xFF\xFE[\0\0\0", 6), -2},
-        {"too large", std::string(IniDocument::kMaxFileBytes + 1, 'a'), -1},
-        {"largest accepted", std::string(IniDocument::kMaxFileBytes, 'a'), 1},
+        {"NUL byte", std::string("[S]\r\nk=\0v\r\n", 10), IniRead::kNotText},
+        {"utf-16 big-endian", "\xFE\xFF\0[", IniRead::kNotText},
+        {"utf-16 cut in a character", "\xFF\xFE[\0S", IniRead::kNotText},
+        {"NUL character in utf-16", std::string("\xFF\xFE[\0\0\0", 6), IniRead::kNotText},
+        {"too large", std::string(IniDocument::kMaxFileBytes + 1, 'a'), IniRead::kTooLarge},
+        {"largest accepted", std::string(IniDocument::kMaxFileBytes, 'a'), IniRead::kRead},
     };
     for (const Case& c : cases) {
         IniDocument doc;
         EXPECT_EQ(doc.Parse(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size()),
                   c.result)
             << c.name;
-        if (c.result < 0) {
+        if (c.result != IniRead::kRead) {
             EXPECT_EQ(doc.Serialize(), "") << c.name;
         }
     }
@@ -194,27 +194,27 @@ TEST(IniFile, FileCallsCreateMissingFilesAndNeverOverwriteRefusedOnes) {
     const std::wstring path = L"ini_file_test_created.ini";
     RemoveFile(path);
     IniDocument doc;
-    EXPECT_EQ(LoadIniFile(path, doc), 0);
+    EXPECT_EQ(LoadIniFile(path, doc), IniRead::kMissing);
     EXPECT_EQ(ReadIniString(path, L"Realm", L"LastSelected", L"none"), L"none");
-    EXPECT_EQ(WriteIniString(path, L"Realm", L"LastSelected", L"电信一区"), 1);
-    EXPECT_EQ(WriteIniString(path, L"Server", L"LastSelected", L"紫禁之巅"), 1);
-    EXPECT_EQ(WriteIniString(path, L"realm", L"lastselected", L"网通二区"), 1);
+    EXPECT_TRUE(WriteIniString(path, L"Realm", L"LastSelected", L"电信一区"));
+    EXPECT_TRUE(WriteIniString(path, L"Server", L"LastSelected", L"紫禁之巅"));
+    EXPECT_TRUE(WriteIniString(path, L"realm", L"lastselected", L"网通二区"));
     EXPECT_EQ(ReadBytes(path), WideToUtf8(L"[Realm]\r\nLastSelected=网通二区\r\n"
                                           L"[Server]\r\nLastSelected=紫禁之巅\r\n"));
-    EXPECT_EQ(LoadIniFile(path, doc), 1);
+    EXPECT_EQ(LoadIniFile(path, doc), IniRead::kRead);
     EXPECT_EQ(ReadIniString(path, L"SERVER", L"LastSelected", L""), L"紫禁之巅");
     RemoveFile(path);
 
     const std::wstring binary = L"ini_file_test_binary.ini";
     const std::string garbage("\x01\x02\0\x03[S]\r\nk=v\r\n", 12);
     ASSERT_TRUE(WriteWholeFile(binary, garbage.data(), garbage.size()));
-    EXPECT_EQ(LoadIniFile(binary, doc), -2);
+    EXPECT_EQ(LoadIniFile(binary, doc), IniRead::kNotText);
     EXPECT_EQ(ReadIniString(binary, L"S", L"k", L"fallback"), L"fallback");
-    EXPECT_EQ(WriteIniString(binary, L"S", L"k", L"new"), 0);
+    EXPECT_FALSE(WriteIniString(binary, L"S", L"k", L"new"));
     EXPECT_EQ(ReadBytes(binary), garbage);
     RemoveFile(binary);
 
-    EXPECT_EQ(WriteIniString(L"no_such_folder_ini_test/x.ini", L"S", L"k", L"v"), 0);
+    EXPECT_FALSE(WriteIniString(L"no_such_folder_ini_test/x.ini", L"S", L"k", L"v"));
 }
 
 #ifndef _WIN32
@@ -236,15 +236,15 @@ TEST(IniFile, AWriteThatFailsHalfwayLeavesTheFileWhole) {
     limit = saved;
     limit.rlim_cur = original.size() / 2;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    const int written = WriteIniString(path, L"SystemSettings", L"Bloom", L"false");
+    const bool written = WriteIniString(path, L"SystemSettings", L"Bloom", L"false");
     setrlimit(RLIMIT_FSIZE, &saved);
     sigaction(SIGXFSZ, &previous, nullptr);
 
-    EXPECT_EQ(written, 0);
+    EXPECT_FALSE(written);
     EXPECT_EQ(ReadBytes(path), original);
     EXPECT_FALSE(FileExists(path + L".new"));
     // With room again the same write goes through and keeps the encoding.
-    EXPECT_EQ(WriteIniString(path, L"SystemSettings", L"Bloom", L"false"), 1);
+    EXPECT_TRUE(WriteIniString(path, L"SystemSettings", L"Bloom", L"false"));
     std::wstring expected = text;
     expected.replace(expected.find(L"Bloom=true"), 10, L"Bloom=false");
     EXPECT_EQ(ReadBytes(path), Utf16File(expected));

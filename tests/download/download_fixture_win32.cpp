@@ -1,10 +1,14 @@
 #include "download_fixture_win32.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <thread>
 
 #include "common/file_io.h"
 #include "common/log.h"
+#include "common/sync_win32.h"
 #include "common/text.h"
 
 namespace velm::test {
@@ -50,7 +54,6 @@ bool LocalExists(const std::wstring& path) {
 DownloadTimeouts FastTimeouts() {
     DownloadTimeouts timeouts;
     timeouts.request_timeout_ms = 5000;
-    timeouts.poll_ms = 100;
     timeouts.read_stall_ms = 1500;
     timeouts.retry_pause_ms = 100;
     return timeouts;
@@ -75,9 +78,15 @@ std::vector<std::string> FaultRequests(const std::string& path) {
     return lines;
 }
 
-void RecordingCallback::OnProgress(TDownloadJobBase*, int64_t delta) {
-    std::lock_guard<std::mutex> hold(lock_);
-    deltas_.push_back(delta);
+void RecordingCallback::OnProgress(TDownloadJobBase* job, int64_t delta) {
+    int64_t sum = 0;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        deltas_.push_back(delta);
+        sum = sum_ += delta;
+    }
+    changed_.notify_all();
+    if (on_progress) on_progress(job, sum);
 }
 
 void RecordingCallback::OnTotalKnown(TDownloadJobBase*, int64_t total) {
@@ -86,8 +95,38 @@ void RecordingCallback::OnTotalKnown(TDownloadJobBase*, int64_t total) {
 }
 
 void RecordingCallback::OnJobComplete(TDownloadJobBase*, int32_t success) {
-    std::lock_guard<std::mutex> hold(lock_);
-    completions_.push_back(success);
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        completions_.push_back(success);
+    }
+    changed_.notify_all();
+}
+
+void LockProbingCallback::OnJobComplete(TDownloadJobBase* job, int32_t success) {
+    RecordingCallback::OnJobComplete(job, success);
+    // Another thread asks for the lock. Were it held by this thread, that one would wait
+    // for this call to return, and this wait would run into its bound.
+    auto asked = std::make_shared<Event>();
+    asked->Create(true, false);
+    CSTDownloadManager* manager = &manager_;
+    std::thread([manager, asked] {
+        manager->CountActiveJobs();
+        asked->Set();
+    }).detach();
+    if (!asked->Wait(kHangMs)) under_lock_ = true;
+}
+
+bool RecordingCallback::WaitUntil(const std::function<bool()>& done) {
+    std::unique_lock<std::mutex> hold(lock_);
+    return changed_.wait_for(hold, std::chrono::milliseconds(kHangMs), done);
+}
+
+bool RecordingCallback::WaitForBytes(int64_t bytes) {
+    return WaitUntil([&] { return sum_ >= bytes; });
+}
+
+bool RecordingCallback::WaitForCompletions(size_t count) {
+    return WaitUntil([&] { return completions_.size() >= count; });
 }
 
 std::vector<int64_t> RecordingCallback::Deltas() {
@@ -97,9 +136,7 @@ std::vector<int64_t> RecordingCallback::Deltas() {
 
 int64_t RecordingCallback::Sum() {
     std::lock_guard<std::mutex> hold(lock_);
-    int64_t sum = 0;
-    for (int64_t delta : deltas_) sum += delta;
-    return sum;
+    return sum_;
 }
 
 std::vector<int32_t> RecordingCallback::Completions() {
@@ -117,11 +154,19 @@ TWinInetDownloadJob* MakeJob(const std::string& url, const std::wstring& local,
     return job;
 }
 
-bool RunUntilDone(CSTDownloadManager& manager, DWORD timeout_ms) {
+bool WaitForState(TDownloadJobBase& job, int32_t state, int32_t or_state) {
+    const ULONGLONG bound = GetTickCount64() + kHangMs;
+    for (;;) {
+        const int32_t now = job.GetState();
+        if (now == state || now == or_state) return true;
+        if (GetTickCount64() >= bound) return false;
+        Sleep(1);
+    }
+}
+
+bool RunUntilDone(CSTDownloadManager& manager) {
     manager.SetRunning(true);
-    const DWORD start = GetTickCount();
-    bool done = false;
-    while (!(done = manager.AreAllJobsDone()) && GetTickCount() - start < timeout_ms) Sleep(20);
+    const bool done = manager.WaitUntilAllDone(nullptr, kHangMs);
     manager.SetRunning(false);
     return done;
 }

@@ -53,7 +53,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     const DWORD begin = GetTickCount();
     manager.SetRunning(true);
-    while (!manager.AreAllJobsDone()) Sleep(5);
+    manager.WaitUntilAllDone(nullptr, INFINITE);
     const DWORD took = GetTickCount() - begin;
     manager.SetRunning(false);
     bool all_good = true;

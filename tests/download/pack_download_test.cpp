@@ -28,6 +28,7 @@ namespace {
 
 using test::Env;
 using test::LocalExists;
+using test::LockProbingCallback;
 using test::LogCapture;
 using test::OutDir;
 using test::ReadLocal;
@@ -193,32 +194,6 @@ TEST_F(PackageDownload, LeftoverPartialDownloadIsRewrittenFromTheStart) {
     EXPECT_EQ(callback.Sum(), world->size_compressed) << "progress starts at 0, not at the leftover";
     manager.DeleteAllJobs();
 }
-
-// Reports whether the manager's lock was free while the job's end was reported: the
-// update run hashes and patches files there, and under that lock the window's timer (and
-// a close of the window) would wait for all of it.
-class LockProbingCallback : public RecordingCallback {
-public:
-    explicit LockProbingCallback(CSTDownloadManager& manager) : manager_(manager) {}
-    void OnJobComplete(TDownloadJobBase* job, int32_t success) override {
-        RecordingCallback::OnJobComplete(job, success);
-        // Another thread asks for the lock; if this thread holds it, that one waits.
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        CSTDownloadManager* manager = &manager_;
-        std::thread([manager, done] {
-            manager->CountActiveJobs();
-            *done = true;
-        }).detach();
-        const DWORD begin = GetTickCount();
-        while (!*done && GetTickCount() - begin < 2000) Sleep(5);
-        if (!*done) under_lock_ = true;
-    }
-    bool UnderLock() const { return under_lock_; }
-
-private:
-    CSTDownloadManager& manager_;
-    std::atomic<bool> under_lock_{false};
-};
 
 TEST_F(PackageDownload, NamesOutsideThePackageAreSkippedAsDone) {
     LogCapture log("pack_skipped");

@@ -137,7 +137,8 @@ TEST(GameCommandLine, ChoiceChecks) {
         const char* name;
         void (*change)(ServerRecord&);
         bool force;
-        int result, string_id;
+        bool refused;
+        int string_id;
         const wchar_t* event;
     } cases[] = {
         {"no server chosen", [](ServerRecord& r) { r = ServerRecord(); }, false, 1,
@@ -158,7 +159,7 @@ TEST(GameCommandLine, ChoiceChecks) {
         ServerRecord record = FullRecord();
         c.change(record);
         LaunchCheck check = CheckLaunchChoice(record, c.force);
-        EXPECT_EQ(check.result, c.result) << c.name;
+        EXPECT_EQ(check.refused, c.refused) << c.name;
         EXPECT_EQ(check.string_id, c.string_id) << c.name;
         if (c.event == nullptr) {
             EXPECT_EQ(check.event, nullptr) << c.name;
@@ -195,7 +196,8 @@ TEST(GameCommandLine, UnavailableServerFromTheListStartsOnlyWhenForced) {
     struct Case {
         long realm, server;
         bool force;
-        int result, string_id;
+        bool refused;
+        int string_id;
     } cases[] = {
         {0, 0, false, 0, 0},
         {0, 1, false, 1, kStringServerUnavailable},
@@ -209,7 +211,7 @@ TEST(GameCommandLine, UnavailableServerFromTheListStartsOnlyWhenForced) {
     for (const Case& c : cases) {
         ServerRecord chosen = ChosenServer(model, c.realm, c.server);
         LaunchCheck check = CheckLaunchChoice(chosen, c.force);
-        EXPECT_EQ(check.result, c.result) << c.realm << "/" << c.server;
+        EXPECT_EQ(check.refused, c.refused) << c.realm << "/" << c.server;
         EXPECT_EQ(check.string_id, c.string_id) << c.realm << "/" << c.server;
     }
     std::wstring line;

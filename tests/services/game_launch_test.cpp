@@ -144,24 +144,24 @@ TEST_F(GameLaunchTest, ChoicesAreCheckedAndTheClientGetsTheComposedLineInTheInst
         int realm;
         int server;
         std::wstring process_command_line;
-        int result;
+        LaunchOutcome result;
         int message;                 // string id shown, 0 for none
         std::set<ReportEvent> events;      // besides "launch_clicked"
         std::wstring client_line;    // empty: no client starts
     } cases[] = {
-        {"no realm chosen", -1, -1, kLauncherCommandLine, 1, 162, {{L"not_select_server", L""}}, L""},
-        {"realm without a server", 0, -1, kLauncherCommandLine, 1, 162, {}, L""},
-        {"server without passport server", 0, 3, kLauncherCommandLine, 1, 162, {}, L""},
-        {"unavailable server", 0, 2, kLauncherCommandLine, 1, 163, {}, L""},
+        {"no realm chosen", -1, -1, kLauncherCommandLine, LaunchOutcome::kRefused, 162, {{L"not_select_server", L""}}, L""},
+        {"realm without a server", 0, -1, kLauncherCommandLine, LaunchOutcome::kRefused, 162, {}, L""},
+        {"server without passport server", 0, 3, kLauncherCommandLine, LaunchOutcome::kRefused, 162, {}, L""},
+        {"unavailable server", 0, 2, kLauncherCommandLine, LaunchOutcome::kRefused, 163, {}, L""},
         {"the switch is case-sensitive", 0, 2, std::wstring(kLauncherCommandLine) + L" -forcelaunch",
-         1, 163, {}, L""},
-        {"every piece", 0, 0, kLauncherCommandLine, 0, 0, {{L"start_game", L""}},
+         LaunchOutcome::kRefused, 163, {}, L""},
+        {"every piece", 0, 0, kLauncherCommandLine, LaunchOutcome::kStarted, 0, {{L"start_game", L""}},
          fixed + L" -TELProxy=\"tel1\" -CNCProxy=\"cnc1\" -EDUProxy=\"edu1\" -TServerName=\"烈焰\""
                  L" -TSERVERID=\"7\" -PASSPORTSVRIP=\"10.0.0.1\"" + account},
-        {"no server id and empty proxies", 0, 1, kLauncherCommandLine, 0, 0, {},
+        {"no server id and empty proxies", 0, 1, kLauncherCommandLine, LaunchOutcome::kStarted, 0, {},
          fixed + L" -TELProxy=\"\" -CNCProxy=\"\" -EDUProxy=\"\" -TServerName=\"青龙\""
                  L" -PASSPORTSVRIP=\"10.0.0.2\"" + account},
-        {"unavailable server forced", 0, 2, force, 0, 0, {},
+        {"unavailable server forced", 0, 2, force, LaunchOutcome::kStarted, 0, {},
          fixed + L" -TELProxy=\"a\" -CNCProxy=\"b\" -EDUProxy=\"c\" -TServerName=\"维护中\""
                  L" -TSERVERID=\"9\" -PASSPORTSVRIP=\"10.0.0.3\"" + account},
     };
@@ -185,9 +185,9 @@ TEST_F(GameLaunchTest, ChoicesAreCheckedAndTheClientGetsTheComposedLineInTheInst
         } else {
             EXPECT_TRUE(window.messages.empty());
         }
-        EXPECT_EQ(window.closes, c.result == 0 ? 1 : 0);
+        EXPECT_EQ(window.closes, c.result == LaunchOutcome::kStarted ? 1 : 0);
         // Only a start that passed the checks gives the reports the longer exit wait.
-        EXPECT_EQ(ReportWaitTime(), c.result == 1 ? kReportWaitMs : kReportWaitAfterGameStartMs);
+        EXPECT_EQ(ReportWaitTime(), c.result == LaunchOutcome::kRefused ? kReportWaitMs : kReportWaitAfterGameStartMs);
         if (!c.client_line.empty()) {
             std::wstring line;
             std::wstring folder;
@@ -232,7 +232,7 @@ TEST_F(GameLaunchTest, ALineTooLongOrAMissingClientFailsWithTheErrorAndNoClient)
         size_t recorded = RecordedRequests().size();
         FakeWindow window;
         GameLaunchInputs inputs{c.executable, c.fixed_arguments, kLauncherCommandLine};
-        EXPECT_EQ(LaunchGame(store, inputs, window), -1);
+        EXPECT_EQ(LaunchGame(store, inputs, window), LaunchOutcome::kFailed);
         ASSERT_EQ(window.messages.size(), 1u);
         EXPECT_EQ(window.messages[0].first, 153);
         EXPECT_EQ(window.messages[0].second, L"Error");

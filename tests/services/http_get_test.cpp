@@ -16,6 +16,7 @@ namespace {
 using test::Env;
 using test::FaultRequestCount;
 using test::LogCapture;
+using test::WaitFor;
 
 class HttpGetTest : public ::testing::Test {
 protected:
@@ -56,7 +57,7 @@ TEST_F(HttpGetTest, BytesArriveExactlyUpToAZeroByte) {
     for (const auto& c : cases) {
         SCOPED_TRACE(WideToUtf8(c.name));
         std::string text = "stale";
-        ASSERT_EQ(GetHttpBytes(Publish(c.name, c.published), &text), 1);
+        ASSERT_TRUE(GetHttpBytes(Publish(c.name, c.published), &text));
         EXPECT_EQ(text, c.expected);
     }
 }
@@ -79,7 +80,7 @@ TEST_F(HttpGetTest, TextIsDecodedAsUtf16LeAcrossReadPieces) {
     for (const auto& c : cases) {
         SCOPED_TRACE(WideToUtf8(c.name));
         std::wstring text = L"stale";
-        ASSERT_EQ(GetHttpText(Publish(c.name, c.published), &text), 1);
+        ASSERT_TRUE(GetHttpText(Publish(c.name, c.published), &text));
         EXPECT_EQ(text, c.expected);
     }
 }
@@ -102,8 +103,8 @@ TEST_F(HttpGetTest, FailuresReturnZeroLeaveTheOutputAndLogTheCause) {
         LogCapture log;
         std::string bytes = "stale";
         std::wstring text = L"stale";
-        EXPECT_EQ(GetHttpBytes(c.url, &bytes), 0);
-        EXPECT_EQ(GetHttpText(c.url, &text), 0);
+        EXPECT_FALSE(GetHttpBytes(c.url, &bytes));
+        EXPECT_FALSE(GetHttpText(c.url, &text));
         EXPECT_EQ(bytes, "stale");
         EXPECT_EQ(text, L"stale");
         EXPECT_NE(log.Text().find(c.log_line), std::wstring::npos) << WideToUtf8(log.Text());
@@ -121,7 +122,7 @@ TEST_F(HttpGetTest, ASilentServerEndsAtTheStallBoundOrAtOnceOnCancel) {
         HttpGetControl control;
         control.stall_ms = 300;
         std::string bytes = "stale";
-        EXPECT_EQ(GetHttpBytes(fault + L"/silent.txt?hang=30", &bytes, control), 0);
+        EXPECT_FALSE(GetHttpBytes(fault + L"/silent.txt?hang=30", &bytes, control));
         EXPECT_EQ(bytes, "stale");
         EXPECT_NE(log.Text().find(L"Download failed: no answer in time."), std::wstring::npos)
             << WideToUtf8(log.Text());
@@ -136,16 +137,16 @@ TEST_F(HttpGetTest, ASilentServerEndsAtTheStallBoundOrAtOnceOnCancel) {
         // Cancelled only once the server holds the request, so it is the wait for the
         // answer that the cancel has to end.
         std::thread canceller([&] {
-            while (FaultRequestCount("/silent.txt") < 2) Sleep(20);
+            WaitFor([] { return FaultRequestCount("/silent.txt") >= 2; });
             cancel.Set();
         });
         std::wstring text = L"stale";
-        EXPECT_EQ(GetHttpText(fault + L"/silent.txt?hang=30", &text, control), 0);
+        EXPECT_FALSE(GetHttpText(fault + L"/silent.txt?hang=30", &text, control));
         canceller.join();
         EXPECT_EQ(text, L"stale");
         EXPECT_NE(log.Text().find(L"Download cancelled."), std::wstring::npos) << WideToUtf8(log.Text());
         // A cancel set before the call ends it before any request goes out.
-        EXPECT_EQ(GetHttpText(fault + L"/silent.txt?hang=30", &text, control), 0);
+        EXPECT_FALSE(GetHttpText(fault + L"/silent.txt?hang=30", &text, control));
         EXPECT_EQ(FaultRequestCount("/silent.txt"), 2);
     }
 }

@@ -99,4 +99,13 @@ std::wstring LogCapture::Text() const {
     return Utf16LeToWide(bytes.data() + 2, bytes.size() - 2);
 }
 
+bool WaitFor(const std::function<bool()>& condition) {
+    const ULONGLONG deadline = GetTickCount64() + 60000;
+    while (!condition()) {
+        if (GetTickCount64() >= deadline) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
 }  // namespace velm::test

@@ -3,6 +3,7 @@
 // the launcher log redirected to a file the test can read back.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ std::string Hex(const std::string& bytes);
 
 // How many requests the fault server saw for the path ("/name.txt"), query excluded.
 int FaultRequestCount(const std::string& path);
+
+// Looks until the condition holds (what the servers saw, what the log says: things that
+// send no signal); false after a minute without it, which only a hang reaches.
+bool WaitFor(const std::function<bool()>& condition);
 
 // A path of its own in the temporary folder for each call of this test program:
 // "TEMP\\STEM-PID-N" (nothing is created there).

@@ -65,13 +65,4 @@ bool Publish(const std::wstring& name, const std::string& bytes) {
     return WriteWholeFile(FaultRoot() + name, bytes.data(), bytes.size());
 }
 
-bool WaitFor(const std::function<bool()>& condition) {
-    ULONGLONG deadline = GetTickCount64() + kPatienceMs;
-    while (!condition()) {
-        if (GetTickCount64() >= deadline) return false;
-        Sleep(20);
-    }
-    return true;
-}
-
 }  // namespace velm::test

@@ -49,7 +49,4 @@ std::wstring FaultRoot();
 // Writes the bytes as root\name.
 bool Publish(const std::wstring& name, const std::string& bytes);
 
-// Polls until the condition holds; false after a minute without it.
-bool WaitFor(const std::function<bool()>& condition);
-
 }  // namespace velm::test

@@ -57,7 +57,7 @@ TEST(ServerListEventTest, SentOnceAfterTheFirstListWithARealm) {
     TServerListRefresh refresh(store, &view, fault_url + L"/event.txt", L"", {10, 1});
     ASSERT_TRUE(refresh.Start());
     ASSERT_TRUE(view.WaitForRebuilds(4));
-    EXPECT_EQ(refresh.Stop(5000), 1);
+    EXPECT_TRUE(refresh.Stop(5000));
     WaitForReportThreads();
     RemoveFile(ini);
 

@@ -19,7 +19,6 @@
 #include "formats/file_list.h"
 #include "update/accepted_release_store_win32.h"
 #include "update/release_verification_win32.h"
-#include "update/update_thread_win32.h"
 #include "update_fixture_win32.h"
 
 namespace velm::test {
@@ -40,14 +39,6 @@ std::wstring FixtureText(const std::string& name) {
 }
 
 std::wstring FixtureKey(const std::string& name) { return FixtureText(name); }
-
-int RunUpdateThread(TestOwner& owner) {
-    UpdateThread thread;
-    thread.SetRun(&owner.updater, &owner);
-    EXPECT_TRUE(thread.Start(0));
-    EXPECT_EQ(thread.Join(600000), 0);
-    return owner.Results().empty() ? -1 : owner.Results().back();
-}
 
 // Every file of the installation but the launcher's scratch folder, with its MD5.
 std::map<std::wstring, std::wstring> Snapshot(const Installation& installation) {

@@ -14,13 +14,9 @@ namespace {
 
 class Completions : public TDownloadJobBase::DownloadFileCallback {
 public:
-    int32_t OnReserved0(uintptr_t) override { return 1; }
-    int32_t OnReserved1() override { return 1; }
     void OnProgress(TDownloadJobBase*, int64_t) override {}
     void OnTotalKnown(TDownloadJobBase*, int64_t) override {}
     void OnJobComplete(TDownloadJobBase*, int32_t success) override { results.push_back(success); }
-    void OnMessage(const std::wstring&) override {}
-    void OnAddTotal(int64_t) override {}
     std::vector<int32_t> results;
 };
 
@@ -76,7 +72,7 @@ TEST(TScriptProcessJob, ActsInsideTheInstallationAndOnTheDesktopOnly) {
         job.SetDesktopForTest(desktop);
         job.SetCommands(c.commands);
         EXPECT_EQ(job.Weight(), 1000);
-        EXPECT_EQ(job.Execute(), 1);
+        job.Execute();
         EXPECT_EQ(callback.results, std::vector<int32_t>{1});
         EXPECT_EQ(job.GetState(), kJobDone);
         EXPECT_TRUE(job.GetErrorText().empty()) << WideToUtf8(job.GetErrorText());
@@ -117,7 +113,7 @@ TEST(TScriptProcessJob, DeletesReadOnlyFilesAndLogsAFileThatStays) {
         job.Setup(L"", base, &callback, 0, 0);
         job.SetDesktopForTest(installation.File(L"\\desktop"));
         job.SetCommands({{L"DELETE_FILE", {c.file}}});
-        EXPECT_EQ(job.Execute(), 1);
+        job.Execute();
         EXPECT_EQ(callback.results, std::vector<int32_t>{1});
         EXPECT_TRUE(job.GetErrorText().empty());
         EXPECT_EQ(FileExists(base + L"\\" + c.file), c.stays);

@@ -12,7 +12,6 @@
 #include "formats/file_list.h"
 #include "update/launcher_self_update_win32.h"
 #include "update/replace_script.h"
-#include "update/update_thread_win32.h"
 #include "update_fixture_win32.h"
 
 namespace velm::test {
@@ -81,14 +80,6 @@ void ServeLauncher(const std::vector<uint8_t>& launcher, const std::wstring& has
     document.launcher = {NginxUrl() + L"/selfupdate/VelmLauncher.exe", hash,
                          int32_t(FileSize(folder + L"\\VelmLauncher.exe"))};
     WriteServedFileList(folder, WriteFileList(document));
-}
-
-int RunUpdateThread(TestOwner& owner) {
-    UpdateThread thread;
-    thread.SetRun(&owner.updater, &owner);
-    EXPECT_TRUE(thread.Start(0));
-    EXPECT_EQ(thread.Join(600000), 0);
-    return thread.Result();
 }
 
 std::string ReadText(const std::wstring& path) {

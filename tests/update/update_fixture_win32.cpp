@@ -10,6 +10,7 @@
 #include "common/md5.h"
 #include "common/text.h"
 #include "formats/file_list.h"
+#include "update/update_thread_win32.h"
 
 namespace velm::test {
 
@@ -35,7 +36,6 @@ TestOwner::TestOwner() {
     updater.SetDownloadManager(&manager);
     DownloadTimeouts timeouts;
     timeouts.request_timeout_ms = 5000;
-    timeouts.poll_ms = 100;
     timeouts.read_stall_ms = 3000;
     timeouts.retry_pause_ms = 100;
     updater.SetDownloadTimeouts(timeouts);
@@ -85,6 +85,19 @@ std::vector<std::wstring> TestOwner::StatusTexts() {
 std::vector<int> TestOwner::Results() {
     std::lock_guard<std::mutex> hold(lock_);
     return results_;
+}
+
+int RunUpdateThread(TestOwner& owner) {
+    const size_t before = owner.Results().size();
+    UpdateThread thread;
+    thread.SetRun(&owner.updater, &owner);
+    EXPECT_TRUE(thread.Start());
+    // A bound only a hung run reaches.
+    EXPECT_TRUE(thread.Join(600000));
+    std::vector<int> results = owner.Results();
+    EXPECT_EQ(results.size(), before + 1);
+    if (results.empty()) return -1;
+    return results.back();
 }
 
 Installation::Installation(const std::string& name, int version) {

@@ -67,6 +67,10 @@ private:
     std::vector<std::wstring> messages_;
 };
 
+// One run on its own UpdateThread, as the window starts it; the result is what the
+// owner receives when the run has ended (-1 when it received none).
+int RunUpdateThread(TestOwner& owner);
+
 // A fresh installation folder (the current folder while it lives) holding a copy of a
 // published client version, or nothing for version 0.
 class Installation {

@@ -14,27 +14,12 @@
 #include "formats/file_list.h"
 #include "formats/resume_record.h"
 #include "update/update_planning.h"
-#include "update/update_thread_win32.h"
 #include "update_fixture_win32.h"
 
 namespace velm::test {
 namespace {
 
 std::wstring ListUrl(const std::wstring& served) { return NginxUrl() + L"/" + served + L"/filelist.xml"; }
-
-// One run on its own UpdateThread, as the window starts it; the result is what the
-// owner receives when the run has ended.
-int RunUpdateThread(TestOwner& owner) {
-    const size_t before = owner.Results().size();
-    UpdateThread thread;
-    thread.SetRun(&owner.updater, &owner);
-    EXPECT_TRUE(thread.Start(0));
-    EXPECT_EQ(thread.Join(600000), 0);
-    std::vector<int> results = owner.Results();
-    EXPECT_EQ(results.size(), before + 1);
-    if (results.empty()) return -1;
-    return results.back();
-}
 
 struct Totals {
     int total = -1, completed = -1, failed = -1;
