@@ -36,9 +36,9 @@ bool TextSurvivesWideStrings(const uint8_t* bytes, size_t size) {
 
 void CheckDocument(const uint8_t* bytes, size_t size) {
     velm::IniDocument doc;
-    const int parsed = doc.Parse(bytes, size);
-    FUZZ_CHECK(parsed == 1 || parsed == -2);
-    if (parsed != 1) return;
+    const velm::IniRead parsed = doc.Parse(bytes, size);
+    FUZZ_CHECK(parsed == velm::IniRead::kRead || parsed == velm::IniRead::kNotText);
+    if (parsed != velm::IniRead::kRead) return;
     if (TextSurvivesWideStrings(bytes, size))
         FUZZ_CHECK(doc.Serialize() == std::string(reinterpret_cast<const char*>(bytes), size));
     for (const Key& write : kWrites) {
@@ -47,7 +47,7 @@ void CheckDocument(const uint8_t* bytes, size_t size) {
     }
     velm::IniDocument reread;
     const std::string saved = doc.Serialize();
-    FUZZ_CHECK(reread.Parse(reinterpret_cast<const uint8_t*>(saved.data()), saved.size()) == 1);
+    FUZZ_CHECK(reread.Parse(reinterpret_cast<const uint8_t*>(saved.data()), saved.size()) == velm::IniRead::kRead);
     for (const Key& write : kWrites) FUZZ_CHECK(reread.Get(write.section, write.key, L"") == write.value);
 }
 
@@ -72,7 +72,7 @@ void CheckSettings(const velm_fuzz::TwoPieces& files) {
     if (saved != 1) {
         // Only a file that is not INI text may be refused; it must then be left as it was.
         velm::IniDocument probe;
-        FUZZ_CHECK(velm::LoadIniFile(saved == 0 ? perf_path : engine_path, probe) == -2);
+        FUZZ_CHECK(velm::LoadIniFile(saved == 0 ? perf_path : engine_path, probe) == velm::IniRead::kNotText);
         if (saved == 0) {
             FUZZ_CHECK(velm_fuzz::ReadBytes(perf_path) ==
                        std::vector<uint8_t>(files.first, files.first + files.first_size));
