@@ -330,7 +330,9 @@ TEST_F(UpdateRun, CancelBeforeTheJobsStartRunsNoJob) {
     std::vector<std::wstring> errors = owner.updater.GetErrors();
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ(errors.back(), L"Process Filelist failed.");
-    Sleep(500);  // a job that slipped through would run on the manager's thread
+    // A job that slipped through would run on the manager's thread: it has ended before
+    // the checks (the bound is only reached by a hang).
+    ASSERT_TRUE(owner.manager.WaitUntilAllDone(nullptr, 60000));
     EXPECT_TRUE(FileExists(doomed));
     EXPECT_EQ(owner.manager.CountActiveJobs(), 0);
 }
@@ -399,7 +401,9 @@ TEST_F(UpdateRun, CancelledDiffChainLeavesNoDiffBehind) {
             if (!FileExists(world + L".diff.0") || FileExists(world + L".diff.1")) return;
             cancelled = true;
             canceller = std::thread([&o] { o.updater.Cancel(); });
-            Sleep(1500);
+            // The report is held until the cancel is in effect: its abort of the jobs
+            // follows the cancel event and is logged first (the bound only a hang reaches).
+            for (int i = 0; i < 6000 && log.Count(L"abort all start") == 0; ++i) Sleep(10);
         };
 
         const int result = RunUpdateThread(owner);
