@@ -73,6 +73,11 @@ LauncherProcess::~LauncherProcess() {
 }
 
 bool LauncherProcess::Start(const LauncherInstall& install, const std::wstring& arguments) {
+    return Start(install, arguments, nullptr);
+}
+
+bool LauncherProcess::Start(const LauncherInstall& install, const std::wstring& arguments,
+                            const std::function<void(DWORD thread_id)>& before_run) {
     std::wstring exe = install.Path(L"VelmLauncher.exe");
     std::wstring command = L"\"" + exe + L"\" " + arguments;
     std::vector<wchar_t> buffer(command.begin(), command.end());
@@ -81,9 +86,14 @@ bool LauncherProcess::Start(const LauncherInstall& install, const std::wstring& 
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
     // Started from another folder on purpose: the launcher must make its own folder current.
-    if (!CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    const DWORD flags = before_run ? CREATE_SUSPENDED : 0;
+    if (!CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
                         &startup, &info))
         return false;
+    if (before_run) {
+        before_run(info.dwThreadId);
+        ResumeThread(info.hThread);
+    }
     CloseHandle(info.hThread);
     process_.Reset(info.hProcess);
     process_id_ = info.dwProcessId;

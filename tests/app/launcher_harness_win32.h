@@ -4,6 +4,7 @@
 // found and driven by messages.
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -38,6 +39,10 @@ public:
     LauncherProcess() = default;
     ~LauncherProcess();  // closes and, if need be, kills what is still running
     bool Start(const LauncherInstall& install, const std::wstring& arguments);
+    // Starts it with its first thread held until before_run has had that thread's id (to
+    // hook the thread that owns the windows before any of them exists).
+    bool Start(const LauncherInstall& install, const std::wstring& arguments,
+               const std::function<void(DWORD thread_id)>& before_run);
     // The first visible top-level window of the process with that class (null after the
     // time-out); "#32770" finds message boxes. except: a window to pass over (the main
     // window, when a dialog of the same class is awaited).

@@ -17,6 +17,7 @@
 #include "common/config_text_ids.h"
 #include "common/string_ids.h"
 #include "game/game_folder_win32.h"
+#include "app/child_text_record_win32.h"
 #include "app/launcher_harness_win32.h"
 #include "common/file_io.h"
 #include "common/size_time_text.h"
@@ -221,30 +222,24 @@ protected:
         return installation;
     }
 
-    // Starts the launcher carrying these bytes.
-    void Start(const std::vector<uint8_t>& launcher) {
+    // Starts the launcher carrying these bytes; with a record, its window thread is hooked
+    // before it runs.
+    void Start(const std::vector<uint8_t>& launcher, ChildTextRecord* record = nullptr) {
         ASSERT_TRUE(WriteWholeFile(install_->Path(L"VelmLauncher.exe"), launcher.data(), launcher.size()));
-        Launch();
+        Launch(record);
     }
-    void Launch() {
+    void Launch(ChildTextRecord* record = nullptr) {
         launcher_ = std::make_unique<LauncherProcess>();
-        ASSERT_TRUE(launcher_->Start(*install_, L""));
+        bool hooked = false;
+        if (!record) {
+            ASSERT_TRUE(launcher_->Start(*install_, L""));
+            return;
+        }
+        ASSERT_TRUE(launcher_->Start(*install_, L"", [&](DWORD thread) { hooked = record->Hook(thread); }));
+        ASSERT_TRUE(hooked);
     }
     HWND Wait(const std::function<bool(HWND)>& match, DWORD timeout_ms = kWindowWaitMs) {
         return WaitForProcessWindow(launcher_->Id(), match, timeout_ms);
-    }
-    // Waits for the run's closing message box while making the window sample the run as
-    // often as it can, rather than once a second, and collects every text its file line
-    // received: a run of a few dozen files is over within a few of the window's own ticks.
-    HWND WaitSamplingFileTexts(HWND window, std::set<std::wstring>& file_texts) {
-        const DWORD start = GetTickCount();
-        for (;;) {
-            SendMessageTimeoutW(window, WM_TIMER, kTimerProgress, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
-            const std::wstring text = ControlText(GetDlgItem(window, kUpdateFileText));
-            if (!text.empty()) file_texts.insert(text);
-            if (HWND done = WaitForProcessWindow(launcher_->Id(), IsMessageBox, 0)) return done;
-            if (GetTickCount() - start > kRunWaitMs) return nullptr;
-        }
     }
     void ExpectExit(DWORD expected) {
         DWORD code = 99;
@@ -286,20 +281,9 @@ TEST_F(PackageMode, BringsTheRegisteredInstallationToTheRelease) {
 
     HWND window = Wait([](HWND w) { return IsTitled(w, kUpdateTitle); });
     ASSERT_NE(window, nullptr);
-    std::set<std::wstring> file_texts;
-    HWND done = WaitSamplingFileTexts(window, file_texts);
+    HWND done = Wait(IsMessageBox, kRunWaitMs);
     ASSERT_NE(done, nullptr);
     EXPECT_EQ(MessageBoxText(done), L"更新完成!");
-    // The file text's template breaks its line with a bare LF, which a multi-line edit on
-    // Windows does not break at (Wine does): what the edit got must break with CR LF.
-    const auto downloading = std::count_if(file_texts.begin(), file_texts.end(), [](const std::wstring& text) {
-        return text.compare(0, 4, L"正在下载") == 0;
-    });
-    EXPECT_GT(downloading, 0) << "no file text was sampled while a file was being copied";
-    for (const std::wstring& text : file_texts) {
-        for (size_t at = text.find(L'\n'); at != std::wstring::npos; at = text.find(L'\n', at + 1))
-            EXPECT_TRUE(at > 0 && text[at - 1] == L'\r') << WideToUtf8(text);
-    }
     EXPECT_EQ(WindowText(done), L"");
     // The window keeps refreshing under the message: the run's final figures in the main
     // window's format, nothing left of a known total. The text may still show the last
@@ -307,7 +291,9 @@ TEST_F(PackageMode, BringsTheRegisteredInstallationToTheRelease) {
     std::wstring overall;
     const std::wregex format(L"剩余：(.+)，共：(.+) \\| 下载速率：(.+)/s \\| 剩余时间：(.+)");
     std::wsmatch parts;
-    for (int i = 0; i < 40 && !(std::regex_match(overall, parts, format) && parts[1].str() == SizeText(0)); ++i) {
+    const DWORD since = GetTickCount();
+    while (!(std::regex_match(overall, parts, format) && parts[1].str() == SizeText(0)) &&
+           GetTickCount() - since < kWindowWaitMs) {
         Sleep(100);
         overall = ControlText(GetDlgItem(window, kUpdateOverallText));
     }
@@ -325,6 +311,37 @@ TEST_F(PackageMode, BringsTheRegisteredInstallationToTheRelease) {
     // The launcher's own folder is not the installation.
     EXPECT_FALSE(FileExists(install_->Path(L"LocalHashCache.xml")));
     EXPECT_EQ(ReadLog(*install_).find(L"not in update package"), std::wstring::npos);
+}
+
+// The file text's template breaks its line with a bare LF, which a multi-line edit on
+// Windows does not break at (Wine does): what the edit gets must break with CR LF. The
+// installation holds only what the package checks for, so the package copies every file
+// whole, and the window shows its progress over and over while it does.
+TEST_F(PackageMode, TheFileLineShownWhileCopyingBreaksWithCrLf) {
+    auto installation = InstallV1("pkg-file-line", kAcceptedVersion);
+    for (const std::wstring& name : ListFiles(installation->Path())) {
+        if (name == L"\\Binaries\\Win32\\Velm.exe" || name == L"\\VelmGame\\Config\\DefaultGame.ini") continue;
+        ASSERT_TRUE(DeleteFileW(installation->File(name).c_str())) << WideToUtf8(name);
+    }
+    ASSERT_TRUE(WriteInstallPath(registry_key_, installation->Path()));
+    ChildTextRecord record(install_->Path(L"child-texts.record"), ChildTextRecord::Refresh::kContinuously);
+    Start(package_, &record);
+
+    HWND done = Wait(IsMessageBox, kRunWaitMs);
+    ASSERT_NE(done, nullptr);
+    EXPECT_EQ(MessageBoxText(done), L"更新完成!");
+    const std::vector<std::wstring> file_texts = record.Texts(kUpdateFileText);
+    const auto copying = std::count_if(file_texts.begin(), file_texts.end(), [](const std::wstring& text) {
+        return text.compare(0, 4, L"正在下载") == 0;
+    });
+    EXPECT_GT(copying, 0) << "the file text never showed a file being copied";
+    for (const std::wstring& text : file_texts) {
+        for (size_t at = text.find(L'\n'); at != std::wstring::npos; at = text.find(L'\n', at + 1))
+            EXPECT_TRUE(at > 0 && text[at - 1] == L'\r') << WideToUtf8(text);
+    }
+    PressOk(done);
+    ExpectExit(0);
+    for (const auto& [name, hash] : Manifest(3)) EXPECT_EQ(FileMd5(installation->File(name)), hash) << WideToUtf8(name);
 }
 
 TEST_F(PackageMode, SkipsAListedFileThePackageDoesNotHold) {
