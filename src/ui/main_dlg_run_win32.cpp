@@ -23,7 +23,6 @@ using namespace main_dlg;
 
 namespace {
 
-constexpr DWORD kCancelWaitMs = 5000;
 constexpr const wchar_t* kLocalVersionIni = L".\\VelmGame\\Config\\DefaultGame.ini";
 
 }  // namespace
@@ -54,14 +53,15 @@ void CMainDlg::OnMainButton() {
         return;
     }
     if (mode_ == kModeCancel) {
+        // The button stays disabled until the run has ended and reported, which sets it
+        // back.
         SetButtonMode(kModeCancel, false);
-        CancelRun(kCancelWaitMs);
-        SetButtonMode(kModeUpdate, true);
+        CancelRun();
         return;
     }
     SetButtonMode(kModeCancel, true);
     PrepareRun();
-    if (!update_thread_.Start()) {
+    if (!StartRun()) {
         // No run to cancel: the player gets the failure and the update button back.
         const std::wstring failed = LoadResString(kStringUpdateFailed);
         LauncherLog::Instance().Write(L"Update thread could not be started, error %d\n", int(GetLastError()));

@@ -168,7 +168,11 @@ void CMainDlg::OnClose() {
     if (closing_) return;
     closing_ = true;
     store_.SaveChoice();
-    CancelRun(kCloseWaitMs);
+    CloseAfterRun();
+}
+
+void CMainDlg::CloseNow() {
+    closing_ = true;
     DestroyWindow(window_);
     PostQuitMessage(0);
 }

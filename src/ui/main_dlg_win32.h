@@ -63,6 +63,7 @@ private:
     void OpenGameSettings();
     void OnCloseButton();
     void OnClose();
+    void CloseNow() override;
     void OnDestroy();
     HWND Control(int id) const { return GetDlgItem(window_, id); }
 

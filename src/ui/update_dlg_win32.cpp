@@ -102,7 +102,7 @@ void CUpdateDlg::OnInitDialog() {
     const int64_t offset = package_offset_ > 0 ? package_offset_ : 0;
     if (!manager_.AddUpdatePackage(ProgramPath(), offset)) {
         MessageBoxW(window_, LoadResString(kStringPackageDamaged).c_str(), kNoCaption, MB_OK);
-        EndProgram();
+        CloseNow();
         return;
     }
 
@@ -120,7 +120,7 @@ void CUpdateDlg::BeginUpdate() {
     // Closing the window while a question was open has ended the program already.
     if (closing_) return;
     if (!chosen) {
-        EndProgram();
+        CloseNow();
         return;
     }
     // The run's relative paths (the hash cache, its temporary folder) belong to the
@@ -128,7 +128,7 @@ void CUpdateDlg::BeginUpdate() {
     SetCurrentDirectoryW(folder.c_str());
     updater_.SetBaseDirectory(folder);
     LauncherLog::Instance().Write(L"Update package applied to %ls\n", folder.c_str());
-    if (!update_thread_.Start()) {
+    if (!StartRun()) {
         // Without a run the window would wait for an end that never comes.
         LauncherLog::Instance().Write(L"Update thread could not be started, error %d\n", int(GetLastError()));
         OnUpdateFinished(kUpdateFailed);
@@ -179,7 +179,7 @@ bool CUpdateDlg::BrowseForFolder(std::wstring& folder) {
 void CUpdateDlg::OnUpdateFinished(int result) {
     if (result == kUpdateSucceeded) {
         MessageBoxW(window_, LoadResString(kStringPackageApplied).c_str(), kNoCaption, MB_OK);
-        EndProgram();
+        CloseNow();
         return;
     }
     const std::wstring failed = LoadResString(kStringUpdateFailed);
@@ -214,11 +214,10 @@ void CUpdateDlg::ShowStatusLine(const std::wstring& text) {
 void CUpdateDlg::OnClose() {
     if (closing_) return;
     closing_ = true;
-    CancelRun(kCloseWaitMs);
-    EndProgram();
+    CloseAfterRun();
 }
 
-void CUpdateDlg::EndProgram() {
+void CUpdateDlg::CloseNow() {
     closing_ = true;
     DestroyWindow(window_);
     PostQuitMessage(0);

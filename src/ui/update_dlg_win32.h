@@ -48,7 +48,7 @@ private:
     void RefreshProgressNow();
     void OnClose();
     void OnDestroy();
-    void EndProgram();
+    void CloseNow() override;
     HWND Control(int id) const { return GetDlgItem(window_, id); }
 
     const int64_t package_offset_;

@@ -10,6 +10,7 @@ namespace {
 
 constexpr UINT UM_UPDATE_FINISHED = 0x0501;
 constexpr UINT UM_STATUS_LINE = WM_APP + 0x10;
+constexpr UINT_PTR kTimerCloseBound = 0x5201;
 
 }  // namespace
 
@@ -32,11 +33,36 @@ bool UpdateRunWindow::HandleRunMessage(UINT message, WPARAM wparam, LPARAM lpara
         return true;
     }
     case UM_UPDATE_FINISHED:
-        OnUpdateFinished(int(wparam));
+        run_going_ = false;
+        if (closing_after_run_) CloseNow();
+        else OnUpdateFinished(int(wparam));
+        return true;
+    case WM_TIMER:
+        if (wparam != kTimerCloseBound) return false;
+        KillTimer(window_, kTimerCloseBound);
+        CloseNow();
         return true;
     default:
         return false;
     }
+}
+
+bool UpdateRunWindow::StartRun() {
+    run_going_ = update_thread_.Start();
+    return run_going_;
+}
+
+void UpdateRunWindow::CancelRun() { updater_.Cancel(); }
+
+void UpdateRunWindow::CloseAfterRun() {
+    if (!run_going_) {
+        CloseNow();
+        return;
+    }
+    closing_after_run_ = true;
+    ShowWindow(window_, SW_HIDE);
+    CancelRun();
+    SetTimer(window_, kTimerCloseBound, kCloseWaitMs, nullptr);
 }
 
 void UpdateRunWindow::PrepareRun() {
@@ -53,11 +79,6 @@ ProgressDisplay UpdateRunWindow::SampleProgress() {
         done = done_bytes_;
     }
     return progress_.Refresh(SampleRunProgress(manager_, updater_, done, total_bytes_.load()), templates_);
-}
-
-void UpdateRunWindow::CancelRun(DWORD wait_ms) {
-    updater_.Cancel();
-    update_thread_.Stop(wait_ms);
 }
 
 void UpdateRunWindow::EndRun() {

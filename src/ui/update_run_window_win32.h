@@ -40,7 +40,7 @@ public:
     void OnRunFinished(int result) override;
 
 protected:
-    // How long closing the window waits for the run to give up.
+    // How long a closed window waits for the run to give up before it ends anyway.
     static constexpr DWORD kCloseWaitMs = 10000;
 
     // The run's options come from the executable, which reads the process's switches.
@@ -49,13 +49,23 @@ protected:
 
     // Creates the dialog; the calling thread becomes the window's UI thread.
     HWND CreateRunWindow(HINSTANCE instance, int template_id);
-    // The messages the run's threads post (status texts, the run's end); true when the
-    // message was one of them.
+    // The messages the run's threads post (status texts, the run's end) and the close
+    // bound's timer; true when the message was one of them.
     bool HandleRunMessage(UINT message, WPARAM wparam, LPARAM lparam);
     // Zeroes the counters and hands the run's thread this window, before a run starts.
     void PrepareRun();
-    // Asks the run to give up and waits up to wait_ms for its thread.
-    void CancelRun(DWORD wait_ms);
+    // Starts a prepared run; false when its thread cannot start (no end will be posted).
+    bool StartRun();
+    // Asks the run to give up and returns at once: the run ends by itself and posts its
+    // end as every run does.
+    void CancelRun();
+    // Closes the window: at once when no run is going; otherwise the window is hidden,
+    // the run cancelled, and the window closed when the run has ended or kCloseWaitMs
+    // have passed, whichever comes first, its messages answered meanwhile.
+    void CloseAfterRun();
+    // Destroys the window and ends the message loop; the run's end, if any, is left to
+    // EndRun.
+    virtual void CloseNow() = 0;
     // The run's progress now, in the window's texts; the caller shows what differs from
     // shown_ and then keeps it there.
     ProgressDisplay SampleProgress();
@@ -80,6 +90,9 @@ protected:
     ProgressDisplay shown_;
 
 private:
+    // Set while a run is started and its end not yet handled; the UI thread's only.
+    bool run_going_ = false;
+    bool closing_after_run_ = false;
     CriticalSection done_lock_;
     int64_t done_bytes_ = 0;
     std::atomic<int64_t> total_bytes_{0};

@@ -62,15 +62,20 @@ std::wstring TClientUpdater::LauncherUrl() {
     return launcher_url_;
 }
 
+// Only signals: the run's own thread stops the manager and aborts the jobs, so that the
+// window that cancels never waits for a job's threads.
 void TClientUpdater::Cancel() {
     cancelled_ = true;
-    if (manager_) manager_->SetRunning(false);
     {
         std::lock_guard<std::mutex> hold(queue_lock_);
         cancel_.Set();
     }
-    if (manager_) manager_->AbortAll();
-    aborted_at_ = GetTickCount64();
+    tally_.Wake();
+}
+
+void TClientUpdater::AbortJobs() {
+    manager_->SetRunning(false);
+    manager_->AbortAll();
 }
 
 TDownloadJobBase* TClientUpdater::MakeJob(const PlannedJob& planned) {
@@ -104,20 +109,14 @@ bool TClientUpdater::AddJobs(const std::vector<TDownloadJobBase*>& jobs, int64_t
 }
 
 RunOutcome TClientUpdater::WaitForJobs() {
-    constexpr uint64_t kSettleAfterAbortMs = 2000;
-    for (;;) {
-        RunOutcome outcome{tally_.completed.load(), tally_.failed.load()};
-        const int32_t total = tally_.total.load();
-        if (outcome.completed + outcome.failed >= total) return outcome;
-        const uint64_t aborted_at = aborted_at_.load();
-        if (aborted_at && GetTickCount64() - aborted_at >= kSettleAfterAbortMs) {
-            const int32_t silent = total - outcome.completed - outcome.failed;
-            LauncherLog::Instance().Write(L"%d job(s) did not report after the cancel; counted failed.\n", silent);
-            tally_.failed += silent;
-            continue;
-        }
-        Sleep(500);
+    bool aborted = false;
+    while (!tally_.WaitUntilAllEnded([&] { return !aborted && cancelled_.load(); })) {
+        // Every job reports its end once, also an aborted one that never ran, so after
+        // this the wait ends when the last abort is counted.
+        AbortJobs();
+        aborted = true;
     }
+    return RunOutcome{tally_.completed.load(), tally_.failed.load()};
 }
 
 RunOutcome TClientUpdater::RunManagerUntilJobsEnd() {
@@ -188,9 +187,9 @@ bool TClientUpdater::FileListNeeded() {
     return !HashTextEquals(remote, local);
 }
 
-int TClientUpdater::DownloadFileListIfNeeded() {
+TClientUpdater::ListFetch TClientUpdater::DownloadFileListIfNeeded() {
     const bool need = FileListNeeded() || full_check_;
-    if (!need) return 1;
+    if (!need) return ListFetch::kCurrent;
     SetStatus(options_.texts.downloading_file_list);
     TDownloadJobBase* job = MakeFileListJob(kLocalFileListPath, options_, &callback_, timeouts_);
     job->key = kFileListJobKey;
@@ -198,19 +197,22 @@ int TClientUpdater::DownloadFileListIfNeeded() {
     tally_.total = 1;
     if (cancel_.Wait(0)) {
         job->Destroy();
-        return -1;
+        return ListFetch::kCancelled;
     }
     manager_->AddJob(job);
     manager_->SetRunning(true);
-    for (;;) {
-        if (list_done_.Wait(100)) break;
-        if (list_failed_.Wait(100)) {
-            tally_.AddError(L"FileList corrupted");
-            manager_->SetRunning(false);
-            return 0;
-        }
+    const HANDLE ends[] = {list_done_.Handle(), list_failed_.Handle(), cancel_.Handle()};
+    switch (WaitForMultipleObjects(3, ends, FALSE, INFINITE)) {
+    case WAIT_OBJECT_0:
+        return ListFetch::kCurrent;
+    case WAIT_OBJECT_0 + 1:
+        tally_.AddError(L"FileList corrupted");
+        manager_->SetRunning(false);
+        return ListFetch::kFailed;
+    default:
+        AbortJobs();
+        return ListFetch::kCancelled;
     }
-    return 1;
 }
 
 bool TClientUpdater::CheckLauncher(const LoadedFileList& list, int& result) {
@@ -277,10 +279,7 @@ int TClientUpdater::PlanFileJobs(const LoadedFileList& list, std::vector<TDownlo
     FileCheckAhead checks(entries, *cache_, options_.package_mode);
     for (size_t i = 0; i < entries.size(); ++i) {
         const FileEntry& entry = entries[i];
-        if (cancel_.Wait(0)) {
-            cancel_.Reset();
-            return 0;
-        }
+        if (cancel_.Wait(0)) return 0;
         const size_t before = groups.size();
         PlanCheckedEntry(entry, checks.Take(i), roots, *cache_, planned, groups);
         if (groups.size() > before) fallbacks.push_back(PlanFullDownload(entry, roots));
@@ -306,7 +305,6 @@ int TClientUpdater::FailRun(const std::wstring& error_line) {
 int TClientUpdater::RunUpdate() {
     cancelled_ = false;
     cancel_.Reset();
-    aborted_at_ = 0;
     DeleteJobs();
     // The previous run's chains name jobs that no longer exist; a new job at one of
     // their addresses must not be taken for a fallback.
@@ -324,9 +322,15 @@ int TClientUpdater::RunUpdate() {
     SetStatus(options_.texts.connecting);
     if (full_check_) DeleteFileW(kLocalFileListPath);
 
-    const int list_state = DownloadFileListIfNeeded();
-    if (list_state == 0) cache_->SaveLocalHashCache(kHashCachePath);
-    if (list_state <= 0) return kUpdateFailed;
+    switch (DownloadFileListIfNeeded()) {
+    case ListFetch::kCurrent:
+        break;
+    case ListFetch::kFailed:
+        cache_->SaveLocalHashCache(kHashCachePath);
+        return kUpdateFailed;
+    case ListFetch::kCancelled:
+        return kUpdateFailed;
+    }
     manager_->SetRunning(false);
     DeleteJobs();
 
@@ -367,7 +371,7 @@ int TClientUpdater::RunUpdate() {
     // Entries the list could not be trusted with count as failed jobs of the run.
     const int32_t rejected = int32_t(list.rejected.size());
     tally_.total += rejected;
-    tally_.failed += rejected;
+    tally_.AddFailed(rejected);
     if (owner_) owner_->SetTotalBytes(bytes);
 
     const RunOutcome outcome = RunManagerUntilJobsEnd();

@@ -66,7 +66,8 @@ public:
 
     // One whole run; returns an UpdateResult. Runs on UpdateThread.
     int RunUpdate();
-    // From the owning window: stops scheduling, signals the run and aborts every job.
+    // From the owning window: signals the run and returns at once; the run stops
+    // scheduling, aborts every job and ends by itself.
     void Cancel();
 
     // Read by the windows while a run goes on.
@@ -103,9 +104,8 @@ private:
     void OnJobFinished(TDownloadJobBase* job, int32_t success);
     void SetStatus(const std::wstring& text);
     bool FileListNeeded();
-    // 1 when the list is current, 0 when the run ends here, -1 when it was cancelled
-    // before the list was requested.
-    int DownloadFileListIfNeeded();
+    enum class ListFetch { kCurrent, kFailed, kCancelled };
+    ListFetch DownloadFileListIfNeeded();
     // True when the run goes on to the file jobs; false with the run's UpdateResult in
     // result when it ends here.
     bool CheckLauncher(const LoadedFileList& list, int& result);
@@ -115,10 +115,11 @@ private:
     // Cancel, and sums their sizes. False, with nothing added, once the run is cancelled:
     // the caller still owns the jobs then.
     bool AddJobs(const std::vector<TDownloadJobBase*>& jobs, int64_t& bytes);
-    // Waits until completed + failed reaches total, in 500 ms sleeps. After a cancel,
-    // jobs that still have not reported 2 s after every job was aborted are counted
-    // failed: a job stopped before its threads began never reports its end.
+    // Waits until every job of the tally has reported its end; a cancel meanwhile aborts
+    // them all, and the wait goes on until each abort has been counted.
     RunOutcome WaitForJobs();
+    // On the run's thread: no job starts any more, and every job ends.
+    void AbortJobs();
     RunOutcome RunManagerUntilJobsEnd();
     // The manager's DeleteAllJobs, and the run forgets which jobs have reported.
     void DeleteJobs();
@@ -139,7 +140,6 @@ private:
     // Set on the window's thread, read on the run's.
     std::atomic<bool> full_check_{false};
     std::mutex queue_lock_;  // orders late jobs against Cancel
-    std::atomic<uint64_t> aborted_at_{0};  // tick count when Cancel's AbortAll returned
     // Set by Cancel: the hashing of the file check gives up at its next MiB.
     std::atomic<bool> cancelled_{false};
 

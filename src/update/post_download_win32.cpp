@@ -189,7 +189,7 @@ void TPostDownloadProcessThread::ProcessFinishedJob(TDownloadJobBase* job, int32
         if (in_chain) OnChainFailed(group, line);
         else if (fallback_of >= 0) OnFallbackEnded(fallback_of, false, line);
         else if (!line.empty()) updater_->Tally().AddError(line);
-        ++updater_->Tally().failed;
+        updater_->Tally().AddFailed();
         return;
     }
     if (UpdateTagOf(*job).full_download) {
@@ -198,13 +198,13 @@ void TPostDownloadProcessThread::ProcessFinishedJob(TDownloadJobBase* job, int32
             std::wstring line = job->Name() + L" : the downloaded file does not match its published MD5\n";
             if (fallback_of >= 0) OnFallbackEnded(fallback_of, false, line);
             else updater_->Tally().AddError(line);
-            ++updater_->Tally().failed;
+            updater_->Tally().AddFailed();
             return;
         }
         if (fallback_of >= 0) OnFallbackEnded(fallback_of, true, L"");
     }
     if (patched) updater_->Cache().UpdateHashCacheEntry(updater_->BaseDirectory() + UpdateTagOf(*job).file_name, patched_md5);
-    ++updater_->Tally().completed;
+    updater_->Tally().AddCompleted();
 }
 
 }  // namespace velm
