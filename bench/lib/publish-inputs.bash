@@ -23,6 +23,12 @@ debian_pairs=(
   "libc6 2.36-9+deb12u7 2.36-9+deb12u14 lib/x86_64-linux-gnu/libc.so.6"
   "libglib2.0-0 2.74.6-2+deb12u2 2.74.6-2+deb12u9 usr/lib/x86_64-linux-gnu/libglib-2.0.so.0.7400.6 usr/lib/x86_64-linux-gnu/libgio-2.0.so.0.7400.6"
   "libcurl4 7.88.1-10+deb12u5 7.88.1-10+deb12u15 usr/lib/x86_64-linux-gnu/libcurl.so.4.8.0"
+  "libgs10 10.0.0~dfsg-11+deb12u8 10.0.0~dfsg-11+deb12u9 usr/lib/x86_64-linux-gnu/libgs.so.10.00"
+  "libperl5.36 5.36.0-7+deb12u3 5.36.0-7+deb12u4 usr/lib/x86_64-linux-gnu/libperl.so.5.36.0"
+  "libpoppler126 22.12.0-2+deb12u2 22.12.0-2+deb12u3 usr/lib/x86_64-linux-gnu/libpoppler.so.126.0.0"
+  "libpython3.11 3.11.2-6+deb12u8 3.11.2-6+deb12u9 usr/lib/x86_64-linux-gnu/libpython3.11.so.1.0"
+  "libsystemd0 252.38-1~deb12u1 252.39-1~deb12u2 usr/lib/x86_64-linux-gnu/libsystemd.so.0.35.0"
+  "libxml2 2.9.14+dfsg-1.3~deb12u4 2.9.14+dfsg-1.3~deb12u6 usr/lib/x86_64-linux-gnu/libxml2.so.2.9.14"
 )
 
 unpack() {  # package version -> folder

@@ -1,10 +1,13 @@
 // Diffs made by the publisher, applied by the launcher's patch step.
 #include "diff_generator.h"
 
+#include "formats/cmp_container.h"
 #include "formats/diff_file.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 
 namespace velm::publish {
@@ -98,6 +101,128 @@ TEST(MakeDiff, ContentTakenFromTheOldFileComesFromMatches) {
         Bytes result;
         ASSERT_TRUE(ApplyDiff(diff, base.data(), base.size(), result, error)) << c.what;
         EXPECT_EQ(result, c.new_bytes) << c.what;
+    }
+}
+
+// Compiled code after a small change: instructions with 4-byte address fields, and every
+// address past the change moved by the inserted bytes.
+struct CodePair {
+    Bytes old_bytes;
+    Bytes new_bytes;
+};
+
+CodePair ShiftedCode(size_t size, size_t insert_at, size_t inserted, unsigned seed) {
+    std::mt19937 rng(seed);
+    Bytes code;
+    std::vector<size_t> fields;
+    while (code.size() < size) {
+        for (int i = int(rng() % 6); i >= 0; --i) code.push_back(uint8_t(rng() % 16));
+        fields.push_back(code.size());
+        const uint32_t address = uint32_t(0x400000 + rng() % size);
+        for (int i = 0; i < 4; ++i) code.push_back(uint8_t(address >> (8 * i)));
+    }
+    CodePair pair{code, code};
+    for (size_t at : fields) {
+        uint32_t address;
+        std::memcpy(&address, &code[at], 4);
+        if (address - 0x400000 >= insert_at) address += uint32_t(inserted);
+        std::memcpy(&pair.new_bytes[at], &address, 4);
+    }
+    Bytes added = Random(inserted, seed + 1);
+    pair.new_bytes.insert(pair.new_bytes.begin() + long(insert_at), added.begin(), added.end());
+    return pair;
+}
+
+// A table of fixed-size records (a constant, an identifier, an address to the record's
+// data), of which a few in the middle were removed and the addresses after them moved:
+// the right alignment matches only in the 16 bytes between two addresses, too short to
+// win by exact length against the wrong alignment kept from before the removal.
+CodePair RecordsRemoved(size_t records, size_t removed_at, size_t removed) {
+    constexpr size_t kRecord = 24;
+    auto record = [](size_t r, uint64_t address) {
+        Bytes bytes(kRecord, 0x5A);
+        const uint64_t id = r * 0x9E3779B97F4A7C15ull;
+        std::memcpy(&bytes[8], &id, 8);
+        std::memcpy(&bytes[16], &address, 8);
+        return bytes;
+    };
+    Bytes old_bytes, new_bytes;
+    for (size_t r = 0; r < records; ++r) {
+        const Bytes old_record = record(r, 0x100000 + r * 40);
+        old_bytes.insert(old_bytes.end(), old_record.begin(), old_record.end());
+        if (r >= removed_at && r < removed_at + removed) continue;
+        const size_t moved = r < removed_at ? 0 : removed;
+        const Bytes new_record = record(r, 0x100000 + (r - moved) * 40);
+        new_bytes.insert(new_bytes.end(), new_record.begin(), new_record.end());
+    }
+    return {old_bytes, new_bytes};
+}
+
+// New code assembled from short pieces of the old (12 to 20 bytes each), as a new function
+// reuses sequences of an old one.
+CodePair ShortPieces(size_t size, unsigned seed) {
+    std::mt19937 rng(seed);
+    Bytes old_bytes = Random(size, seed);
+    Bytes new_bytes(old_bytes.begin(), old_bytes.begin() + long(size / 2));
+    while (new_bytes.size() < size) {
+        const size_t length = 12 + rng() % 9;
+        const size_t from = rng() % (size - length);
+        new_bytes.insert(new_bytes.end(), old_bytes.begin() + long(from),
+                         old_bytes.begin() + long(from + length));
+    }
+    return {old_bytes, new_bytes};
+}
+
+size_t NonzeroDiffBytes(const DiffFile& diff) {
+    return size_t(std::count_if(diff.diff_block.begin(), diff.diff_block.end(),
+                                [](uint8_t b) { return b != 0; }));
+}
+
+// The path a player's launcher takes: the diff in its ".cmp" container as published,
+// decoded, and applied as it streams in pieces, next to what the matcher must find in
+// each pair so that its bytes stay few.
+TEST(MakeDiff, PublishedContainersReplayThroughTheLaunchersStreamingPatch) {
+    const CodePair code = ShiftedCode(300000, 120000, 57, 11);
+    const CodePair records = RecordsRemoved(20000, 3000, 5);
+    const CodePair pieces = ShortPieces(100000, 12);
+    Bytes repeating(200000);
+    for (size_t i = 0; i < repeating.size(); ++i) repeating[i] = uint8_t(i % 32 < 30 ? i % 32 : 0);
+    Bytes stretched = repeating;
+    stretched.insert(stretched.begin() + 100000, repeating.begin(), repeating.begin() + 64000);
+    const struct {
+        const char* what;
+        const Bytes& old_bytes;
+        const Bytes& new_bytes;
+        size_t most_nonzero;  // diff bytes that are not zero
+        size_t most_extra;
+    } cases[] = {
+        // About one address field in 11 bytes changes past the insertion, by one byte
+        // (or two on a carry): the diff is those bytes, not a new alignment each time.
+        {"code with shifted addresses", code.old_bytes, code.new_bytes, 30000, 2000},
+        {"records removed from a table", records.old_bytes, records.new_bytes, 40000, 1000},
+        {"new code from short pieces", pieces.old_bytes, pieces.new_bytes, 20000, 12000},
+        {"repeating data stretched", repeating, stretched, 0, 0},
+    };
+    for (const auto& c : cases) {
+        DiffFile diff;
+        std::string error;
+        ASSERT_TRUE(MakeDiff(c.old_bytes.data(), c.old_bytes.size(), c.new_bytes.data(),
+                             c.new_bytes.size(), diff, error)) << c.what << ": " << error;
+        EXPECT_LE(NonzeroDiffBytes(diff), c.most_nonzero) << c.what;
+        EXPECT_LE(diff.extra_block.size(), c.most_extra) << c.what;
+        const Bytes file = SerializeDiffFile(diff);
+        Bytes container, decoded;
+        ASSERT_TRUE(WriteCmp(file.data(), file.size(), container, DiffContainerSettings())) << c.what;
+        ASSERT_TRUE(DecodeCmp(container.data(), container.size(), decoded, file.size())) << c.what;
+        for (size_t piece : {size_t(1) << 20, size_t(4093)}) {
+            DiffStreamApplier applier(c.old_bytes.data(), c.old_bytes.size(), decoded.size(),
+                                      c.new_bytes.size());
+            for (size_t at = 0; at < decoded.size(); at += piece)
+                ASSERT_TRUE(applier.Feed(decoded.data() + at, std::min(piece, decoded.size() - at)))
+                    << c.what << ": " << applier.Error();
+            ASSERT_TRUE(applier.Finish()) << c.what << ": " << applier.Error();
+            EXPECT_EQ(applier.Result(), c.new_bytes) << c.what << ", pieces of " << piece;
+        }
     }
 }
 

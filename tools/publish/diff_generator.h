@@ -14,8 +14,9 @@ namespace velm::publish {
 // Largest file the 32-bit diff format can describe.
 constexpr size_t kMaxDiffFileSize = 0x7FFFFFFF;
 
-// Fills diff (header digests included). Memory beside the inputs: one to two bytes per
-// old byte while matching (the seed index), then the diff block (at most the new size).
+// Fills diff (header digests included). Memory beside the inputs: the seed index while
+// matching (two to four bytes per old byte, 64 MiB at most), then the diff block (at
+// most the new size).
 bool MakeDiff(const uint8_t* old_data, size_t old_size, const uint8_t* new_data,
               size_t new_size, DiffFile& diff, std::string& error);
 
