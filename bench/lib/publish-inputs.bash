@@ -41,8 +41,8 @@ unpack() {  # package version -> folder
 }
 
 PAIRS=""
-for spec in "${debian_pairs[@]}"; do
-  read -r package old new files <<<"$spec"
+for pair in "${debian_pairs[@]}"; do
+  read -r package old new files <<<"$pair"
   old_dir=$(unpack "$package" "$old") || continue
   new_dir=$(unpack "$package" "$new") || continue
   for f in $files; do
