@@ -286,17 +286,12 @@ TEST_F(PackageMode, BringsTheRegisteredInstallationToTheRelease) {
     EXPECT_EQ(MessageBoxText(done), L"更新完成!");
     EXPECT_EQ(WindowText(done), L"");
     // The window keeps refreshing under the message: the run's final figures in the main
-    // window's format, nothing left of a known total. The text may still show the last
-    // refresh of the run until the next tick of the once-a-second timer.
-    std::wstring overall;
+    // window's format, nothing left of a known total. The run has ended before the message
+    // shows, so the refresh the test asks for now shows its final figures.
+    ASSERT_NE(SendMessageTimeoutW(window, WM_TIMER, kTimerProgress, 0, SMTO_ABORTIFHUNG, kWindowWaitMs, nullptr), 0);
+    const std::wstring overall = ControlText(GetDlgItem(window, kUpdateOverallText));
     const std::wregex format(L"剩余：(.+)，共：(.+) \\| 下载速率：(.+)/s \\| 剩余时间：(.+)");
     std::wsmatch parts;
-    const DWORD since = GetTickCount();
-    while (!(std::regex_match(overall, parts, format) && parts[1].str() == SizeText(0)) &&
-           GetTickCount() - since < kWindowWaitMs) {
-        Sleep(100);
-        overall = ControlText(GetDlgItem(window, kUpdateOverallText));
-    }
     ASSERT_TRUE(std::regex_match(overall, parts, format)) << WideToUtf8(overall);
     EXPECT_EQ(parts[1].str(), SizeText(0));
     EXPECT_NE(parts[2].str(), SizeText(0));
@@ -505,8 +500,13 @@ TEST_F(PackageMode, AnEntryShorterThanItsSizeFailsTheRunAndDamagesNothing) {
     }
     EXPECT_FALSE(FileExists(installation->Path() + L"\\VelmGame\\Data\\added_v2.pak"));
     PostMessageW(errors, WM_CLOSE, 0, 0);
-    // The window stays open after a failure until the player closes it.
-    Sleep(300);
+    // The window stays open after a failure until the player closes it: once the list is
+    // gone, a message the window answers comes after whatever closing the list led to.
+    const DWORD since = GetTickCount();
+    while (IsWindow(errors) && GetTickCount() - since < kWindowWaitMs) Sleep(10);
+    ASSERT_FALSE(IsWindow(errors));
+    EXPECT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kWindowWaitMs, nullptr), 0);
+    EXPECT_TRUE(IsWindow(window));
     EXPECT_TRUE(launcher_->Running());
     PostMessageW(window, WM_CLOSE, 0, 0);
     ExpectExit(0);
