@@ -110,5 +110,7 @@ enum UpdateControlId : int {
 // The timer of both run windows that samples the run's progress once a second. A window
 // takes the message whenever it comes, so a driver may send it to sample the run at once.
 inline constexpr unsigned kTimerProgress = 100;
+// The bound on how long a window closed during a run waits for the run's end.
+inline constexpr unsigned kTimerCloseBound = 103;
 
 }  // namespace velm

@@ -4,13 +4,13 @@
 
 #include "ui/run_progress_win32.h"
 #include "ui/top_window_win32.h"
+#include "ui/ui_ids.h"
 
 namespace velm {
 namespace {
 
 constexpr UINT UM_UPDATE_FINISHED = 0x0501;
 constexpr UINT UM_STATUS_LINE = WM_APP + 0x10;
-constexpr UINT_PTR kTimerCloseBound = 0x5201;
 
 }  // namespace
 
