@@ -155,16 +155,17 @@ void TClientUpdater::OnJobFinished(TDownloadJobBase* job, int32_t success) {
             return;
         }
     }
-    if (job->key == kFileListJobKey) {
-        if (success) list_done_.Set();
-        else list_failed_.Set();
-    }
     std::wstring line;
     if (!success) {
         std::wstring error = job->GetErrorText();
         if (!error.empty()) line = job->Name() + L" : " + error + L"\n";
     }
     post_process_.ProcessFinishedJob(job, success, line);
+    // After the job's own error line is in the list: the run's line about the list follows it.
+    if (job->key == kFileListJobKey) {
+        if (success) list_done_.Set();
+        else list_failed_.Set();
+    }
 }
 
 bool TClientUpdater::FileListNeeded() {
